@@ -1,0 +1,107 @@
+#pragma once
+// The data every extractor produces and the binding hands to JavaScript.
+#include <concepts>
+#include <cstdint>
+#include <map>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace vorlix_core {
+
+struct Rational {
+  int64_t num = 0;
+  int64_t den = 0;
+  // Kept as the producer gave it; never recomputed from num/den.
+  double value = 0.0;
+};
+
+class Value;
+using Bytes = std::vector<uint8_t>;
+using List = std::vector<Value>;
+// std::string compares through char_traits<char>, which orders bytes as unsigned: exactly
+// the byte-wise key order the report needs.
+using Map = std::map<std::string, Value, std::less<>>;
+
+class Value {
+ public:
+  // Alternatives in tag order: Null, Bool, Int, UInt, Float, Rational, Text, Bytes, List, Map.
+  using Variant =
+      std::variant<std::monostate, bool, int64_t, uint64_t, double, Rational, std::string, Bytes,
+                   List, Map>;
+  enum class Kind { Null, Bool, Int, UInt, Float, Rational, Text, Bytes, List, Map };
+
+  Value() = default;
+  explicit Value(Variant v) : v_(std::move(v)) {}
+
+  static Value null() { return Value(); }
+  static Value boolean(bool b) { return Value(Variant(std::in_place_index<1>, b)); }
+  static Value int64(int64_t i) { return Value(Variant(std::in_place_index<2>, i)); }
+  static Value uint64(uint64_t u) { return Value(Variant(std::in_place_index<3>, u)); }
+  static Value float64(double d) { return Value(Variant(std::in_place_index<4>, d)); }
+  static Value rational(int64_t num, int64_t den, double value) {
+    return Value(Variant(std::in_place_index<5>, Rational{num, den, value}));
+  }
+  static Value text(std::string s) { return Value(Variant(std::in_place_index<6>, std::move(s))); }
+  static Value text(std::string_view s) { return text(std::string(s)); }
+  static Value text(const char* s) { return text(std::string(s)); }
+  static Value bytes(Bytes b) { return Value(Variant(std::in_place_index<7>, std::move(b))); }
+  static Value list(List l) { return Value(Variant(std::in_place_index<8>, std::move(l))); }
+  static Value map(Map m) { return Value(Variant(std::in_place_index<9>, std::move(m))); }
+
+  Kind kind() const { return static_cast<Kind>(v_.index()); }
+  const Variant& variant() const { return v_; }
+  Variant& variant() { return v_; }
+
+  template <class T>
+  const T* get_if() const {
+    return std::get_if<T>(&v_);
+  }
+
+ private:
+  Variant v_;
+};
+
+// One extractor's named group of fields.
+class Namespace {
+ public:
+  // `name` must be a string literal (or otherwise outlive the namespace).
+  explicit Namespace(const char* name) : name_(name) {}
+
+  const char* name() const { return name_; }
+  const Map& fields() const { return fields_; }
+  Map& fields() { return fields_; }
+  bool empty() const { return fields_.empty(); }
+
+  template <std::unsigned_integral T>
+    requires(!std::same_as<T, bool>)
+  void set(std::string_view key, T v) {
+    put(key, Value::uint64(static_cast<uint64_t>(v)));
+  }
+  void set(std::string_view key, bool v) { put(key, Value::boolean(v)); }
+  void set(std::string_view key, double v) { put(key, Value::float64(v)); }
+  // A separate const char* overload keeps literals from converting to bool.
+  void set(std::string_view key, const char* v) { put(key, Value::text(v)); }
+  void set(std::string_view key, std::string_view v) { put(key, Value::text(v)); }
+  void set(std::string_view key, std::string&& v) { put(key, Value::text(std::move(v))); }
+  void set(std::string_view key, List&& v) { put(key, Value::list(std::move(v))); }
+  void set(std::string_view key, Map&& v) { put(key, Value::map(std::move(v))); }
+  void set(std::string_view key, Value v) { put(key, std::move(v)); }
+
+ private:
+  void put(std::string_view key, Value v);
+
+  const char* name_;
+  Map fields_;
+};
+
+// Two lowercase hex digits per byte, no separators.
+std::string to_hex(std::span<const uint8_t> bytes);
+
+// The serialised text of a Bytes value: hex of the first 64 bytes, then "... (N bytes)" when
+// longer.
+std::string bytes_display(std::span<const uint8_t> bytes);
+
+}  // namespace vorlix_core

@@ -1,0 +1,2 @@
+// PLACEHOLDER: the EXIF reader lives here.
+namespace vorlix_core::exif {}

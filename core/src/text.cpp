@@ -1,0 +1,117 @@
+#include "text.hpp"
+
+#include <cmath>
+
+namespace vorlix_core {
+
+void append_utf8(std::string& out, uint32_t cp) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
+static constexpr uint32_t kReplacement = 0xFFFD;
+
+std::string utf8_lossy(std::span<const uint8_t> b) {
+  std::string out;
+  out.reserve(b.size());
+  size_t i = 0;
+  const size_t n = b.size();
+  while (i < n) {
+    const uint8_t c = b[i];
+    if (c < 0x80) {
+      out.push_back(static_cast<char>(c));
+      ++i;
+      continue;
+    }
+    // Length of the sequence and the allowed range of its second byte (Unicode table 3-7).
+    size_t len = 0;
+    uint8_t lo = 0x80, hi = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) {
+      len = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      len = 3;
+      if (c == 0xE0) lo = 0xA0;
+      if (c == 0xED) hi = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      len = 4;
+      if (c == 0xF0) lo = 0x90;
+      if (c == 0xF4) hi = 0x8F;
+    } else {
+      append_utf8(out, kReplacement);
+      ++i;
+      continue;
+    }
+    // Consume the longest valid prefix; a broken sequence is one maximal subpart -> one U+FFFD.
+    size_t k = 1;
+    bool ok = true;
+    for (; k < len; ++k) {
+      if (i + k >= n) {
+        ok = false;
+        break;
+      }
+      const uint8_t d = b[i + k];
+      const uint8_t l = k == 1 ? lo : 0x80;
+      const uint8_t h = k == 1 ? hi : 0xBF;
+      if (d < l || d > h) {
+        ok = false;
+        break;
+      }
+    }
+    if (!ok) {
+      append_utf8(out, kReplacement);
+      i += k;
+      continue;
+    }
+    out.append(reinterpret_cast<const char*>(b.data() + i), len);
+    i += len;
+  }
+  return out;
+}
+
+std::string latin1_to_utf8(std::span<const uint8_t> b) {
+  std::string out;
+  out.reserve(b.size());
+  for (uint8_t c : b) append_utf8(out, c);
+  return out;
+}
+
+static std::string utf16_lossy(std::span<const uint8_t> b, bool big) {
+  std::string out;
+  const size_t units = b.size() / 2;
+  auto unit = [&](size_t i) -> uint32_t {
+    return big ? (uint32_t{b[2 * i]} << 8) | b[2 * i + 1] : (uint32_t{b[2 * i + 1]} << 8) | b[2 * i];
+  };
+  for (size_t i = 0; i < units; ++i) {
+    const uint32_t u = unit(i);
+    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units) {
+      const uint32_t v = unit(i + 1);
+      if (v >= 0xDC00 && v <= 0xDFFF) {
+        append_utf8(out, 0x10000 + ((u - 0xD800) << 10) + (v - 0xDC00));
+        ++i;
+        continue;
+      }
+    }
+    append_utf8(out, (u >= 0xD800 && u <= 0xDFFF) ? kReplacement : u);
+  }
+  return out;
+}
+
+std::string utf16le_lossy(std::span<const uint8_t> b) { return utf16_lossy(b, false); }
+std::string utf16be_lossy(std::span<const uint8_t> b) { return utf16_lossy(b, true); }
+
+double round3(double x) { return std::round(x * 1000.0) / 1000.0; }
+
+}  // namespace vorlix_core
