@@ -1,0 +1,2 @@
+// PLACEHOLDER: container walks that locate the TIFF block.
+namespace vorlix_core::exif {}
