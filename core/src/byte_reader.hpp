@@ -42,8 +42,8 @@ class ByteReader {
     return true;
   }
   bool matches(uint64_t pos, std::string_view text) const {
-    return matches(pos, std::span<const uint8_t>(
-                            reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+    return matches(
+        pos, std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
   }
 
   std::optional<uint8_t> u8(uint64_t pos) const {

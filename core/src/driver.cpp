@@ -37,7 +37,8 @@ Report parse_with(const Registry& registry, ByteSource& source, uint64_t length)
   }
 
   // Later namespaces of the same name replace earlier ones whole.
-  for (auto& ns : results) report.namespaces.insert_or_assign(ns.name(), std::move(ns.fields()));
+  for (auto& ns : results)
+    report.namespaces.insert_or_assign(ns.name(), std::move(ns.fields()));
   return report;
 }
 

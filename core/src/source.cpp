@@ -65,7 +65,9 @@ static IoResult<uint64_t> resolve_seek(uint64_t base, int64_t offset) {
 }
 
 IoResult<uint64_t> MemorySource::seek(int64_t offset, Whence whence) {
-  const uint64_t base = whence == Whence::Start ? 0 : whence == Whence::Current ? pos_ : data_.size();
+  const uint64_t base = whence == Whence::Start     ? 0
+                        : whence == Whence::Current ? pos_
+                                                    : data_.size();
   auto r = resolve_seek(base, offset);
   if (r) pos_ = *r;
   return r;

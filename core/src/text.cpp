@@ -84,7 +84,8 @@ std::string utf8_lossy(std::span<const uint8_t> b) {
 std::string latin1_to_utf8(std::span<const uint8_t> b) {
   std::string out;
   out.reserve(b.size());
-  for (uint8_t c : b) append_utf8(out, c);
+  for (uint8_t c : b)
+    append_utf8(out, c);
   return out;
 }
 
@@ -92,7 +93,8 @@ static std::string utf16_lossy(std::span<const uint8_t> b, bool big) {
   std::string out;
   const size_t units = b.size() / 2;
   auto unit = [&](size_t i) -> uint32_t {
-    return big ? (uint32_t{b[2 * i]} << 8) | b[2 * i + 1] : (uint32_t{b[2 * i + 1]} << 8) | b[2 * i];
+    return big ? (uint32_t{b[2 * i]} << 8) | b[2 * i + 1]
+               : (uint32_t{b[2 * i + 1]} << 8) | b[2 * i];
   };
   for (size_t i = 0; i < units; ++i) {
     const uint32_t u = unit(i);
@@ -109,9 +111,15 @@ static std::string utf16_lossy(std::span<const uint8_t> b, bool big) {
   return out;
 }
 
-std::string utf16le_lossy(std::span<const uint8_t> b) { return utf16_lossy(b, false); }
-std::string utf16be_lossy(std::span<const uint8_t> b) { return utf16_lossy(b, true); }
+std::string utf16le_lossy(std::span<const uint8_t> b) {
+  return utf16_lossy(b, false);
+}
+std::string utf16be_lossy(std::span<const uint8_t> b) {
+  return utf16_lossy(b, true);
+}
 
-double round3(double x) { return std::round(x * 1000.0) / 1000.0; }
+double round3(double x) {
+  return std::round(x * 1000.0) / 1000.0;
+}
 
 }  // namespace vorlix_core

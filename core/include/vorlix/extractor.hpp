@@ -15,10 +15,10 @@ namespace vorlix_core {
 
 // What supports() and extract() see; built once per parse.
 struct ProbeContext {
-  std::span<const uint8_t> header;          // at most 8192 leading bytes
-  std::optional<std::string_view> mime;     // sniffed type; present together with extension
+  std::span<const uint8_t> header;       // at most 8192 leading bytes
+  std::optional<std::string_view> mime;  // sniffed type; present together with extension
   std::optional<std::string_view> extension;
-  uint64_t length = 0;                      // as stated by the caller
+  uint64_t length = 0;  // as stated by the caller
 };
 
 class ExtractError {

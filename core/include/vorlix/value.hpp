@@ -28,9 +28,8 @@ using Map = std::map<std::string, Value, std::less<>>;
 class Value {
  public:
   // Alternatives in tag order: Null, Bool, Int, UInt, Float, Rational, Text, Bytes, List, Map.
-  using Variant =
-      std::variant<std::monostate, bool, int64_t, uint64_t, double, Rational, std::string, Bytes,
-                   List, Map>;
+  using Variant = std::variant<std::monostate, bool, int64_t, uint64_t, double, Rational,
+                               std::string, Bytes, List, Map>;
   enum class Kind { Null, Bool, Int, UInt, Float, Rational, Text, Bytes, List, Map };
 
   Value() = default;
@@ -76,8 +75,7 @@ class Namespace {
   bool empty() const { return fields_.empty(); }
 
   template <std::unsigned_integral T>
-    requires(!std::same_as<T, bool>)
-  void set(std::string_view key, T v) {
+  requires(!std::same_as<T, bool>) void set(std::string_view key, T v) {
     put(key, Value::uint64(static_cast<uint64_t>(v)));
   }
   void set(std::string_view key, bool v) { put(key, Value::boolean(v)); }

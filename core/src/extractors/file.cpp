@@ -32,9 +32,12 @@ class ByteHistogram {
       ++t_[2][bytes[i + 2]];
       ++t_[3][bytes[i + 3]];
     }
-    for (; i < n; ++i) ++t_[0][bytes[i]];
+    for (; i < n; ++i)
+      ++t_[0][bytes[i]];
   }
-  uint64_t count(size_t value) const { return t_[0][value] + t_[1][value] + t_[2][value] + t_[3][value]; }
+  uint64_t count(size_t value) const {
+    return t_[0][value] + t_[1][value] + t_[2][value] + t_[3][value];
+  }
 
  private:
   std::array<std::array<uint64_t, 256>, 4> t_{};
@@ -54,9 +57,13 @@ double entropy_bits_per_byte(const std::array<uint64_t, 256>& counts, uint64_t t
   return round3(acc);
 }
 
-const char* FileExtractor::name() const { return "file"; }
+const char* FileExtractor::name() const {
+  return "file";
+}
 
-bool FileExtractor::supports(const ProbeContext&) const { return true; }
+bool FileExtractor::supports(const ProbeContext&) const {
+  return true;
+}
 
 ExtractResult FileExtractor::extract(ByteSource& src, const ProbeContext& ctx) const {
   Namespace ns("file");
@@ -88,14 +95,16 @@ ExtractResult FileExtractor::extract(ByteSource& src, const ProbeContext& ctx) c
 
   if (total > 0) {
     std::array<uint64_t, 256> counts{};
-    for (size_t v = 0; v < 256; ++v) counts[v] = hist->count(v);
+    for (size_t v = 0; v < 256; ++v)
+      counts[v] = hist->count(v);
     ns.set("entropy_bits_per_byte", entropy_bits_per_byte(counts, total));
   }
   std::array<uint8_t, EVP_MAX_MD_SIZE> digest{};
   unsigned int len = 0;
   EVP_DigestFinal_ex(sha.get(), digest.data(), &len);
   ns.set("sha256", to_hex(std::span<const uint8_t>(digest.data(), len)));
-  const std::array<uint8_t, 4> crc_be = {static_cast<uint8_t>(crc >> 24), static_cast<uint8_t>(crc >> 16),
+  const std::array<uint8_t, 4> crc_be = {static_cast<uint8_t>(crc >> 24),
+                                         static_cast<uint8_t>(crc >> 16),
                                          static_cast<uint8_t>(crc >> 8), static_cast<uint8_t>(crc)};
   ns.set("crc32", to_hex(crc_be));
   return ns;

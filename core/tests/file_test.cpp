@@ -1,0 +1,111 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "extractors/extractors.hpp"
+#include "test_sources.hpp"
+
+namespace vorlix_core {
+namespace {
+
+Map run_file(std::span<const uint8_t> data, uint64_t stated) {
+  extractors::FileExtractor fx;
+  MemorySource src(data);
+  ProbeContext ctx;
+  ctx.length = stated;
+  auto r = fx.extract(src, ctx);
+  EXPECT_TRUE(r.ok());
+  return r.ok() ? std::move(r.value().fields()) : Map{};
+}
+
+// Bitwise CRC-32 (reflected 0xEDB88320): an independent check of the library's answer.
+uint32_t slow_crc32(std::span<const uint8_t> data) {
+  uint32_t c = 0xffffffffu;
+  for (uint8_t b : data) {
+    c ^= b;
+    for (int k = 0; k < 8; ++k)
+      c = (c >> 1) ^ (0xedb88320u & (0u - (c & 1u)));
+  }
+  return c ^ 0xffffffffu;
+}
+
+TEST(FileExtractor, KnownDigests) {
+  const std::string hello = "hello";
+  const Map f = run_file(
+      std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(hello.data()), hello.size()),
+      hello.size());
+  EXPECT_EQ(*f.at("sha256").get_if<std::string>(),
+            "2cf24dba5fb0a30e26e83b2ac5b9e29e1b161e5c1fa7425e73043362938b9824");
+  EXPECT_EQ(*f.at("crc32").get_if<std::string>(), "3610a686");
+
+  // Many 64 KiB chunks: the streamed digests must equal the one-shot ones.
+  const std::vector<uint8_t> million(1000000, 'a');
+  const Map m = run_file(million, million.size());
+  EXPECT_EQ(*m.at("sha256").get_if<std::string>(),
+            "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+  char want[9];
+  snprintf(want, sizeof want, "%08x", slow_crc32(million));
+  EXPECT_EQ(*m.at("crc32").get_if<std::string>(), want);
+}
+
+TEST(FileExtractor, CrcIsZeroPaddedToEightDigits) {
+  // Search a small input whose CRC starts with a zero nibble.
+  std::vector<uint8_t> data = {0};
+  for (uint32_t i = 0;; ++i) {
+    data = {static_cast<uint8_t>(i), static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i >> 16)};
+    if (slow_crc32(data) < 0x10000000u) break;
+  }
+  char want[9];
+  snprintf(want, sizeof want, "%08x", slow_crc32(data));
+  const Map f = run_file(data, data.size());
+  EXPECT_EQ(*f.at("crc32").get_if<std::string>(), want);
+  EXPECT_EQ(want[0], '0');
+}
+
+TEST(FileExtractor, EntropyEdges) {
+  std::vector<uint8_t> all(256);
+  for (size_t i = 0; i < 256; ++i)
+    all[i] = static_cast<uint8_t>(i);
+  EXPECT_EQ(*run_file(all, 256).at("entropy_bits_per_byte").get_if<double>(), 8.0);
+
+  const std::vector<uint8_t> same(1000, 0x41);
+  const double e = *run_file(same, 1000).at("entropy_bits_per_byte").get_if<double>();
+  EXPECT_EQ(e, 0.0);
+  EXPECT_TRUE(std::signbit(e));
+
+  // Two equally common values: exactly one bit; three values 1:1:2 give 1.5 bits.
+  const std::vector<uint8_t> two = {1, 2, 1, 2, 1, 2, 1};
+  EXPECT_EQ(*run_file(two, two.size()).at("entropy_bits_per_byte").get_if<double>(), 0.985);
+  const std::vector<uint8_t> three = {7, 8, 9, 9};
+  EXPECT_EQ(*run_file(three, 4).at("entropy_bits_per_byte").get_if<double>(), 1.5);
+}
+
+TEST(FileExtractor, StatedLengthIsReportedAsGiven) {
+  const std::vector<uint8_t> data = {1, 2, 3};
+  const Map f = run_file(data, 99);
+  EXPECT_EQ(*f.at("size_bytes").get_if<uint64_t>(), 99u);
+  char want[9];
+  snprintf(want, sizeof want, "%08x", slow_crc32(data));
+  EXPECT_EQ(*f.at("crc32").get_if<std::string>(), want);
+}
+
+TEST(FileExtractor, ReportsSniffedTypeAndFailsWholeOnReadError) {
+  extractors::FileExtractor fx;
+  const std::vector<uint8_t> data(70000, 1);
+  ProbeContext ctx;
+  ctx.mime = "image/png";
+  ctx.extension = "png";
+  MemorySource ok(data);
+  auto r = fx.extract(ok, ctx);
+  ASSERT_TRUE(r.ok());
+  EXPECT_EQ(*r->fields().at("mime_detected").get_if<std::string>(), "image/png");
+  EXPECT_EQ(*r->fields().at("extension_canonical").get_if<std::string>(), "png");
+
+  testing::FailingSource bad(data, 1);  // first chunk, then EIO
+  auto f = fx.extract(bad, ctx);
+  ASSERT_FALSE(f.ok());
+  EXPECT_EQ(f.error().display(), "I/O error: Input/output error (os error 5)");
+}
+
+}  // namespace
+}  // namespace vorlix_core

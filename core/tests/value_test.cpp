@@ -1,0 +1,92 @@
+#include "vorlix/value.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "vorlix/extractor.hpp"
+
+namespace vorlix_core {
+namespace {
+
+TEST(Namespace, LiteralStoresTextNotBool) {
+  Namespace ns("t");
+  ns.set("k", "text");
+  const auto& v = ns.fields().at("k");
+  ASSERT_EQ(v.kind(), Value::Kind::Text);
+  EXPECT_EQ(*v.get_if<std::string>(), "text");
+}
+
+TEST(Namespace, OverloadsPickTheDocumentedAlternative) {
+  Namespace ns("t");
+  ns.set("u32", uint32_t{4294967295u});
+  ns.set("u16", uint16_t{7});
+  ns.set("u64", uint64_t{18446744073709551615u});
+  ns.set("f", 2.5);
+  ns.set("b", true);
+  ns.set("s", std::string("owned"));
+  ns.set("v", Value::int64(-3));
+  EXPECT_EQ(*ns.fields().at("u32").get_if<uint64_t>(), 4294967295u);
+  EXPECT_EQ(*ns.fields().at("u16").get_if<uint64_t>(), 7u);
+  EXPECT_EQ(*ns.fields().at("u64").get_if<uint64_t>(), 18446744073709551615u);
+  EXPECT_EQ(*ns.fields().at("f").get_if<double>(), 2.5);
+  EXPECT_EQ(*ns.fields().at("b").get_if<bool>(), true);
+  EXPECT_EQ(*ns.fields().at("s").get_if<std::string>(), "owned");
+  EXPECT_EQ(*ns.fields().at("v").get_if<int64_t>(), -3);
+}
+
+TEST(Namespace, SetTwiceKeepsOneEntryWithTheSecondValue) {
+  Namespace ns("t");
+  ns.set("k", uint64_t{1});
+  ns.set("k", "two");
+  ASSERT_EQ(ns.fields().size(), 1u);
+  EXPECT_EQ(*ns.fields().at("k").get_if<std::string>(), "two");
+}
+
+TEST(Namespace, KeysOrderByUnsignedBytes) {
+  Namespace ns("t");
+  for (const char* k : {"b", "a", "B", "ab", "\xc3\xa9", "~"})
+    ns.set(k, true);
+  std::vector<std::string> keys;
+  for (const auto& [k, v] : ns.fields())
+    keys.push_back(k);
+  // A byte >= 0x80 sorts after every ASCII byte.
+  EXPECT_EQ(keys, (std::vector<std::string>{"B", "a", "ab", "b", "~", "\xc3\xa9"}));
+}
+
+TEST(Hex, DigitsAndBytesDisplay) {
+  EXPECT_EQ(to_hex({}), "");
+  const Bytes three = {0x00, 0xff, 0x10};
+  EXPECT_EQ(to_hex(three), "00ff10");
+  EXPECT_EQ(bytes_display({}), "");
+
+  Bytes b64(64, 0xab);
+  EXPECT_EQ(bytes_display(b64), to_hex(b64));  // exactly 64 bytes: no suffix
+  EXPECT_EQ(bytes_display(b64).size(), 128u);
+
+  Bytes b65(65);
+  for (size_t i = 0; i < b65.size(); ++i)
+    b65[i] = static_cast<uint8_t>(i);
+  const std::string shown = bytes_display(b65);
+  EXPECT_EQ(shown, to_hex(std::span<const uint8_t>(b65).first(64)) + "... (65 bytes)");
+  EXPECT_EQ(bytes_display(Bytes(100)), std::string(128, '0') + "... (100 bytes)");
+}
+
+TEST(ExtractError, DisplayTexts) {
+  struct Case {
+    ExtractError err;
+    const char* want;
+  };
+  const Case cases[] = {
+      {ExtractError::malformed("zip", "no end-of-central-directory record"),
+       "malformed zip: no end-of-central-directory record"},
+      {ExtractError(IoError::short_read()), "I/O error: failed to fill whole buffer"},
+      {ExtractError(IoError::os(2)), "I/O error: No such file or directory (os error 2)"},
+      {ExtractError::other("Unknown image format"), "Unknown image format"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(c.err.display(), c.want);
+}
+
+}  // namespace
+}  // namespace vorlix_core

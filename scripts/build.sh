@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Builds the Node addon into build-addon/ (cmake-js with the Node-API headers from npm: nothing
+# is downloaded at build time).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+npx --no-install cmake-js compile --out build-addon --parallel "$(nproc)" >/dev/null
