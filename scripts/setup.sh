@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake g++ make libssl-dev libdeflate-dev libgtest-dev libbenchmark-dev nodejs npm)
+packages=(cmake g++ make libssl-dev libdeflate-dev libgtest-dev libbenchmark-dev)
 if [ "${VORLIX_FUZZ_SETUP:-0}" = 1 ]; then packages+=(clang libclang-rt-dev); fi
 
 missing=()
@@ -22,6 +22,11 @@ if [ ${#missing[@]} -gt 0 ]; then
     echo "  apt-get update && apt-get install -y ${missing[*]}" >&2
     exit 1
   fi
+fi
+
+if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
+  echo "setup: Node.js 20 or newer with npm is required (for example Debian's nodejs and npm)" >&2
+  exit 1
 fi
 
 if [ ! -x node_modules/.bin/cmake-js ] || [ ! -d node_modules/node-api-headers ]; then

@@ -10,3 +10,4 @@ cmake --build build --parallel "$jobs"
 (cd build && ctest --output-on-failure --parallel "$jobs")
 bash scripts/build.sh
 node --test test/
+npx --no-install tsc -p .

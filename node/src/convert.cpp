@@ -1,5 +1,7 @@
 #include "convert.hpp"
 
+#include "number_rules.hpp"
+
 #include <cmath>
 #include <string>
 
@@ -9,9 +11,6 @@ using vorlix_core::Map;
 using vorlix_core::Value;
 
 namespace {
-
-// Integers beyond what a JS number holds exactly become BigInts.
-constexpr int64_t kMaxSafe = 9007199254740991;  // 2^53 - 1
 
 JsError fail(napi_status s, std::string message) {
   return JsError{s, std::move(message)};
@@ -33,16 +32,17 @@ JsResult make_double(napi_env env, double d) {
   return v;
 }
 
-JsResult make_integer(napi_env env, bool negative, uint64_t magnitude) {
+JsResult make_integer(napi_env env, JsInteger n) {
   napi_value v;
-  if (magnitude <= static_cast<uint64_t>(kMaxSafe)) {
-    const int64_t i = negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
-    if (auto s = napi_create_int64(env, i, &v); s != napi_ok) {
+  if (!n.bigint) {
+    const auto i = static_cast<int64_t>(n.magnitude);
+    if (auto s = napi_create_int64(env, n.negative ? -i : i, &v); s != napi_ok) {
       return fail(s, "Failed to convert 64-bit integer into napi value");
     }
     return v;
   }
-  if (auto s = napi_create_bigint_words(env, negative ? 1 : 0, 1, &magnitude, &v); s != napi_ok) {
+  if (auto s = napi_create_bigint_words(env, n.negative ? 1 : 0, 1, &n.magnitude, &v);
+      s != napi_ok) {
     return fail(s, "");
   }
   return v;
@@ -112,12 +112,8 @@ JsResult rational_to_js(napi_env env, const vorlix_core::Rational& r) {
   auto obj = make_object(env);
   if (std::holds_alternative<JsError>(obj)) return obj;
   const napi_value o = std::get<napi_value>(obj);
-  auto signed_int = [&](int64_t i) {
-    return make_integer(env, i < 0,
-                        i < 0 ? 0 - static_cast<uint64_t>(i) : static_cast<uint64_t>(i));
-  };
-  if (auto e = put(env, o, "den", signed_int(r.den))) return std::move(*e);
-  if (auto e = put(env, o, "num", signed_int(r.num))) return std::move(*e);
+  if (auto e = put(env, o, "den", make_integer(env, js_integer(r.den)))) return std::move(*e);
+  if (auto e = put(env, o, "num", make_integer(env, js_integer(r.num)))) return std::move(*e);
   if (auto e = put(env, o, "value", make_double(env, r.value))) return std::move(*e);
   return o;
 }
@@ -141,12 +137,8 @@ JsResult value_to_js(napi_env env, const Value& value) {
                           }
                           return v;
                         },
-                        [&](int64_t i) {
-                          return make_integer(
-                              env, i < 0,
-                              i < 0 ? 0 - static_cast<uint64_t>(i) : static_cast<uint64_t>(i));
-                        },
-                        [&](uint64_t u) { return make_integer(env, false, u); },
+                        [&](int64_t i) { return make_integer(env, js_integer(i)); },
+                        [&](uint64_t u) { return make_integer(env, js_integer(u)); },
                         [&](double d) { return make_double(env, d); },
                         [&](const vorlix_core::Rational& r) { return rational_to_js(env, r); },
                         [&](const std::string& s) { return make_string(env, s); },

@@ -1,0 +1,436 @@
+// PDF and gzip extractors over hand-built byte strings.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "extractors/extractors.hpp"
+#include "text.hpp"
+
+namespace vorlix_core {
+namespace {
+
+using namespace std::string_literals;
+
+using extractors::GzipExtractor;
+using extractors::PdfExtractor;
+
+ProbeContext context_for(std::span<const uint8_t> bytes) {
+  ProbeContext ctx;
+  ctx.header = bytes.first(std::min<size_t>(bytes.size(), 8192));
+  ctx.length = bytes.size();
+  return ctx;
+}
+
+ExtractResult run(const Extractor& ex, std::string_view bytes) {
+  MemorySource src(as_bytes(bytes));
+  return ex.extract(src, context_for(as_bytes(bytes)));
+}
+
+const Value* field(const Map& m, std::string_view key) {
+  auto it = m.find(key);
+  return it == m.end() ? nullptr : &it->second;
+}
+std::optional<std::string> text_of(const Map& m, std::string_view key) {
+  const Value* v = field(m, key);
+  if (!v || !v->get_if<std::string>()) return std::nullopt;
+  return *v->get_if<std::string>();
+}
+std::optional<uint64_t> uint_of(const Map& m, std::string_view key) {
+  const Value* v = field(m, key);
+  if (!v || !v->get_if<uint64_t>()) return std::nullopt;
+  return *v->get_if<uint64_t>();
+}
+std::optional<bool> bool_of(const Map& m, std::string_view key) {
+  const Value* v = field(m, key);
+  if (!v || !v->get_if<bool>()) return std::nullopt;
+  return *v->get_if<bool>();
+}
+const Map* info_of(const Namespace& ns) {
+  const Value* v = field(ns.fields(), "info");
+  return v ? v->get_if<Map>() : nullptr;
+}
+std::optional<std::string> info(const Namespace& ns, std::string_view key) {
+  const Map* m = info_of(ns);
+  return m ? text_of(*m, key) : std::nullopt;
+}
+
+Namespace pdf(std::string_view bytes) {
+  auto r = run(PdfExtractor(), bytes);
+  EXPECT_TRUE(r.ok());
+  return r ? std::move(r).value() : Namespace("pdf");
+}
+
+// A source whose every read fails, as an unreadable file does.
+class FailingSource final : public ByteSource {
+ public:
+  IoResult<size_t> read(std::span<uint8_t>) override { return Err{IoError::os(EIO)}; }
+  IoResult<uint64_t> seek(int64_t, Whence) override { return uint64_t{0}; }
+};
+
+const std::string kU = "\xEF\xBF\xBD";  // U+FFFD
+
+// ---- PDF ----------------------------------------------------------------------------------
+
+TEST(PdfExtractor, ClaimsOnlyThePdfHeader) {
+  const struct {
+    std::string header;
+    bool claimed;
+  } cases[] = {
+      {"%PDF-1.4\n", true}, {"%PDF-", true}, {"%PDF", false},  // four bytes only
+      {"%pdf-1.4", false},                                     // case matters
+      {" %PDF-1.4", false}, {"", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(PdfExtractor().supports(context_for(as_bytes(c.header))), c.claimed) << c.header;
+  }
+}
+
+TEST(PdfExtractor, VersionFromTheFirstLine) {
+  const struct {
+    std::string bytes;
+    std::optional<std::string> version;
+  } cases[] = {
+      {"%PDF-1.7\n1 0 obj", "1.7"},
+      {"%PDF-1.7\r\n", "1.7"},
+      {"%PDF-\n", ""},
+      {"%PDF-2.0\r", "2.0"},
+      {"%PDF-0123456789\r", "0123456789"},   // line break at offset 15: last one looked at
+      {"%PDF-0123456789A\n", std::nullopt},  // line break at offset 16: too far
+      {"%PDF-1.7 garbage on the line\n", std::nullopt},
+      {"%PDF-1.7", std::nullopt},  // no line break at all
+      {"%PDF-\xFF\n", kU},         // invalid UTF-8 is replaced
+      {"%PD\n", std::nullopt},     // line break before offset 5
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(text_of(pdf(c.bytes).fields(), "version"), c.version) << c.bytes;
+  }
+}
+
+TEST(PdfExtractor, CountsObjectsAndPages) {
+  const struct {
+    std::string body;
+    uint64_t objects;
+    uint64_t pages;
+  } cases[] = {
+      {"12 0 obj\n<<>>\nendobj", 1, 0},  // endobj has no space before obj
+      {"endobj endobj", 0, 0},
+      {"1 0 obj 2 0 obj 3 0 obj", 3, 0},
+      {" obj obj", 2, 0},
+      {"/Type /Pages /Type /Page /Type /Page /Type /Page", 0, 3},
+      {"/Type/Page /Type /Page", 0, 2},
+      {"/Type/Pages/Type/Pages", 0, 0},
+      {"/Type/PageX", 0, 1},   // only a following s disqualifies
+      {"/Type  /Page", 0, 0},  // two spaces are not recognised
+      {"/Type\n/Page", 0, 0},  // nor a line break
+      {"x/Type/Page", 0, 1},   // a match ending at the very end counts
+      {"/Type/Page/Type/Pages/Type/Page", 0, 2},
+  };
+  for (const auto& c : cases) {
+    const Namespace ns = pdf("%PDF-1.4\n" + c.body);
+    EXPECT_EQ(uint_of(ns.fields(), "object_count"), c.objects) << c.body;
+    EXPECT_EQ(uint_of(ns.fields(), "page_count"), c.pages) << c.body;
+  }
+}
+
+TEST(PdfExtractor, LinearizedAndEncryptedFlags) {
+  const struct {
+    std::string body;
+    bool linearized;
+    bool encrypted;
+  } cases[] = {
+      {"", false, false},
+      {"<</Linearized 1>>", true, false},
+      {"/Encrypt 5 0 R", false, true},
+      {"/EncryptMetadata false", false, true},  // containment, not a name match
+      {"/encrypt /linearized", false, false},
+  };
+  for (const auto& c : cases) {
+    const Namespace ns = pdf("%PDF-1.5\n" + c.body);
+    EXPECT_EQ(bool_of(ns.fields(), "linearized"), c.linearized) << c.body;
+    EXPECT_EQ(bool_of(ns.fields(), "encrypted"), c.encrypted) << c.body;
+  }
+}
+
+TEST(PdfExtractor, LiteralStringReading) {
+  const struct {
+    std::string body;
+    std::optional<std::string> title;
+  } cases[] = {
+      {"/Title (Annual \\(final\\) report)", "Annual (final) report"},
+      {"/Title (a(b)c)", "a(b)c"},
+      {"/Title (a(b(c)d)e) tail)", "a(b(c)d)e"},
+      {"/Title (line\\nbreak)", "linenbreak"},  // escapes are not translated
+      {"/Title (\\101BC)", "101BC"},            // nor octal escapes
+      {"/Title (a\\\\b)", "a\\b"},
+      {"/Title ()", ""},
+      {"/Title(tight)", "tight"},
+      {"/Title \t\r\n\f (spaced)", "spaced"},
+      {"/Title (unterminated", "unterminated"},
+      {"/Title (open (inner)", "open (inner)"},
+      {"/Title (ends in backslash\\", "ends in backslash"},
+      {"/Title (\xFE\xFF\x00T\x00i)"s, kU + kU + "\0T\0i"s},  // UTF-16 kept raw
+      {"/Title <FEFF0041>", std::nullopt},                    // hexadecimal string
+      {"/Title 7 0 R", std::nullopt},                         // indirect reference
+      {"/Title", std::nullopt},                               // key at the very end
+      {"/Title   ", std::nullopt},                            // only whitespace after it
+      {"/Title /X (late)", std::nullopt},                     // something between key and string
+      {"/Title\0(nul)"s, std::nullopt},
+      {"/Title <ABCD> /Title (second)", std::nullopt},  // only the first key is tried
+      {"/TitleX (no)", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    const Namespace ns = pdf("%PDF-1.4\n" + c.body);
+    EXPECT_EQ(info(ns, "title"), c.title) << c.body;
+  }
+}
+
+TEST(PdfExtractor, AllInformationEntries) {
+  const Namespace ns =
+      pdf("%PDF-1.4\n1 0 obj\n<< /Title (T) /Author (A) /Subject (S) /Creator (C) /Producer (P)"
+          " /Keywords (K) /CreationDate (D:20240309070502+01'00') /ModDate (D:2024) >>\nendobj\n");
+  const Map* m = info_of(ns);
+  ASSERT_NE(m, nullptr);
+  EXPECT_EQ(m->size(), 8u);
+  EXPECT_EQ(text_of(*m, "title"), "T");
+  EXPECT_EQ(text_of(*m, "author"), "A");
+  EXPECT_EQ(text_of(*m, "subject"), "S");
+  EXPECT_EQ(text_of(*m, "creator"), "C");
+  EXPECT_EQ(text_of(*m, "producer"), "P");
+  EXPECT_EQ(text_of(*m, "keywords"), "K");
+  EXPECT_EQ(text_of(*m, "creation_date"), "D:20240309070502+01'00'");
+  EXPECT_EQ(text_of(*m, "modification_date"), "D:2024");
+}
+
+TEST(PdfExtractor, LongerNameSharingAKeyPrefix) {
+  // The first "/Creator" is the start of "/CreatorTool": that row yields nothing.
+  EXPECT_EQ(info(pdf("%PDF-1.4\n/CreatorTool (x) /Creator (y)"), "creator"), std::nullopt);
+  EXPECT_EQ(info(pdf("%PDF-1.4\n/Creator (y) /CreatorTool (x)"), "creator"), "y");
+}
+
+TEST(PdfExtractor, NoInformationStillReportsCountsAndFlags) {
+  const Namespace ns = pdf("%PDF-1.4\n");
+  EXPECT_EQ(field(ns.fields(), "info"), nullptr);
+  EXPECT_EQ(uint_of(ns.fields(), "object_count"), 0u);
+  EXPECT_EQ(uint_of(ns.fields(), "page_count"), 0u);
+  EXPECT_EQ(bool_of(ns.fields(), "linearized"), false);
+  EXPECT_EQ(bool_of(ns.fields(), "encrypted"), false);
+  EXPECT_EQ(ns.fields().size(), 5u);
+}
+
+TEST(PdfExtractor, EveryTruncationIsTolerated) {
+  const std::string full =
+      "%PDF-1.4\n1 0 obj\n<< /Type /Page /Title (Plain \\(x\\) title) >>\nendobj\n"
+      "2 0 obj\n<< /Type/Pages >>\nendobj\ntrailer\n";
+  const Namespace whole = pdf(full);
+  ASSERT_EQ(info(whole, "title"), "Plain (x) title");
+  for (size_t n = 0; n <= full.size(); ++n) {
+    const Namespace ns = pdf(full.substr(0, n));
+    ASSERT_LE(*uint_of(ns.fields(), "object_count"), *uint_of(whole.fields(), "object_count"));
+    // A /Pages cut right after its "e" reads as one more page.
+    ASSERT_LE(*uint_of(ns.fields(), "page_count"), *uint_of(whole.fields(), "page_count") + 1);
+    // A cut string ends at the end of the data: what was read is a prefix of the full title.
+    if (auto t = info(ns, "title")) {
+      ASSERT_EQ(std::string("Plain (x) title").rfind(*t, 0), 0u) << n;
+    }
+  }
+}
+
+TEST(PdfExtractor, AdversarialInputsStayLinear) {
+  constexpr size_t kMiB = 1 << 20;
+  // One unterminated string opening a million nested levels.
+  const Namespace nested = pdf("%PDF-1.4\n/Title (" + std::string(kMiB, '('));
+  EXPECT_EQ(info(nested, "title")->size(), kMiB);
+
+  // Every key opens a string that nests into the next and runs to the end: each row reads
+  // nearly the whole input.
+  std::string chained = "%PDF-1.4\n";
+  for (const char* k : {"/Title", "/Author", "/Subject", "/Creator", "/Producer", "/Keywords",
+                        "/CreationDate", "/ModDate"}) {
+    chained += std::string(k) + " (";
+  }
+  chained += std::string(kMiB, '\\');
+  const Namespace chained_ns = pdf(chained);
+  const Map* rows = info_of(chained_ns);
+  ASSERT_NE(rows, nullptr);
+  EXPECT_EQ(rows->size(), 8u);
+  EXPECT_GT(text_of(*rows, "title")->size(), kMiB / 2);
+
+  // Near-misses of every searched pattern, back to back.
+  std::string near = "%PDF-1.4\n";
+  while (near.size() < kMiB)
+    near += " ob/Type/Pag/Type /Pag/Linearize/Encryp/Titl";
+  const Namespace ns = pdf(near);
+  EXPECT_EQ(uint_of(ns.fields(), "object_count"), 0u);
+  EXPECT_EQ(uint_of(ns.fields(), "page_count"), 0u);
+  EXPECT_EQ(bool_of(ns.fields(), "linearized"), false);
+
+  // A million objects and keys: counting resumes after each match.
+  std::string objs = "%PDF-1.4\n";
+  for (int i = 0; i < 200000; ++i)
+    objs += " obj/Type /Page";
+  EXPECT_EQ(uint_of(pdf(objs).fields(), "object_count"), 200000u);
+  EXPECT_EQ(uint_of(pdf(objs).fields(), "page_count"), 200000u);
+
+  // Keys repeated without values: only the first occurrence is ever examined.
+  std::string titles = "%PDF-1.4\n";
+  while (titles.size() < kMiB)
+    titles += "/Title/Title ";
+  EXPECT_EQ(info_of(pdf(titles)), nullptr);
+}
+
+TEST(PdfExtractor, ReadFailureIsAnIoError) {
+  FailingSource src;
+  auto r = PdfExtractor().extract(src, ProbeContext{});
+  ASSERT_FALSE(r.ok());
+  EXPECT_EQ(r.error().display().rfind("I/O error: ", 0), 0u) << r.error().display();
+}
+
+// ---- gzip ---------------------------------------------------------------------------------
+
+// The fixed 10-byte member header.
+std::string gz_header(uint8_t method, uint8_t flags, uint32_t mtime, uint8_t os) {
+  std::string h = "\x1F\x8B";      // magic
+  h += static_cast<char>(method);  // CM
+  h += static_cast<char>(flags);   // FLG
+  for (int i = 0; i < 4; ++i)
+    h += static_cast<char>(mtime >> (8 * i));  // MTIME, little-endian
+  h += '\0';                                   // XFL
+  h += static_cast<char>(os);                  // OS
+  return h;
+}
+
+Namespace gzip(std::string_view bytes) {
+  auto r = run(GzipExtractor(), bytes);
+  EXPECT_TRUE(r.ok()) << (r ? "" : r.error().display());
+  return r ? std::move(r).value() : Namespace("gzip");
+}
+
+TEST(GzipExtractor, ClaimsOnlyTheMagic) {
+  EXPECT_TRUE(GzipExtractor().supports(context_for(as_bytes("\x1F\x8B"))));
+  EXPECT_FALSE(GzipExtractor().supports(context_for(as_bytes("\x1F"))));
+  EXPECT_FALSE(GzipExtractor().supports(context_for(as_bytes("\x1F\x8C\x08"))));
+}
+
+TEST(GzipExtractor, HeaderFields) {
+  const struct {
+    std::string bytes;
+    std::string method;
+    std::optional<uint64_t> mtime;
+    std::string os;
+    std::optional<std::string> name;
+  } cases[] = {
+      // A Unix tool, no time stamp, no flags.
+      {gz_header(8, 0, 0, 3) + "deflated data", "deflate", std::nullopt, "Unix", std::nullopt},
+      {gz_header(7, 0, 0, 3), "unknown", std::nullopt, "Unix", std::nullopt},
+      {gz_header(8, 0, 1700000000, 0), "deflate", 1700000000, "FAT (Windows/DOS)", std::nullopt},
+      {gz_header(8, 0, 0xFFFFFFFF, 7), "deflate", 4294967295u, "macOS", std::nullopt},
+      {gz_header(8, 0, 1, 11), "deflate", 1, "NTFS", std::nullopt},
+      {gz_header(8, 0, 0, 255), "deflate", std::nullopt, "unknown", std::nullopt},
+      {gz_header(8, 0, 0, 1), "deflate", std::nullopt, "other", std::nullopt},
+      // FNAME: the name runs to its zero byte.
+      {gz_header(8, 0x08, 0, 3) + "a.txt\0data"s, "deflate", std::nullopt, "Unix", "a.txt"},
+      // FNAME with the zero byte right after the header.
+      {gz_header(8, 0x08, 0, 3) + "\0"s, "deflate", std::nullopt, "Unix", ""},
+      // FNAME without a terminator.
+      {gz_header(8, 0x08, 0, 3) + "a.txt", "deflate", std::nullopt, "Unix", std::nullopt},
+      // FNAME set but nothing after the header.
+      {gz_header(8, 0x08, 0, 3), "deflate", std::nullopt, "Unix", std::nullopt},
+      // FEXTRA | FNAME: XLEN 4, four extra bytes, then the name.
+      {gz_header(8, 0x0C, 0, 3) + "\x04\x00"
+                                  "AB\x00\x00"
+                                  "b.bin\0"s,
+       "deflate", std::nullopt, "Unix", "b.bin"},
+      // FEXTRA | FNAME with XLEN 0.
+      {gz_header(8, 0x0C, 0, 3) + "\x00\x00"
+                                  "c\0"s,
+       "deflate", std::nullopt, "Unix", "c"},
+      // XLEN reaching past the end: no name.
+      {gz_header(8, 0x0C, 0, 3) + "\xFF\xFF"
+                                  "d\0"s,
+       "deflate", std::nullopt, "Unix", std::nullopt},
+      // XLEN ending exactly at the end: no name.
+      {gz_header(8, 0x0C, 0, 3) + "\x02\x00"
+                                  "xy"s,
+       "deflate", std::nullopt, "Unix", std::nullopt},
+      // Cut inside XLEN (11 bytes): the name is looked for from offset 10.
+      {gz_header(8, 0x0C, 0, 3) + "\0"s, "deflate", std::nullopt, "Unix", ""},
+      // FEXTRA alone: no name is looked for.
+      {gz_header(8, 0x04, 0, 3) + "\x00\x00"
+                                  "e\0"s,
+       "deflate", std::nullopt, "Unix", std::nullopt},
+      // Invalid UTF-8 in the name.
+      {gz_header(8, 0x08, 0, 3) + "f\xFFg\0"s, "deflate", std::nullopt, "Unix", "f" + kU + "g"},
+      // Reserved flag bits are ignored.
+      {gz_header(8, 0xE8, 0, 3) + "h\0"s, "deflate", std::nullopt, "Unix", "h"},
+  };
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const auto& c = cases[i];
+    const Namespace ns = gzip(c.bytes);
+    EXPECT_EQ(text_of(ns.fields(), "compression_method"), c.method) << i;
+    EXPECT_EQ(uint_of(ns.fields(), "modification_time_unix"), c.mtime) << i;
+    EXPECT_EQ(text_of(ns.fields(), "os"), c.os) << i;
+    EXPECT_EQ(text_of(ns.fields(), "original_filename"), c.name) << i;
+  }
+}
+
+TEST(GzipExtractor, ShortHeaderIsMalformed) {
+  const std::string full = gz_header(8, 0, 0, 3);
+  for (size_t n = 0; n < full.size(); ++n) {
+    auto r = run(GzipExtractor(), full.substr(0, n));
+    ASSERT_FALSE(r.ok()) << n;
+    EXPECT_EQ(r.error().display(), "malformed gzip: header too short");
+  }
+}
+
+TEST(GzipExtractor, EveryTruncationAfterTheHeaderIsTolerated) {
+  const std::string full = gz_header(8, 0x0C, 1234, 3) +
+                           "\x03\x00"
+                           "XYZ"
+                           "name.txt\0"
+                           "payload"s;
+  for (size_t n = 10; n <= full.size(); ++n) {
+    const Namespace ns = gzip(full.substr(0, n));
+    EXPECT_EQ(uint_of(ns.fields(), "modification_time_unix"), 1234u);
+    // The name appears only once its terminator is inside the data.
+    const bool terminated = n > 10 + 2 + 3 + 8;
+    EXPECT_EQ(text_of(ns.fields(), "original_filename"),
+              terminated ? std::optional<std::string>("name.txt") : std::nullopt)
+        << n;
+  }
+}
+
+TEST(GzipExtractor, HugeUnterminatedName) {
+  const std::string bytes = gz_header(8, 0x08, 0, 3) + std::string(1 << 22, 'n');
+  EXPECT_EQ(field(gzip(bytes).fields(), "original_filename"), nullptr);
+}
+
+TEST(GzipExtractor, ReadsFromAFile) {
+  const std::string bytes = gz_header(8, 0x08, 42, 3) + "from-disk.txt\0"s;
+  FILE* f = std::tmpfile();
+  ASSERT_NE(f, nullptr);
+  ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
+  std::fflush(f);
+  ASSERT_EQ(lseek(fileno(f), 0, SEEK_SET), 0);
+  FileSource src(fileno(f));
+  auto r = GzipExtractor().extract(src, context_for(as_bytes(bytes)));
+  std::fclose(f);
+  ASSERT_TRUE(r.ok());
+  EXPECT_EQ(text_of(r->fields(), "original_filename"), "from-disk.txt");
+  EXPECT_EQ(uint_of(r->fields(), "modification_time_unix"), 42u);
+}
+
+TEST(GzipExtractor, ReadFailureIsAnIoError) {
+  FailingSource src;
+  auto r = GzipExtractor().extract(src, ProbeContext{});
+  ASSERT_FALSE(r.ok());
+  EXPECT_EQ(r.error().display().rfind("I/O error: ", 0), 0u) << r.error().display();
+}
+
+}  // namespace
+}  // namespace vorlix_core
