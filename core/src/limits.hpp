@@ -10,4 +10,30 @@ inline constexpr uint64_t kHeaderBytes = 8192;
 // The file extractor streams in chunks of this size: constant memory whatever the input.
 inline constexpr uint64_t kStreamChunk = 65536;
 
+// MP4 box walks recurse once per nested "moov"; real files nest it once. A "moov" found at this
+// depth is skipped like any uninterpreted box, so the walk uses a few KiB of stack whatever the
+// input (an 800 KB file can nest 100000 boxes).
+inline constexpr uint32_t kMaxBoxDepth = 32;
+
+// EXIF: the chain of main IFDs is read as IFD 0 to 7 and no further (later IFDs are never
+// reported); there is no loop detection, so a looping chain costs at most eight IFD reads.
+inline constexpr uint32_t kExifMaxIfds = 8;
+// EXIF sub-IFDs nest Tiff -> Exif/GPS -> Interop and no deeper; pointers below this depth are
+// not followed, which bounds the recursion whatever the pointer tags.
+inline constexpr uint32_t kExifMaxSubIfdDepth = 2;
+// EXIF pointers may lead anywhere, also to IFDs and values already read, so a crafted block can
+// make the walk revisit the same entries and values far more often than its size allows for
+// (fan-out of sub-IFD pointers grows cubically). A well-formed block holds each 12-byte entry and
+// each value once; a looping chain re-reads it at most kExifMaxIfds times. The walk stops after
+// kExifMaxIfds visits per entry slot plus kExifEntryVisitAllowance, and after reading
+// kExifValueReadsPerByte times the block's size in values plus kExifValueByteAllowance, so work
+// and rendered text stay linear in the block size while no well-formed block is cut short.
+inline constexpr uint64_t kExifEntryVisitAllowance = 4096;
+inline constexpr uint64_t kExifValueReadsPerByte = 2;
+inline constexpr uint64_t kExifValueByteAllowance = 65536;
+
+// HEIF: an Exif item larger than this is refused ("Exif data too large"), so gathering its
+// extents never holds more, whatever sizes the extents declare.
+inline constexpr uint64_t kHeifExifItemMax = 65535;
+
 }  // namespace vorlix_core::limits

@@ -1,7 +1,198 @@
-// PLACEHOLDER: replaced by the real extractor.
+// ID3v2 tag at the start of the source: the tag header and a few well-known text frames.
+// Frames are read as stored: unsynchronisation is not undone and frame flags are ignored.
+#include <algorithm>
+#include <array>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "byte_reader.hpp"
 #include "extractors/extractors.hpp"
+#include "text.hpp"
+
 namespace vorlix_core::extractors {
-const char* Id3Extractor::name() const { return "id3"; }
-bool Id3Extractor::supports(const ProbeContext&) const { return false; }
-ExtractResult Id3Extractor::extract(ByteSource&, const ProbeContext&) const { return Namespace("id3"); }
+
+namespace {
+
+constexpr uint64_t kTagHeaderSize = 10;
+
+struct FrameKey {
+  std::string_view id;
+  std::string_view key;
+};
+
+// ID3v2.2 uses three-character ids.
+constexpr std::array<FrameKey, 6> kShortIdFrames{{
+    {"TT2", "title"},
+    {"TP1", "artist"},
+    {"TAL", "album"},
+    {"TYE", "year"},
+    {"TCO", "genre"},
+    {"TRK", "track"},
+}};
+
+constexpr std::array<FrameKey, 9> kFrames{{
+    {"TIT2", "title"},
+    {"TPE1", "artist"},
+    {"TALB", "album"},
+    {"TYER", "year"},
+    {"TDRC", "year"},
+    {"TCON", "genre"},
+    {"TRCK", "track"},
+    {"TPE2", "album_artist"},
+    {"TCOM", "composer"},
+}};
+
+// Ids are compared as raw bytes: a lossy-decoded id can only equal a table entry when its bytes
+// are exactly that ASCII text.
+std::optional<std::string_view> frame_key(std::span<const uint8_t> id) {
+  const std::string_view text(reinterpret_cast<const char*>(id.data()), id.size());
+  const auto lookup = [&](const auto& table) -> std::optional<std::string_view> {
+    for (const auto& entry : table) {
+      if (entry.id == text) return entry.key;
+    }
+    return std::nullopt;
+  };
+  return id.size() == 3 ? lookup(kShortIdFrames) : lookup(kFrames);
 }
+
+// Four 7-bit groups. The top bit of each byte is deliberately not masked off, so a stray high
+// bit spills into the next group instead of being dropped.
+uint32_t unmasked_synchsafe(std::span<const uint8_t> b) {
+  return (uint32_t{b[0]} << 21) | (uint32_t{b[1]} << 14) | (uint32_t{b[2]} << 7) | b[3];
+}
+
+struct FrameLayout {
+  uint64_t header_size;
+  uint64_t id_width;
+  uint8_t major;
+
+  // The frame header at `p` is known to lie within the data.
+  uint64_t frame_size(const ByteReader& r, uint64_t p) const {
+    if (major == 2) return r.u24be(p + 3).value_or(0);
+    if (major == 3) return r.u32be(p + 4).value_or(0);
+    const auto b = r.slice(p + 4, 4);
+    return b ? unmasked_synchsafe(*b) : 0;
+  }
+};
+
+FrameLayout layout_for(uint8_t major) {
+  if (major == 2) return {6, 3, major};
+  return {10, 4, major};
+}
+
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+// Encoding 1 is UTF-16 led by a byte-order mark; encoding 2 (ID3v2.4) is big-endian without
+// one. A mark, where present, decides the byte order for either; text without a mark under
+// encoding 1 is taken as little-endian, the order nearly every tagger writes.
+std::string decode_utf16(uint8_t encoding, std::span<const uint8_t> b) {
+  bool big = encoding == 2;
+  if (b.size() >= 2 && b[0] == 0xFF && b[1] == 0xFE) big = false;
+  if (b.size() >= 2 && b[0] == 0xFE && b[1] == 0xFF) big = true;
+  std::string text = big ? utf16be_lossy(b) : utf16le_lossy(b);
+  size_t lead = 0;
+  while (std::string_view(text).substr(lead).starts_with(kUtf8Bom))
+    lead += kUtf8Bom.size();
+  text.erase(0, lead);
+  return text;
+}
+
+// The frame body starts with its encoding byte; nothing for an unknown encoding.
+std::optional<std::string> decode_text(std::span<const uint8_t> body) {
+  const uint8_t encoding = body[0];
+  const auto rest = body.subspan(1);
+  std::string text;
+  switch (encoding) {
+    case 0:
+      text = latin1_to_utf8(rest);
+      break;
+    case 1:
+    case 2:
+      text = decode_utf16(encoding, rest);
+      break;
+    case 3:
+      text = utf8_lossy(rest);
+      break;
+    default:
+      return std::nullopt;
+  }
+  // U+0000 is the single byte 0 in UTF-8 and no other character contains that byte.
+  const auto keep = text.find_last_not_of('\0');
+  text.resize(keep == std::string::npos ? 0 : keep + 1);
+  return text;
+}
+
+// Where the first frame starts. Versions 3 and 4 may put an extended header before the frames;
+// it is skipped by its own size (which excludes its size field in 2.3 and includes it in 2.4).
+// In 2.2 the same flag bit means compression and there is nothing to skip.
+uint64_t first_frame(const ByteReader& r, uint8_t major, bool extended, uint64_t end) {
+  if (!extended || (major != 3 && major != 4)) return kTagHeaderSize;
+  const auto field = r.slice(kTagHeaderSize, 4);
+  if (!field) return end;
+  const uint64_t skip = major == 3 ? uint64_t{4} + *r.u32be(kTagHeaderSize)
+                                   : std::max<uint64_t>(unmasked_synchsafe(*field), 4);
+  return skip > end - kTagHeaderSize ? end : kTagHeaderSize + skip;
+}
+
+// Each step moves past at least one frame header, so the walk is linear in the tag, and the
+// bodies decoded never overlap.
+Map walk_frames(const ByteReader& r, const FrameLayout& layout, uint64_t p, uint64_t end) {
+  Map frames;
+  const uint64_t h = layout.header_size;
+  while (p <= end && end - p >= h) {
+    const auto id = *r.slice(p, layout.id_width);
+    const bool padding =
+        id[0] == 0 && id[1] == 0 && id[2] == 0 && (layout.id_width == 3 || id[3] == 0);
+    if (padding) break;
+    const uint64_t size = layout.frame_size(r, p);
+    const uint64_t body_start = p + h;
+    const uint64_t body_len = std::min(size, end - body_start);
+    if (body_len > 0) {
+      if (const auto key = frame_key(id)) {
+        if (auto text = decode_text(*r.slice(body_start, body_len))) {
+          frames.insert_or_assign(std::string(*key), Value::text(std::move(*text)));
+        }
+      }
+    }
+    // Cannot overflow: body_start is below 2^63 and a frame size below 2^32.
+    p = body_start + size;
+  }
+  return frames;
+}
+
+}  // namespace
+
+const char* Id3Extractor::name() const {
+  return "id3";
+}
+
+bool Id3Extractor::supports(const ProbeContext& ctx) const {
+  return ByteReader(ctx.header).matches(0, "ID3");
+}
+
+ExtractResult Id3Extractor::extract(ByteSource& src, const ProbeContext&) const {
+  auto content = Content::read_from(src);
+  if (!content) return Err{ExtractError(std::move(content).error())};
+  const ByteReader r(content->bytes());
+  if (r.size() < kTagHeaderSize) return Err{ExtractError::malformed("id3", "header too short")};
+
+  const uint8_t major = *r.u8(3);
+  const uint8_t revision = *r.u8(4);
+  const uint8_t flags = *r.u8(5);
+  const uint32_t tag_size = unmasked_synchsafe(*r.slice(6, 4));
+  const bool extended = (flags & 0x40) != 0;
+
+  Namespace ns("id3");
+  ns.set("version", "2." + std::to_string(major) + "." + std::to_string(revision));
+  ns.set("unsynchronisation", (flags & 0x80) != 0);
+  ns.set("extended_header", extended);
+  ns.set("tag_size", tag_size);
+
+  const uint64_t end = kTagHeaderSize + std::min<uint64_t>(r.size() - kTagHeaderSize, tag_size);
+  Map frames = walk_frames(r, layout_for(major), first_frame(r, major, extended, end), end);
+  if (!frames.empty()) ns.set("frames", std::move(frames));
+  return ns;
+}
+
+}  // namespace vorlix_core::extractors

@@ -1,10 +1,199 @@
-// PLACEHOLDER: replaced by the real extractor.
+// ISO base media (MP4) box walk and the ELF identification bytes.
+//
+// MP4: the top-level boxes are listed; "ftyp" gives the brands, "moov" is descended into and
+// its "mvhd" gives the movie duration. Nothing else is interpreted.
+// ELF: only the first 20 bytes are read (identification, file type and machine).
+#include <array>
+#include <string>
+#include <string_view>
+
+#include "byte_reader.hpp"
 #include "extractors/extractors.hpp"
+#include "limits.hpp"
+#include "text.hpp"
+
 namespace vorlix_core::extractors {
-const char* Mp4Extractor::name() const { return "mp4"; }
-bool Mp4Extractor::supports(const ProbeContext&) const { return false; }
-ExtractResult Mp4Extractor::extract(ByteSource&, const ProbeContext&) const { return Namespace("mp4"); }
-const char* ElfExtractor::name() const { return "elf"; }
-bool ElfExtractor::supports(const ProbeContext&) const { return false; }
-ExtractResult ElfExtractor::extract(ByteSource&, const ProbeContext&) const { return Namespace("elf"); }
+
+namespace media {
+
+namespace {
+
+std::string box_type(std::span<const uint8_t> type) {
+  return utf8_lossy(type);
 }
+
+// A later box overwrites only the keys it sets; the others keep what an earlier box said.
+void read_ftyp(const ByteReader& payload, Namespace& ns) {
+  const uint64_t n = payload.size();
+  if (n < 4) return;
+  ns.set("major_brand", box_type(*payload.slice(0, 4)));
+  if (n < 8) return;
+  ns.set("minor_version", *payload.u32be(4));
+  if (n < 12) return;
+  List brands;
+  brands.reserve(static_cast<size_t>((n - 8) / 4));
+  for (uint64_t q = 8; n - q >= 4; q += 4) {
+    brands.push_back(Value::text(box_type(*payload.slice(q, 4))));
+  }
+  ns.set("compatible_brands", std::move(brands));
+}
+
+void read_mvhd(const ByteReader& payload, Namespace& ns) {
+  if (payload.size() < 20) return;
+  uint32_t timescale = 0;
+  uint64_t duration = 0;
+  if (*payload.u8(0) == 1 && payload.size() >= 32) {
+    timescale = *payload.u32be(20);
+    duration = *payload.u64be(24);
+  } else {
+    timescale = *payload.u32be(12);
+    duration = *payload.u32be(16);
+  }
+  ns.set("timescale", timescale);
+  ns.set("duration_units", duration);
+  if (timescale == 0) return;
+  ns.set("duration_seconds",
+         round3(static_cast<double>(duration) / static_cast<double>(timescale)));
+}
+
+bool is_type(std::span<const uint8_t> type, std::string_view want) {
+  return ByteReader(type).matches(0, want);
+}
+
+}  // namespace
+
+// Walks the boxes of [start, end). Each box is visited once, at its own level, so the walk is
+// linear in the data; the depth bound keeps the recursion shallow.
+void walk_boxes(const ByteReader& r, uint64_t start, uint64_t end, uint32_t depth, List& top,
+                Namespace& ns) {
+  uint64_t p = start;
+  while (end - p >= 8) {
+    const uint32_t size32 = *r.u32be(p);
+    const auto type = *r.slice(p + 4, 4);
+    uint64_t size = size32;
+    uint64_t header = 8;
+    if (size32 == 0) {
+      size = end - p;
+    } else if (size32 == 1 && end - p >= 16) {
+      size = *r.u64be(p + 8);
+      header = 16;
+    }
+    // The rest of this range is unreadable; the enclosing range goes on after its box.
+    if (size < header || size > end - p) return;
+
+    if (depth == 0) {
+      auto& record = std::get<Map>(top.emplace_back(Value::map({})).variant());
+      record.emplace("size", Value::uint64(size));
+      record.emplace("type", Value::text(box_type(type)));
+    }
+    const uint64_t payload = p + header;
+    const uint64_t n = size - header;
+    if (is_type(type, "ftyp")) {
+      read_ftyp(ByteReader(*r.slice(payload, n)), ns);
+    } else if (is_type(type, "mvhd")) {
+      read_mvhd(ByteReader(*r.slice(payload, n)), ns);
+    } else if (is_type(type, "moov") && depth < limits::kMaxBoxDepth) {
+      walk_boxes(r, payload, payload + n, depth + 1, top, ns);
+    }
+    // size >= 8, so the walk always advances.
+    p += size;
+  }
+}
+
+}  // namespace media
+
+const char* Mp4Extractor::name() const {
+  return "mp4";
+}
+
+bool Mp4Extractor::supports(const ProbeContext& ctx) const {
+  return ByteReader(ctx.header).matches(4, "ftyp");
+}
+
+ExtractResult Mp4Extractor::extract(ByteSource& src, const ProbeContext&) const {
+  auto content = Content::read_from(src);
+  if (!content) return Err{ExtractError(std::move(content).error())};
+  const ByteReader r(content->bytes());
+  Namespace ns("mp4");
+  List top;
+  media::walk_boxes(r, 0, r.size(), 0, top, ns);
+  ns.set("top_level_boxes", std::move(top));
+  return ns;
+}
+
+namespace {
+
+struct CodeName {
+  uint16_t code;
+  const char* name;
+};
+
+constexpr std::array<CodeName, 4> kOsAbis{{
+    {0, "System V"},
+    {3, "Linux"},
+    {6, "Solaris"},
+    {9, "FreeBSD"},
+}};
+
+constexpr std::array<CodeName, 4> kFileTypes{{
+    {1, "relocatable"},
+    {2, "executable"},
+    {3, "shared object"},
+    {4, "core dump"},
+}};
+
+constexpr std::array<CodeName, 5> kMachines{{
+    {3, "x86"},
+    {40, "ARM"},
+    {62, "x86-64"},
+    {183, "AArch64"},
+    {243, "RISC-V"},
+}};
+
+template <size_t N>
+const char* name_of(const std::array<CodeName, N>& table, uint16_t code) {
+  for (const auto& entry : table) {
+    if (entry.code == code) return entry.name;
+  }
+  return "other";
+}
+
+// e_ident[EI_NIDENT] plus e_type and e_machine.
+constexpr size_t kElfPrefix = 20;
+constexpr uint64_t kClass = 4;
+constexpr uint64_t kData = 5;
+constexpr uint64_t kOsAbi = 7;
+constexpr uint64_t kType = 16;
+constexpr uint64_t kMachine = 18;
+
+}  // namespace
+
+const char* ElfExtractor::name() const {
+  return "elf";
+}
+
+bool ElfExtractor::supports(const ProbeContext& ctx) const {
+  return ByteReader(ctx.header)
+      .matches(0,
+               "\x7F"
+               "ELF");
+}
+
+ExtractResult ElfExtractor::extract(ByteSource& src, const ProbeContext&) const {
+  std::array<uint8_t, kElfPrefix> bytes{};
+  auto read = src.read_exact(bytes);
+  if (!read) return Err{ExtractError(std::move(read).error())};
+  const ByteReader r(bytes);
+  // EI_DATA 1 is little-endian; every other value, valid or not, reads as big-endian.
+  const Endian order = *r.u8(kData) == 1 ? Endian::Little : Endian::Big;
+
+  Namespace ns("elf");
+  ns.set("class", *r.u8(kClass) == 2 ? "64-bit" : "32-bit");
+  ns.set("endianness", order == Endian::Little ? "little" : "big");
+  ns.set("abi", name_of(kOsAbis, *r.u8(kOsAbi)));
+  ns.set("type", name_of(kFileTypes, *r.u16(kType, order)));
+  ns.set("machine", name_of(kMachines, *r.u16(kMachine, order)));
+  return ns;
+}
+
+}  // namespace vorlix_core::extractors

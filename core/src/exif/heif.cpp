@@ -1,0 +1,435 @@
+#include "exif/heif.hpp"
+
+#include <limits>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "byte_reader.hpp"
+#include "limits.hpp"
+#include "vorlix/result.hpp"
+
+namespace vorlix_core::exif {
+namespace {
+
+constexpr uint32_t fourcc(const char (&s)[5]) {
+  return (uint32_t{static_cast<uint8_t>(s[0])} << 24) |
+         (uint32_t{static_cast<uint8_t>(s[1])} << 16) |
+         (uint32_t{static_cast<uint8_t>(s[2])} << 8) | uint32_t{static_cast<uint8_t>(s[3])};
+}
+
+constexpr uint32_t kFtyp = fourcc("ftyp");
+constexpr uint32_t kMeta = fourcc("meta");
+constexpr uint32_t kIinf = fourcc("iinf");
+constexpr uint32_t kInfe = fourcc("infe");
+constexpr uint32_t kIloc = fourcc("iloc");
+constexpr uint32_t kIdat = fourcc("idat");
+constexpr uint32_t kExifItem = fourcc("Exif");
+constexpr uint32_t kHeifBrands[] = {fourcc("mif1"), fourcc("msf1")};
+
+constexpr const char* kBroken = "Broken HEIF file";
+constexpr const char* kBoxTooSmall = "Box too small";
+constexpr const char* kInvalidBoxSize = "Invalid box size";
+
+template <class T>
+using Walk = Result<T, ContainerError>;
+
+ContainerError fail(const char* message) {
+  return ContainerError{message};
+}
+Err<ContainerError> too_small() {
+  return Err{fail(kBoxTooSmall)};
+}
+
+struct BoxHeader {
+  uint32_t type;
+  uint64_t body_pos;
+  std::optional<uint64_t> body_len;  // absent: the box runs to the end of its parent
+};
+enum class HeaderFault { Short, BadSize };
+
+Result<BoxHeader, HeaderFault> read_header(const ByteReader& r, uint64_t pos) {
+  auto size = r.u32be(pos);
+  auto type = r.u32be(pos + 4);
+  if (!size || !type) return Err{HeaderFault::Short};
+  if (*size == 1) {
+    auto large = r.u64be(pos + 8);
+    if (!large) return Err{HeaderFault::Short};
+    if (*large < 16) return Err{HeaderFault::BadSize};
+    return BoxHeader{*type, pos + 16, *large - 16};
+  }
+  if (*size == 0) return BoxHeader{*type, pos + 8, std::nullopt};
+  if (*size < 8) return Err{HeaderFault::BadSize};
+  return BoxHeader{*type, pos + 8, *size - 8};
+}
+
+// The compatible brands follow the major brand and minor version (8 bytes, checked by the
+// caller); a trailing partial brand is ignored.
+bool lists_heif_brand(std::span<const uint8_t> ftyp_body) {
+  const ByteReader r(ftyp_body);
+  for (uint64_t pos = 8; r.has(pos, 4); pos += 4) {
+    const uint32_t brand = *r.u32be(pos);
+    for (uint32_t heif : kHeifBrands) {
+      if (brand == heif) return true;
+    }
+  }
+  return false;
+}
+
+struct Child {
+  uint32_t type;
+  std::span<const uint8_t> body;
+  uint64_t end;
+};
+
+// A box inside a parent body that is already in memory: running out of the parent is
+// "Box too small", whether in the header or the body.
+Walk<Child> read_child(const ByteReader& parent, uint64_t pos) {
+  auto h = read_header(parent, pos);
+  if (!h) return Err{fail(h.error() == HeaderFault::Short ? kBoxTooSmall : kInvalidBoxSize)};
+  const uint64_t len = h->body_len.value_or(parent.size() - h->body_pos);
+  auto body = parent.slice(h->body_pos, len);
+  if (!body) return too_small();
+  return Child{h->type, *body, h->body_pos + len};
+}
+
+std::optional<uint64_t> sized_at(const ByteReader& r, uint64_t pos, unsigned width) {
+  if (width == 0) return uint64_t{0};
+  if (width == 4) {
+    auto v = r.u32be(pos);
+    return v ? std::optional<uint64_t>(*v) : std::nullopt;
+  }
+  return r.u64be(pos);
+}
+
+bool valid_width(unsigned width) {
+  return width == 0 || width == 4 || width == 8;
+}
+
+// Sequential big-endian reads inside one box body.
+class Cursor {
+ public:
+  explicit Cursor(std::span<const uint8_t> body) : r_(body) {}
+  uint64_t pos() const { return pos_; }
+
+  std::optional<uint16_t> u16() { return take(r_.u16be(pos_), 2); }
+  std::optional<uint32_t> u32() { return take(r_.u32be(pos_), 4); }
+  // A field of 0, 4 or 8 bytes (the caller has checked the width); 0 bytes read as 0.
+  std::optional<uint64_t> sized(unsigned width) { return take(sized_at(r_, pos_, width), width); }
+  bool skip(uint64_t n) {
+    if (!r_.has(pos_, n)) return false;
+    pos_ += n;
+    return true;
+  }
+
+ private:
+  template <class T>
+  std::optional<T> take(std::optional<T> v, uint64_t n) {
+    if (v) pos_ += n;
+    return v;
+  }
+
+  ByteReader r_;
+  uint64_t pos_ = 0;
+};
+
+uint32_t full_box_version(uint32_t word) {
+  return word >> 24;
+}
+
+Walk<Unit> read_infe(std::span<const uint8_t> body, std::optional<uint32_t>& exif_id) {
+  Cursor c(body);
+  auto full = c.u32();
+  if (!full) return too_small();
+  uint32_t id;
+  switch (full_box_version(*full)) {
+    case 2: {
+      auto v = c.u16();
+      if (!v) return too_small();
+      id = *v;
+      break;
+    }
+    case 3: {
+      auto v = c.u32();
+      if (!v) return too_small();
+      id = *v;
+      break;
+    }
+    default:
+      return Err{fail("Unsupported ItemInfoEntry")};
+  }
+  if (!c.skip(2)) return too_small();  // item protection index
+  auto type = c.u32();
+  if (!type) return too_small();
+  if (*type == kExifItem) exif_id = id;
+  return Unit{};
+}
+
+// Only the entry count drives the walk: bytes after the counted entries are never looked at.
+Walk<Unit> read_iinf(std::span<const uint8_t> body, std::optional<uint32_t>& exif_id) {
+  Cursor c(body);
+  auto full = c.u32();
+  if (!full) return too_small();
+  uint32_t count;
+  if (full_box_version(*full) == 0) {
+    auto n = c.u16();
+    if (!n) return too_small();
+    count = *n;
+  } else {
+    auto n = c.u32();
+    if (!n) return too_small();
+    count = *n;
+  }
+  const ByteReader r(body);
+  uint64_t pos = c.pos();
+  // Every entry uses at least 8 bytes, so a huge count ends at the end of the body.
+  for (uint32_t i = 0; i < count; ++i) {
+    auto child = read_child(r, pos);
+    if (!child) return Err{child.error()};
+    if (child->type == kInfe) {
+      auto s = read_infe(child->body, exif_id);
+      if (!s) return s;
+    }
+    pos = child->end;
+  }
+  return Unit{};
+}
+
+struct IlocWidths {
+  unsigned index = 0;
+  unsigned offset = 0;
+  unsigned length = 0;
+  uint64_t extent_bytes() const { return uint64_t{index} + offset + length; }
+};
+
+// Where the Exif item's extents sit inside the iloc body. They are read when gathered, so an
+// iloc that lists the item many times with 65535 extents each costs no more than its size.
+struct ExifLocation {
+  IlocWidths widths;
+  uint8_t method = 0;
+  uint64_t base = 0;
+  uint64_t extents_pos = 0;
+  uint16_t extent_count = 0;
+};
+
+// The first extent is read field by field, so that a bad width is reported only after the
+// fields before it were read; once all widths are good, the rest need only be present.
+Walk<Unit> check_extents(Cursor& c, const IlocWidths& w, uint16_t count) {
+  if (count == 0) return Unit{};
+  const std::pair<unsigned, const char*> fields[] = {{w.index, "Invalid index_size"},
+                                                     {w.offset, "Invalid offset_size"},
+                                                     {w.length, "Invalid length_size"}};
+  for (const auto& [width, message] : fields) {
+    if (!valid_width(width)) return Err{fail(message)};
+    if (!c.skip(width)) return too_small();
+  }
+  if (!c.skip(w.extent_bytes() * (count - 1u))) return too_small();
+  return Unit{};
+}
+
+Walk<std::optional<ExifLocation>> read_iloc(std::span<const uint8_t> body, uint32_t exif_id) {
+  Cursor c(body);
+  auto full = c.u32();
+  if (!full) return too_small();
+  const uint32_t version = full_box_version(*full);
+  auto sizes = c.u16();
+  if (!sizes) return too_small();
+  IlocWidths w;
+  w.offset = *sizes >> 12;
+  w.length = (*sizes >> 8) & 0x0F;
+  const unsigned base_width = (*sizes >> 4) & 0x0F;
+  if (version == 1 || version == 2) w.index = *sizes & 0x0F;
+  if (version > 2) return Err{fail("Unsupported ItemLocationBox")};
+
+  // Item ids and the item count are 32-bit in version 2 only.
+  auto wide = [&]() -> std::optional<uint32_t> {
+    if (version == 2) return c.u32();
+    auto v = c.u16();
+    return v ? std::optional<uint32_t>(*v) : std::nullopt;
+  };
+  auto count = wide();
+  if (!count) return too_small();
+  std::optional<ExifLocation> found;
+  // Every item uses at least 6 bytes, so a huge count ends at the end of the body.
+  for (uint32_t i = 0; i < *count; ++i) {
+    auto id = wide();
+    if (!id) return too_small();
+    uint8_t method = 0;
+    if (version != 0) {
+      auto m = c.u16();
+      if (!m) return too_small();
+      method = *m & 0x0F;
+    }
+    auto data_ref = c.u16();
+    if (!data_ref) return too_small();
+    if (method == 0 && *data_ref != 0) {
+      return Err{fail("External data reference is not supported")};
+    }
+    if (!valid_width(base_width)) return Err{fail("Invalid base_offset_size")};
+    auto base = c.sized(base_width);
+    if (!base) return too_small();
+    auto extents = c.u16();
+    if (!extents) return too_small();
+    if (*id == exif_id) {
+      ExifLocation loc{w, method, *base, c.pos(), *extents};
+      auto s = check_extents(c, w, *extents);
+      if (!s) return Err{s.error()};
+      found = loc;
+    } else if (!c.skip(w.extent_bytes() * *extents)) {
+      return too_small();
+    }
+  }
+  return found;
+}
+
+// One extent's bytes: from the file (method 0) or from the idat (method 1).
+Walk<std::span<const uint8_t>> extent_bytes(const ExifLocation& loc, uint64_t offset,
+                                            uint64_t length,
+                                            std::optional<std::span<const uint8_t>> idat,
+                                            std::span<const uint8_t> file) {
+  constexpr uint64_t kMax = std::numeric_limits<uint64_t>::max();
+  switch (loc.method) {
+    case 0: {
+      if (offset > kMax - loc.base) return Err{fail("Invalid offset")};
+      const ByteReader r(file);
+      const uint64_t start = loc.base + offset;
+      // Length 0 reads to the end of the file; starting at or past it reads nothing.
+      if (length == 0) return r.tail(start);
+      auto piece = r.slice(start, length);
+      if (!piece) return Err{fail(kBroken)};
+      return *piece;
+    }
+    case 1: {
+      if (!idat) return Err{fail("No ItemDataBox")};
+      if (offset > kMax - loc.base) return Err{fail("Invalid offset")};
+      const ByteReader r(*idat);
+      const uint64_t start = loc.base + offset;
+      if (length == 0) {
+        if (start > r.size()) return Err{fail("Out of ItemDataBox")};
+        return r.tail(start);
+      }
+      if (length > kMax - start) return Err{fail("Invalid length")};
+      auto piece = r.slice(start, length);
+      if (!piece) return Err{fail("Out of ItemDataBox")};
+      return *piece;
+    }
+    case 2:
+      return Err{fail("Construction by item offset is not supported")};
+    default:
+      return Err{fail("Invalid construction_method")};
+  }
+}
+
+Walk<TiffBlock> gather_item(const ExifLocation& loc, std::span<const uint8_t> iloc_body,
+                            std::optional<std::span<const uint8_t>> idat,
+                            std::span<const uint8_t> file) {
+  const ByteReader extents(iloc_body);
+  const IlocWidths& w = loc.widths;
+  std::vector<uint8_t> item;
+  for (uint64_t i = 0; i < loc.extent_count; ++i) {
+    const uint64_t at = loc.extents_pos + i * w.extent_bytes() + w.index;
+    auto offset = sized_at(extents, at, w.offset);
+    auto length = sized_at(extents, at + w.offset, w.length);
+    if (!offset || !length) return too_small();  // checked by read_iloc; kept for safety
+    auto piece = extent_bytes(loc, *offset, *length, idat, file);
+    if (!piece) return Err{piece.error()};
+    // The whole item, offset word included, is capped; checking before the copy gives the same
+    // verdict as checking after it and never copies an oversized extent.
+    if (piece->size() > limits::kHeifExifItemMax - item.size()) {
+      return Err{fail("Exif data too large")};
+    }
+    item.insert(item.end(), piece->begin(), piece->end());
+  }
+  const ByteReader r(item);
+  auto header_offset = r.u32be(0);
+  if (!header_offset) return Err{fail("ExifDataBlock too small")};
+  if (*header_offset > item.size() - 4) return Err{fail("Invalid Exif header offset")};
+  auto tiff = r.tail(4 + uint64_t{*header_offset});
+  return TiffBlock(tiff.begin(), tiff.end());
+}
+
+LocateResult read_meta(std::span<const uint8_t> body, std::span<const uint8_t> file) {
+  Cursor c(body);
+  auto full = c.u32();
+  if (!full) return fail(kBoxTooSmall);
+  if (full_box_version(*full) != 0) return fail("Unsupported MetaBox");
+
+  std::optional<uint32_t> exif_id;
+  std::optional<std::span<const uint8_t>> iloc;
+  std::optional<std::span<const uint8_t>> idat;
+  const ByteReader r(body);
+  for (uint64_t pos = c.pos(); pos < r.size();) {
+    auto child = read_child(r, pos);
+    if (!child) return child.error();
+    if (child->type == kIinf) {
+      auto s = read_iinf(child->body, exif_id);
+      if (!s) return s.error();
+    } else if (child->type == kIloc) {
+      iloc = child->body;
+    } else if (child->type == kIdat) {
+      idat = child->body;
+    }
+    pos = child->end;
+  }
+
+  if (!exif_id) return NotFound{};
+  if (!iloc) return fail("No ItemLocationBox");
+  auto loc = read_iloc(*iloc, *exif_id);
+  if (!loc) return loc.error();
+  if (!*loc) return fail("No matching item in ItemLocationBox");
+  auto block = gather_item(**loc, *iloc, idat, file);
+  if (!block) return block.error();
+  return std::move(block).value();
+}
+
+}  // namespace
+
+bool is_heif(std::span<const uint8_t> probe) {
+  const ByteReader r(probe);
+  for (uint64_t pos = 0; pos < r.size();) {
+    auto h = read_header(r, pos);
+    if (!h) return false;
+    const uint64_t len = h->body_len.value_or(r.size() - h->body_pos);
+    auto body = r.slice(h->body_pos, len);
+    if (!body) return false;
+    if (h->type == kFtyp) return body->size() >= 8 && lists_heif_brand(*body);
+    pos = h->body_pos + len;
+  }
+  return false;
+}
+
+LocateResult locate_in_heif(std::span<const uint8_t> file) {
+  const ByteReader r(file);
+  bool ftyp_seen = false;
+  uint64_t pos = 0;
+  // Every box uses at least 8 bytes, so the walk is linear in the file.
+  for (;;) {
+    if (pos >= r.size()) return NotFound{};
+    auto h = read_header(r, pos);
+    if (!h) return fail(h.error() == HeaderFault::Short ? kBroken : kInvalidBoxSize);
+    const uint64_t rest = r.size() - h->body_pos;
+
+    if (h->type == kFtyp || h->type == kMeta) {
+      if (h->type == kMeta && !ftyp_seen) return fail("MetaBox found before FileTypeBox");
+      auto body = r.slice(h->body_pos, h->body_len.value_or(rest));
+      if (!body) return fail(kBroken);
+      // The first meta box decides, whatever follows it.
+      if (h->type == kMeta) return read_meta(*body, file);
+      if (body->size() < 8) return fail(kBoxTooSmall);
+      if (!lists_heif_brand(*body)) {
+        return fail("No compatible brand recognized in ISO base media file");
+      }
+      ftyp_seen = true;
+      pos = h->body_pos + body->size();
+      continue;
+    }
+    // Other boxes are skipped; one that runs to (or past) the end ends the walk.
+    if (!h->body_len) return NotFound{};
+    if (*h->body_len > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) {
+      return fail("Large seek not supported");
+    }
+    pos = h->body_pos + *h->body_len;
+  }
+}
+
+}  // namespace vorlix_core::exif
