@@ -36,4 +36,9 @@ inline constexpr uint64_t kExifValueByteAllowance = 65536;
 // extents never holds more, whatever sizes the extents declare.
 inline constexpr uint64_t kHeifExifItemMax = 65535;
 
+// PDF information strings end at their closing parenthesis or, unterminated, at the end of the
+// file; up to eight of them could each copy (and expand) a hostile file whole. Real titles and
+// dates are far below this, so capping the kept bytes loses nothing a reader would want.
+inline constexpr uint64_t kMaxPdfInfoBytes = uint64_t{1} << 20;
+
 }  // namespace vorlix_core::limits

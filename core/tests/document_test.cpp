@@ -246,6 +246,9 @@ TEST(PdfExtractor, AdversarialInputsStayLinear) {
   // One unterminated string opening a million nested levels.
   const Namespace nested = pdf("%PDF-1.4\n/Title (" + std::string(kMiB, '('));
   EXPECT_EQ(info(nested, "title")->size(), kMiB);
+  // An unterminated string keeps at most 1 MiB, however much of the file follows.
+  const Namespace runaway = pdf("%PDF-1.4\n/Title (" + std::string(3 * kMiB, 'x'));
+  EXPECT_EQ(info(runaway, "title")->size(), kMiB);
 
   // Every key opens a string that nests into the next and runs to the end: each row reads
   // nearly the whole input.

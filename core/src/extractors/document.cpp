@@ -10,6 +10,7 @@
 
 #include "byte_reader.hpp"
 #include "extractors/extractors.hpp"
+#include "limits.hpp"
 #include "text.hpp"
 
 namespace vorlix_core::extractors {
@@ -82,12 +83,13 @@ bool contains(const ByteReader& r, std::string_view pattern) {
 }
 
 // The kept bytes of a literal string whose opening parenthesis is just before `pos`. Escapes
-// keep the escaped byte as is; balanced inner parentheses stay in the text.
+// keep the escaped byte as is; balanced inner parentheses stay in the text. An unterminated
+// string would run to the end of the file, so what is kept is capped.
 std::string read_literal(const ByteReader& r, uint64_t pos) {
   std::string kept;
   uint64_t depth = 1;
   const ByteSpan rest = r.tail(pos);
-  for (size_t i = 0; i < rest.size(); ++i) {
+  for (size_t i = 0; i < rest.size() && kept.size() < limits::kMaxPdfInfoBytes; ++i) {
     const uint8_t c = rest[i];
     if (c == '\\') {
       if (++i == rest.size()) break;
