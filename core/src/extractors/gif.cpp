@@ -1,7 +1,114 @@
-// PLACEHOLDER: replaced by the real extractor.
+// GIF: header and logical screen descriptor, then a walk over the block stream that counts
+// image descriptors and picks up the loop count of the animation application extension. No
+// image data is decoded; blocks are skipped by their sub-block lengths.
+#include "byte_reader.hpp"
 #include "extractors/extractors.hpp"
+#include "text.hpp"
+
 namespace vorlix_core::extractors {
-const char* GifExtractor::name() const { return "gif"; }
-bool GifExtractor::supports(const ProbeContext&) const { return false; }
-ExtractResult GifExtractor::extract(ByteSource&, const ProbeContext&) const { return Namespace("gif"); }
+
+namespace {
+
+constexpr uint8_t kExtension = 0x21;
+constexpr uint8_t kImageDescriptor = 0x2C;
+constexpr uint8_t kTrailer = 0x3B;
+constexpr uint8_t kApplicationLabel = 0xFF;
+
+// Header (6) plus logical screen descriptor (7).
+constexpr uint64_t kHeaderSize = 13;
+
+// Bytes of a colour table whose packed-field exponent is bits 0-2 of `packed`: 3 x 2^(s+1).
+uint64_t color_table_bytes(uint8_t packed) {
+  return 3 * (uint64_t{2} << (packed & 0x07));
 }
+
+// Skips data sub-blocks whose first size byte is at q. Returns the position just after the
+// terminating zero-size byte, or nothing when the data ends first (which ends the walk). Every step
+// moves forward by at least two bytes, so the skip is linear in the input.
+std::optional<uint64_t> skip_sub_blocks(const ByteReader& r, uint64_t q) {
+  for (;;) {
+    const auto size = r.u8(q);
+    if (!size) return std::nullopt;
+    if (*size == 0) return q + 1;
+    q += uint64_t{*size} + 1;
+  }
+}
+
+// The loop count of a "NETSCAPE2.0" application extension whose introducer is at p.
+std::optional<uint16_t> netscape_loop_count(const ByteReader& r, uint64_t p) {
+  if (r.u8(p + 1) != kApplicationLabel) return std::nullopt;
+  if (!r.matches(p + 3, "NETSCAPE") || !r.matches(p + 11, "2.0")) return std::nullopt;
+  return r.u16le(p + 16);
+}
+
+struct WalkResult {
+  uint64_t frames = 0;
+  std::optional<uint16_t> loop_count;
+};
+
+// Every iteration advances p by at least one byte, so the walk ends after at most size() steps.
+WalkResult walk_blocks(const ByteReader& r, uint64_t p) {
+  WalkResult out;
+  while (p < r.size()) {
+    const uint8_t b = *r.u8(p);
+    if (b == kExtension) {
+      if (auto loop = netscape_loop_count(r, p)) out.loop_count = loop;
+      const auto next = skip_sub_blocks(r, p + 2);
+      if (!next) break;
+      p = *next;
+    } else if (b == kImageDescriptor) {
+      // A descriptor cut short by the end of the data still counts as a frame.
+      ++out.frames;
+      const auto packed = r.u8(p + 9);
+      if (!packed) break;
+      uint64_t q = p + 10;
+      if (*packed & 0x80) q += color_table_bytes(*packed);
+      ++q;  // LZW minimum code size
+      const auto next = skip_sub_blocks(r, q);
+      if (!next) break;
+      p = *next;
+    } else if (b == kTrailer) {
+      break;
+    } else {
+      ++p;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+const char* GifExtractor::name() const {
+  return "gif";
+}
+
+bool GifExtractor::supports(const ProbeContext& ctx) const {
+  const ByteReader r(ctx.header);
+  return r.matches(0, "GIF87a") || r.matches(0, "GIF89a");
+}
+
+ExtractResult GifExtractor::extract(ByteSource& src, const ProbeContext&) const {
+  auto content = Content::read_from(src);
+  if (!content) return Err{ExtractError(std::move(content).error())};
+  const ByteReader r(content->bytes());
+  if (r.size() < kHeaderSize) return Err{ExtractError::malformed("gif", "header too short")};
+
+  Namespace ns("gif");
+  ns.set("version", utf8_lossy(*r.slice(3, 3)));
+  ns.set("width", *r.u16le(6));
+  ns.set("height", *r.u16le(8));
+  const uint8_t packed = *r.u8(10);
+  const bool global_table = (packed & 0x80) != 0;
+  ns.set("color_resolution_bits", static_cast<unsigned>(((packed >> 4) & 0x07) + 1));
+  ns.set("global_color_table", global_table);
+  if (global_table) ns.set("global_color_table_size", color_table_bytes(packed) / 3);
+
+  const uint64_t start = kHeaderSize + (global_table ? color_table_bytes(packed) : 0);
+  const WalkResult walk = walk_blocks(r, start);
+  ns.set("frames", walk.frames);
+  ns.set("animated", walk.frames >= 2);
+  if (walk.loop_count) ns.set("loop_count", *walk.loop_count);
+  return ns;
+}
+
+}  // namespace vorlix_core::extractors
