@@ -1,7 +1,94 @@
-// PLACEHOLDER: replaced by the real extractor.
+// EXIF fields grouped by IFD, as display text, plus the GPS position in decimal degrees.
+#include <optional>
+#include <string>
+#include <variant>
+
+#include "exif/container.hpp"
+#include "exif/reader.hpp"
+#include "exif/render.hpp"
 #include "extractors/extractors.hpp"
+
 namespace vorlix_core::extractors {
-const char* ExifExtractor::name() const { return "exif"; }
-bool ExifExtractor::supports(const ProbeContext&) const { return false; }
-ExtractResult ExifExtractor::extract(ByteSource&, const ProbeContext&) const { return Namespace("exif"); }
+namespace {
+
+constexpr std::string_view kExifMimes[] = {"image/jpeg", "image/tiff", "image/heif",
+                                           "image/heic", "image/webp", "image/png"};
+
+constexpr exif::Tag kGpsLatitudeRef{exif::Context::Gps, 1};
+constexpr exif::Tag kGpsLatitude{exif::Context::Gps, 2};
+constexpr exif::Tag kGpsLongitudeRef{exif::Context::Gps, 3};
+constexpr exif::Tag kGpsLongitude{exif::Context::Gps, 4};
+
+std::string group_name(uint8_t ifd) {
+  if (ifd == 0) return "primary";
+  if (ifd == 1) return "thumbnail";
+  return "ifd" + std::to_string(ifd);
 }
+
+// Signed decimal degrees of the primary image's degrees/minutes/seconds triple.
+std::optional<double> gps(const exif::Exif& data, exif::Tag value_tag, exif::Tag ref_tag) {
+  const exif::Field* f = data.get_field(value_tag, 0);
+  if (!f || f->type != exif::type::kRational || f->count < 3) return std::nullopt;
+  exif::ValueView v = data.value(*f);
+  double dms[3];
+  for (uint32_t i = 0; i < 3; ++i) {
+    auto [n, d] = v.rational_at(i);
+    dms[i] = static_cast<double>(n) / static_cast<double>(d);
+  }
+  double magnitude = (dms[0] + dms[1] / 60.0) + dms[2] / 3600.0;
+  double sign = 1.0;
+  if (const exif::Field* ref = data.get_field(ref_tag, 0)) {
+    std::string text = exif::display(ref_tag, data.value(*ref));
+    if (!text.empty() && (text[0] == 'S' || text[0] == 'W')) sign = -1.0;
+  }
+  return magnitude * sign;
+}
+
+}  // namespace
+
+const char* ExifExtractor::name() const {
+  return "exif";
+}
+
+bool ExifExtractor::supports(const ProbeContext& ctx) const {
+  if (!ctx.mime) return false;
+  for (std::string_view m : kExifMimes) {
+    if (*ctx.mime == m) return true;
+  }
+  return false;
+}
+
+ExtractResult ExifExtractor::extract(ByteSource& src, const ProbeContext&) const {
+  Namespace ns("exif");
+  exif::LocateResult located = exif::locate_tiff(src);
+  if (std::holds_alternative<exif::NotFound>(located)) return ns;
+  if (auto* err = std::get_if<exif::ContainerError>(&located)) {
+    return Err(ExtractError::other(std::move(err->message)));
+  }
+  auto parsed = exif::parse_tiff(std::move(std::get<exif::TiffBlock>(located)));
+  if (!parsed) return Err(ExtractError::other(parsed.error().message));
+  const exif::Exif& data = parsed.value();
+
+  Map groups;
+  for (const exif::Field& f : data.fields()) {
+    // Within an IFD the last field of a tag wins; earlier ones would only be overwritten.
+    if (data.get_field(f.tag, f.ifd) != &f) continue;
+    Value text = Value::text(exif::display_with_unit(data, f));
+    auto [group, inserted] = groups.try_emplace(group_name(f.ifd), Value::map(Map{}));
+    std::get<Map>(group->second.variant()).insert_or_assign(exif::tag_name(f.tag), std::move(text));
+  }
+  for (auto& [key, value] : groups)
+    ns.set(key, std::move(value));
+
+  std::optional<double> latitude = gps(data, kGpsLatitude, kGpsLatitudeRef);
+  std::optional<double> longitude = gps(data, kGpsLongitude, kGpsLongitudeRef);
+  if (latitude && longitude) {
+    Map position;
+    position.emplace("latitude", Value::float64(*latitude));
+    position.emplace("longitude", Value::float64(*longitude));
+    ns.set("gps_decimal", std::move(position));
+  }
+  return ns;
+}
+
+}  // namespace vorlix_core::extractors

@@ -1,0 +1,886 @@
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <limits>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "exif/number_text.hpp"
+#include "exif/reader.hpp"
+#include "exif/render.hpp"
+#include "exif/tag_table.hpp"
+#include "text.hpp"
+
+namespace vorlix_core::exif {
+namespace {
+
+using ByteVec = std::vector<uint8_t>;
+
+// A TIFF block written field by field in either byte order. The constructor writes the byte-order
+// mark and 42; everything after is appended by the test, which keeps track of the offsets.
+class Tiff {
+ public:
+  explicit Tiff(Endian e = Endian::Little) : e_(e) {
+    if (e == Endian::Little) {
+      b_ = {'I', 'I'};
+    } else {
+      b_ = {'M', 'M'};
+    }
+    u16(42);
+  }
+  Tiff& u8(uint8_t v) {
+    b_.push_back(v);
+    return *this;
+  }
+  Tiff& u16(uint16_t v) { return put(v, 2); }
+  Tiff& u32(uint32_t v) { return put(v, 4); }
+  Tiff& bytes(const ByteVec& v) {
+    b_.insert(b_.end(), v.begin(), v.end());
+    return *this;
+  }
+  Tiff& text(std::string_view s) {
+    b_.insert(b_.end(), s.begin(), s.end());
+    return *this;
+  }
+  // One 12-byte entry whose value field holds `value` as a 32-bit number (an offset, or a LONG).
+  Tiff& entry(uint16_t tag, uint16_t type_code, uint32_t count, uint32_t value) {
+    return u16(tag).u16(type_code).u32(count).u32(value);
+  }
+  // One entry with one SHORT stored inline (first two bytes of the value field).
+  Tiff& short_entry(uint16_t tag, uint16_t v) {
+    return u16(tag).u16(type::kShort).u32(1).u16(v).u16(0);
+  }
+  uint32_t size() const { return static_cast<uint32_t>(b_.size()); }
+  ByteVec block() const { return b_; }
+
+ private:
+  Tiff& put(uint64_t v, int n) {
+    for (int i = 0; i < n; ++i) {
+      int shift = e_ == Endian::Little ? 8 * i : 8 * (n - 1 - i);
+      b_.push_back(static_cast<uint8_t>(v >> shift));
+    }
+    return *this;
+  }
+  Endian e_;
+  ByteVec b_;
+};
+
+Exif parse_ok(const ByteVec& block) {
+  auto r = parse_tiff(block);
+  EXPECT_TRUE(r) << (r ? "" : r.error().message);
+  return std::move(r.value());
+}
+
+// "ifd:name=text" for every field in list order.
+std::vector<std::string> listing(const Exif& exif) {
+  std::vector<std::string> out;
+  for (const Field& f : exif.fields()) {
+    out.push_back(std::to_string(f.ifd) + ":" + tag_name(f.tag) + "=" + display_with_unit(exif, f));
+  }
+  return out;
+}
+
+std::vector<std::string> error_texts(const Exif& exif) {
+  std::vector<std::string> out;
+  for (IfdError e : exif.errors())
+    out.emplace_back(message(e));
+  return out;
+}
+
+using Strings = std::vector<std::string>;
+
+// ---------------------------------------------------------------------------------------------
+
+TEST(ExifTiffHeader, FatalErrors) {
+  struct Case {
+    ByteVec block;
+    const char* message;  // null: parses
+  };
+  const Case cases[] = {
+      {{}, "Truncated TIFF header"},
+      {{'I', 'I', 42, 0, 8, 0, 0}, "Truncated TIFF header"},  // 7 bytes
+      {{'I', 'M', 42, 0, 0, 0, 0, 0}, "Invalid TIFF byte order"},
+      {{'E', 'x', 'i', 'f', 0, 0, 'I', 'I'}, "Invalid TIFF byte order"},
+      {{'I', 'I', 0, 42, 0, 0, 0, 0}, "Invalid forty two"},  // big-endian 42 in a II block
+      {{'M', 'M', 0, 43, 0, 0, 0, 0}, "Invalid forty two"},
+      {{'M', 'M', 0, 42, 0, 0, 0, 0}, nullptr},  // first IFD offset 0: nothing to read
+      {{'I', 'I', 42, 0, 0, 0, 0, 0}, nullptr},
+  };
+  for (const Case& c : cases) {
+    auto r = parse_tiff(c.block);
+    if (c.message) {
+      ASSERT_FALSE(r);
+      EXPECT_STREQ(r.error().message, c.message);
+    } else {
+      ASSERT_TRUE(r);
+      EXPECT_TRUE(r.value().fields().empty());
+      EXPECT_TRUE(r.value().errors().empty());
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Default rendering of every field type, read from a one-entry block in both byte orders.
+
+struct TypeCase {
+  uint16_t type;
+  uint32_t count;
+  ByteVec le_value;  // the value bytes as a little-endian file stores them
+  const char* expected;
+};
+
+template <class T>
+ByteVec little_endian(std::initializer_list<T> vs) {
+  ByteVec out;
+  for (T v : vs) {
+    for (size_t i = 0; i < sizeof(T); ++i)
+      out.push_back(static_cast<uint8_t>(uint64_t{v} >> (8 * i)));
+  }
+  return out;
+}
+ByteVec le16(std::initializer_list<uint16_t> vs) {
+  return little_endian(vs);
+}
+ByteVec le32(std::initializer_list<uint32_t> vs) {
+  return little_endian(vs);
+}
+ByteVec le64(std::initializer_list<uint64_t> vs) {
+  return little_endian(vs);
+}
+ByteVec bytes_of(std::string_view s) {
+  return ByteVec(s.begin(), s.end());
+}
+// Every byte of a literal, embedded NULs included, without its terminator.
+template <size_t N>
+ByteVec lit(const char (&s)[N]) {
+  return ByteVec(s, s + N - 1);
+}
+uint32_t f32(float f) {
+  return std::bit_cast<uint32_t>(f);
+}
+uint64_t f64(double d) {
+  return std::bit_cast<uint64_t>(d);
+}
+
+// Byte-swaps each element of a little-endian value for a big-endian block.
+ByteVec to_big_endian(uint16_t type_code, ByteVec v) {
+  size_t width = unit_size(type_code);
+  if (type_code == type::kRational || type_code == type::kSRational) width = 4;
+  for (size_t i = 0; width > 1 && i + width <= v.size(); i += width) {
+    std::reverse(v.begin() + static_cast<long>(i), v.begin() + static_cast<long>(i + width));
+  }
+  return v;
+}
+
+// IFD 0 at 8 with the single entry (unknown tag 61441, so the default rendering applies) and
+// the value at 26 when it does not fit the entry.
+ByteVec one_entry_block(Endian e, uint16_t type_code, uint32_t count, ByteVec value) {
+  if (e == Endian::Big) value = to_big_endian(type_code, std::move(value));
+  Tiff t(e);
+  t.u32(8);                                // IFD 0 at 8
+  t.u16(1);                                // one entry
+  t.u16(61441).u16(type_code).u32(count);  // tag, type, count
+  if (value.size() <= 4) {
+    ByteVec inline_value = value;
+    inline_value.resize(4);
+    t.bytes(inline_value);  // value field holds the value
+    t.u32(0);               // no next IFD
+  } else {
+    t.u32(26);       // value at 26
+    t.u32(0);        // no next IFD
+    t.bytes(value);  // 26: value
+  }
+  return t.block();
+}
+
+TEST(ExifRender, DefaultRenderingOfEachType) {
+  const TypeCase cases[] = {
+      {type::kByte, 5, {1, 255, 7, 8, 9}, "1, 255, 7, 8, 9"},
+      {type::kByte, 0, {}, ""},
+      {type::kAscii, 6, lit("plain\0"), "\"plain\""},
+      {type::kAscii, 6, lit("q\"b\\s\0"), "\"q\\\"b\\\\s\""},
+      {type::kAscii, 15, lit("tab\tnl\ncr\rdel\x7f\0"), "\"tab\\x09nl\\x0acr\\x0ddel\\x7f\""},
+      {type::kAscii, 7, lit("caf\xc3\xa9\xff\0"), "\"caf\\xc3\\xa9\\xff\""},
+      {type::kAscii, 14, lit("one\0two\0three\0"), "\"one\", \"two\", \"three\""},
+      {type::kAscii, 6, bytes_of("no-nul"), "\"no-nul\""},
+      {type::kAscii, 0, {}, ""},
+      {type::kAscii, 1, {0}, "\"\""},
+      {type::kAscii, 2, {0, 0}, "\"\", \"\""},
+      {type::kAscii, 3, {'A', 0, 0}, "\"A\", \"\""},
+      {type::kAscii, 3, {'A', 0, 'B'}, "\"A\", \"B\""},
+      {type::kShort, 3, le16({1, 65535, 3}), "1, 65535, 3"},
+      {type::kLong, 1, le32({4294967295u}), "4294967295"},
+      {type::kRational, 3, le32({0, 0, 1, 0, 4, 2}), "0/0, 1/0, 4/2"},
+      {type::kRational, 1, le32({4294967295u, 4294967295u}), "4294967295/4294967295"},
+      {type::kSByte, 4, {0x80, 0xff, 0, 0x7f}, "-128, -1, 0, 127"},
+      {type::kUndefined, 4, {0x00, 0xff, 0x41, 0x62}, "0x00ff4162"},
+      {type::kUndefined, 0, {}, "0x"},
+      {type::kSShort, 4, le16({0x8000, 0xffff, 0, 0x7fff}), "-32768, -1, 0, 32767"},
+      {type::kSLong, 2, le32({0x80000000u, 0x7fffffffu}), "-2147483648, 2147483647"},
+      {type::kSRational, 4,
+       le32({0xffffffffu, 2, 1, 0xfffffffeu, 0xffffffffu, 0xfffffffeu, 0x80000000u, 0x80000000u}),
+       "-1/2, 1/-2, -1/-2, -2147483648/-2147483648"},
+      {type::kSRational, 1, le32({0xffffffffu, 0}), "-1/0"},
+      {type::kFloat, 3, le32({f32(1.5f), f32(-0.0f), f32(0.1f)}), "1.5, -0, 0.1"},
+      {type::kDouble, 2, le64({f64(0.1), f64(1e21)}), "0.1, 1000000000000000000000"},
+  };
+  for (Endian e : {Endian::Little, Endian::Big}) {
+    for (const TypeCase& c : cases) {
+      ASSERT_EQ(c.le_value.size(), uint64_t{c.count} * unit_size(c.type)) << c.expected;
+      Exif exif = parse_ok(one_entry_block(e, c.type, c.count, c.le_value));
+      ASSERT_EQ(exif.fields().size(), 1u);
+      EXPECT_EQ(tag_name(exif.fields()[0].tag), "Tag(Tiff, 61441)");
+      EXPECT_EQ(display_with_unit(exif, exif.fields()[0]), c.expected)
+          << "type " << c.type << (e == Endian::Big ? " big-endian" : " little-endian");
+    }
+  }
+}
+
+TEST(ExifRender, UnknownTypeNamesItsValueFieldPosition) {
+  // The entry starts at 10, so its value field is at 18 (0x12); the count is never checked.
+  Exif exif = parse_ok(one_entry_block(Endian::Little, 13, 3, {}));
+  ASSERT_EQ(exif.fields().size(), 1u);
+  EXPECT_EQ(display_with_unit(exif, exif.fields()[0]),
+            "unknown value (type=13, count=3, offset=0x12)");
+  Exif huge = parse_ok(one_entry_block(Endian::Big, 65535, 0xffffffffu, {}));
+  EXPECT_EQ(display_with_unit(huge, huge.fields()[0]),
+            "unknown value (type=65535, count=4294967295, offset=0x12)");
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TEST(ExifNumberText, ShortestDigitsLaidOutPositionally) {
+  struct Case {
+    double v;
+    const char* expected;
+  };
+  const Case doubles[] = {
+      {72, "72"},
+      {0.5, "0.5"},
+      {1e-7, "0.0000001"},
+      {1e21, "1000000000000000000000"},
+      {1e16, "10000000000000000"},
+      {1e23, "100000000000000000000000"},  // not the exact binary value 99999999999999991611392
+      {0.1 + 0.2, "0.30000000000000004"},
+      {1.0 / 3.0, "0.3333333333333333"},
+      {9007199254740993.0, "9007199254740992"},
+      {-0.0, "-0"},
+      {std::numeric_limits<double>::quiet_NaN(), "NaN"},
+      {-std::numeric_limits<double>::quiet_NaN(), "NaN"},
+      {std::numeric_limits<double>::infinity(), "inf"},
+      {-std::numeric_limits<double>::infinity(), "-inf"},
+      // Exact ties go to the larger magnitude, whatever the parity of the last digit.
+      {1125899906842624.25, "1125899906842624.3"},
+      {-1125899906842624.25, "-1125899906842624.3"},
+      {70368744177664.125, "70368744177664.13"},
+      {1268006475185092.75, "1268006475185092.8"},
+      {2147483649.0 / 2048.0, "1048576.0004882813"},
+  };
+  for (const Case& c : doubles) {
+    EXPECT_EQ(number_text(c.v), c.expected);
+  }
+  EXPECT_EQ(number_text(5e-324), "0." + std::string(323, '0') + "5");
+  EXPECT_EQ(number_text(1.5e300), "15" + std::string(299, '0'));
+
+  struct FloatCase {
+    float v;
+    const char* expected;
+  };
+  const FloatCase floats[] = {
+      {0.1f, "0.1"},
+      {3e38f, "300000000000000000000000000000000000000"},
+      {std::numeric_limits<float>::max(), "340282350000000000000000000000000000000"},
+      {16777217.0f, "16777216"},
+      {2097152.25f, "2097152.3"},
+      {262144.125f, "262144.13"},
+      {std::bit_cast<float>(uint32_t{1}), "0.000000000000000000000000000000000000000000001"},
+      {std::bit_cast<float>(uint32_t{4}), "0.000000000000000000000000000000000000000000006"},
+  };
+  for (const FloatCase& c : floats) {
+    std::string s;
+    append_number(s, c.v);
+    EXPECT_EQ(s, c.expected);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Per-tag display rules, rendered straight from little-endian value bytes.
+
+struct RuleCase {
+  Tag tag;
+  uint16_t type;
+  uint32_t count;
+  ByteVec value;
+  const char* expected;
+};
+
+constexpr Tag kOrientation{Context::Tiff, 274};
+constexpr Tag kPlanarConfiguration{Context::Tiff, 284};
+constexpr Tag kYCbCrSubSampling{Context::Tiff, 530};
+constexpr Tag kDateTime{Context::Tiff, 306};
+constexpr Tag kExposureTime{Context::Exif, 33434};
+constexpr Tag kBrightness{Context::Exif, 37379};
+constexpr Tag kTemperature{Context::Exif, 37888};
+constexpr Tag kSubjectDistance{Context::Exif, 37382};
+constexpr Tag kFlash{Context::Exif, 37385};
+constexpr Tag kSubjectArea{Context::Exif, 37396};
+constexpr Tag kExifVersion{Context::Exif, 36864};
+constexpr Tag kComponents{Context::Exif, 37121};
+constexpr Tag kFileSource{Context::Exif, 41728};
+constexpr Tag kDigitalZoom{Context::Exif, 41988};
+constexpr Tag kFocal35{Context::Exif, 41989};
+constexpr Tag kLensSpec{Context::Exif, 42034};
+constexpr Tag kCompositeCount{Context::Exif, 42081};
+constexpr Tag kGpsVersion{Context::Gps, 0};
+constexpr Tag kGpsLatRef{Context::Gps, 1};
+constexpr Tag kGpsLat{Context::Gps, 2};
+constexpr Tag kGpsTime{Context::Gps, 7};
+constexpr Tag kGpsSpeedRef{Context::Gps, 12};
+constexpr Tag kGpsMethod{Context::Gps, 27};
+constexpr Tag kGpsDate{Context::Gps, 29};
+constexpr Tag kInteropVersion{Context::Interop, 2};
+
+TEST(ExifRender, DisplayRules) {
+  const RuleCase cases[] = {
+      // enum: first uint looked up; otherwise the whole value in a "reserved" note
+      {kOrientation, type::kShort, 1, le16({6}), "row 0 at right and column 0 at top"},
+      {kOrientation, type::kShort, 1, le16({9}), "[reserved orientation 9]"},
+      {kOrientation, type::kAscii, 2, {'1', 0}, "[reserved orientation \"1\"]"},
+      {kOrientation, type::kLong, 2, le32({1, 5}), "row 0 at top and column 0 at left"},
+      {kPlanarConfiguration, type::kShort, 0, {}, "[reserved planar configuration ]"},
+      {kFileSource, type::kUndefined, 1, {3}, "digital still camera"},
+      {kFileSource, type::kUndefined, 1, {4}, "[reserved file source 0x04]"},
+      {kFileSource, type::kByte, 1, {3}, "[reserved file source 3]"},
+      {kGpsSpeedRef, type::kAscii, 2, {'N', 0}, "knots"},
+      {kGpsSpeedRef, type::kAscii, 2, {'k', 0}, "[reserved GPS speed ref \"k\"]"},
+      {kYCbCrSubSampling, type::kShort, 2, le16({2, 1}),
+       "half horizontally, full vertically (4:2:2)"},
+      {kYCbCrSubSampling, type::kShort, 2, le16({3, 3}), "3, 3"},
+      // flash bits
+      {kFlash, type::kShort, 1, le16({0}),
+       "not fired, no return light detection function, auto mode 0 (unknown)"},
+      {kFlash, type::kShort, 1, le16({0x19}), "fired, no return light detection function, auto"},
+      {kFlash, type::kShort, 1, le16({0xff}),
+       "fired, return light detected, auto, no function present, red-eye reduction, unknown MSB "
+       "bits"},
+      {kFlash, type::kAscii, 2, {'x', 0}, "\"x\""},
+      // date and time
+      {kDateTime, type::kAscii, 20, lit("2016:05:04 03:02:01\0"), "2016-05-04 03:02:01"},
+      {kDateTime, type::kAscii, 24, lit("2016:05:04 03:02:01.5+09"), "2016-05-04 03:02:01"},
+      {kDateTime, type::kAscii, 20, lit("    :  :     :  :  \0"), "unknown"},
+      {kDateTime, type::kAscii, 19, bytes_of("                   "), "unknown"},
+      {kDateTime, type::kAscii, 20, lit("2016:0a:04 03:02:01\0"), "\"2016:0a:04 03:02:01\""},
+      {kDateTime, type::kAscii, 11, lit("2016:05:04\0"), "\"2016:05:04\""},
+      {kGpsDate, type::kAscii, 17, lit("2016:05:04 extra\0"), "2016-05-04"},
+      {kGpsDate, type::kAscii, 9, lit("2016:5:4\0"), "\"2016:5:4\""},
+      // exposure time
+      {kExposureTime, type::kRational, 1, le32({10, 1250}), "1/125"},
+      {kExposureTime, type::kRational, 1, le32({3, 1000}), "1/333.3333333333333"},
+      {kExposureTime, type::kRational, 1, le32({3, 2}), "1.5"},
+      {kExposureTime, type::kRational, 1, le32({0, 0}), "NaN"},
+      {kExposureTime, type::kRational, 1, le32({1, 0}), "inf"},
+      {kExposureTime, type::kRational, 1, le32({0, 5}), "0/5"},
+      {kExposureTime, type::kRational, 0, {}, ""},
+      // optional decimals, distances, zoom
+      {kBrightness, type::kRational, 1, le32({5, 0xffffffffu}), "unknown"},
+      {kTemperature, type::kSRational, 2, le32({0xffffffc9u, 10, 1, 1}), "-5.5"},
+      {kTemperature, type::kSRational, 1, le32({5, 0xffffffffu}), "unknown"},
+      {kSubjectDistance, type::kRational, 1, le32({0xffffffffu, 1}), "infinity"},
+      {kSubjectDistance, type::kRational, 2, le32({0, 1, 3, 1}), "unknown"},
+      {kSubjectDistance, type::kRational, 2, le32({3, 1, 4, 1}), "3, 4"},
+      {kDigitalZoom, type::kRational, 1, le32({0, 1}), "unused"},
+      {kDigitalZoom, type::kRational, 1, le32({3, 2}), "1.5"},
+      {kFocal35, type::kShort, 1, le16({0}), "unknown"},
+      {kFocal35, type::kRational, 1, le32({0, 1}), "0/1"},
+      // versions and component layout
+      {kExifVersion, type::kUndefined, 4, bytes_of("0231"), "2.31"},
+      {kExifVersion, type::kUndefined, 4, bytes_of("0220"), "2.2"},
+      {kExifVersion, type::kUndefined, 4, bytes_of("0100"), "1.0"},
+      {kExifVersion, type::kUndefined, 4, bytes_of("0101"), "1.01"},
+      {kExifVersion, type::kUndefined, 4, bytes_of("02a1"), "0x30326131"},
+      {kInteropVersion, type::kUndefined, 4, bytes_of("0100"), "1.00"},
+      {kComponents, type::kUndefined, 4, {1, 2, 3, 0}, "YCbCr_"},
+      {kComponents, type::kUndefined, 2, {4, 9}, "R?"},
+      // areas, lens, composite images
+      {kSubjectArea, type::kShort, 5, le16({1, 2, 3, 4, 5}), "rectangle (x=1, y=2, w=3, h=4)"},
+      {kSubjectArea, type::kShort, 3, le16({1, 2, 3}), "circle (x=1, y=2, d=3)"},
+      {kSubjectArea, type::kShort, 2, le16({7, 8}), "point (x=7, y=8)"},
+      {kSubjectArea, type::kShort, 1, le16({10}), "10"},
+      {kLensSpec, type::kRational, 4, le32({24, 1, 70, 1, 28, 10, 28, 10}), "24-70 mm, f/2.8-2.8"},
+      {kLensSpec, type::kRational, 3, le32({24, 1, 70, 1, 28, 10}), "24/1, 70/1, 28/10"},
+      {kCompositeCount, type::kShort, 2, le16({10, 9}), "total 10, used 9"},
+      // GPS
+      {kGpsVersion, type::kByte, 4, {2, 3, 0, 0}, "2.3.0.0"},
+      {kGpsVersion, type::kShort, 4, le16({2, 3, 0, 0}), "2, 3, 0, 0"},
+      {kGpsLatRef, type::kAscii, 2, {'S', 0}, "S"},
+      {kGpsLatRef, type::kAscii, 2, {'X', 0}, "X"},
+      {kGpsLatRef, type::kAscii, 2, {'s', 0}, "\"s\""},
+      {kGpsLatRef, type::kAscii, 6, lit("SOUTH\0"), "\"SOUTH\""},
+      {kGpsLatRef, type::kAscii, 4, {'N', 0, 'S', 0}, "N"},  // only the first string counts
+      {kGpsLatRef, type::kByte, 1, {0x53}, "83"},
+      {kGpsLat, type::kRational, 3, le32({48, 1, 51, 1, 294, 10}), "48 deg 51 min 29.4 sec"},
+      {kGpsLat, type::kRational, 3, le32({1, 0, 0, 0, 3, 2}), "inf deg NaN min 1.5 sec"},
+      {kGpsLat, type::kRational, 2, le32({48, 1, 51, 1}), "48/1, 51/1"},
+      {kGpsTime, type::kRational, 3, le32({3, 1, 2, 1, 1, 1}), "03:02:01"},
+      {kGpsTime, type::kRational, 3, le32({13, 1, 59, 1, 119, 2}), "13:59:59.5"},
+      {kGpsTime, type::kRational, 3, le32({0, 1, 0, 1, 0, 0}), "00:00:NaN"},
+      {kGpsMethod, type::kUndefined, 11, lit("ASCII\0\0\0GPS"), "\"ASCII\\x00\\x00\\x00GPS\""},
+  };
+  for (const RuleCase& c : cases) {
+    ASSERT_EQ(c.value.size(), uint64_t{c.count} * unit_size(c.type)) << tag_name(c.tag);
+    ValueView v(c.type, c.count, c.value, Endian::Little, 0);
+    EXPECT_EQ(display(c.tag, v), c.expected) << tag_name(c.tag);
+  }
+}
+
+TEST(ExifTagNames, KnownByContextAndNumberElseGeneric) {
+  struct Case {
+    Tag tag;
+    const char* name;
+  };
+  const Case cases[] = {
+      {{Context::Tiff, 271}, "Make"},
+      {{Context::Exif, 36867}, "DateTimeOriginal"},
+      {{Context::Gps, 2}, "GPSLatitude"},
+      {{Context::Interop, 1}, "InteroperabilityIndex"},
+      {{Context::Exif, 59932}, "Tag(Exif, 59932)"},
+      {{Context::Tiff, 254}, "Tag(Tiff, 254)"},
+      {{Context::Gps, 32}, "Tag(Gps, 32)"},
+      {{Context::Interop, 36864}, "Tag(Interop, 36864)"},
+      // A known number in another context is unknown there.
+      {{Context::Tiff, 33434}, "Tag(Tiff, 33434)"},
+      {{Context::Exif, 1}, "Tag(Exif, 1)"},
+      {{Context::Tiff, 0}, "Tag(Tiff, 0)"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(tag_name(c.tag), c.name);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The tag table against the tag reference file, column by column.
+
+std::vector<std::string> split(const std::string& line, char sep) {
+  std::vector<std::string> out;
+  std::stringstream ss(line);
+  std::string item;
+  while (std::getline(ss, item, sep))
+    out.push_back(item);
+  if (!line.empty() && line.back() == sep) out.emplace_back();
+  return out;
+}
+
+std::string default_text(const DefaultValue& d) {
+  if (d.type == 0) return "";
+  ValueView v(d.type, d.count, as_bytes(d.bytes), Endian::Big, 0);
+  static const std::pair<uint16_t, const char*> kTypeNames[] = {{type::kByte, "BYTE"},
+                                                                {type::kAscii, "ASCII"},
+                                                                {type::kShort, "SHORT"},
+                                                                {type::kRational, "RATIONAL"},
+                                                                {type::kUndefined, "UNDEFINED"}};
+  std::string out = "?";
+  for (auto [code, name] : kTypeNames) {
+    if (code == d.type) out = name;
+  }
+  out += '[';
+  if (d.type == type::kUndefined) {
+    for (size_t i = 0; i < d.bytes.size(); ++i) {
+      char buf[4];
+      std::snprintf(buf, sizeof buf, "%02x", static_cast<uint8_t>(d.bytes[i]));
+      out += (i ? " " : "") + std::string(buf);
+    }
+  } else {
+    // Tag(Tiff, 0) is unknown, so this is the default rendering.
+    out += display(Tag{Context::Tiff, 0}, v);
+  }
+  return out + ']';
+}
+
+std::string unit_text(const TagInfo& t) {
+  std::string out;
+  for (const UnitPiece& p : t.unit) {
+    if (p.kind == UnitPiece::Kind::None) continue;
+    if (!out.empty()) out += ' ';
+    if (p.kind == UnitPiece::Kind::Value) out += "value";
+    if (p.kind == UnitPiece::Kind::Text) out += '"' + std::string(p.text) + '"';
+    if (p.kind == UnitPiece::Kind::Ref) out += "ref(" + tag_name(p.ref) + ")";
+  }
+  return out;
+}
+
+std::string enum_text(const TagInfo& t) {
+  std::string out;
+  for (const EnumPair& p : t.pairs) {
+    if (!out.empty()) out += ';';
+    out += std::string(p.key) + '=' + std::string(p.text);
+  }
+  return out;
+}
+
+TEST(ExifTagTable, MatchesTheReferenceFileRowForRow) {
+  std::ifstream in(VORLIX_SHARED_DIR "/reference/exif-tags.tsv");
+  ASSERT_TRUE(in) << "tag reference file missing";
+  std::string line;
+  std::getline(in, line);
+  EXPECT_EQ(
+      line,
+      "context\tnumber\thex\tname\tdefault\tunit\tdisplay\tenum\treserved_label\tdefault_note");
+  std::span<const TagInfo> table = tag_table();
+  size_t row = 0;
+  while (std::getline(in, line)) {
+    if (line.empty()) continue;
+    auto cols = split(line, '\t');
+    ASSERT_EQ(cols.size(), 10u) << line;
+    ASSERT_LT(row, table.size()) << "row missing from the table: " << line;
+    const TagInfo& t = table[row++];
+    SCOPED_TRACE(line);
+    EXPECT_EQ(context_name(t.tag.context), cols[0]);
+    EXPECT_EQ(std::to_string(t.tag.number), cols[1]);
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "0x%04x", t.tag.number);
+    EXPECT_EQ(hex, cols[2]);
+    EXPECT_EQ(t.name, cols[3]);
+    // "ContextDependent" / "Unspecified" defaults are no values.
+    EXPECT_EQ(default_text(t.default_value), cols[9].empty() ? cols[4] : "");
+    EXPECT_EQ(unit_text(t), cols[5]);
+    EXPECT_EQ(display_name(t.display), cols[6]);
+    EXPECT_EQ(enum_text(t), cols[7]);
+    EXPECT_EQ(t.reserved_label, cols[8]);
+    EXPECT_EQ(find_tag(t.tag), &t);
+  }
+  EXPECT_EQ(row, table.size());
+  EXPECT_EQ(row, 153u);
+}
+
+TEST(ExifTagTable, NamesAreUniqueAndNeverLookGeneric) {
+  // Group maps are keyed by name, so two tags must never share one.
+  std::set<std::string_view> names;
+  for (const TagInfo& t : tag_table()) {
+    EXPECT_TRUE(names.insert(t.name).second) << t.name;
+    EXPECT_FALSE(t.name.starts_with("Tag(")) << t.name;
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Units: the value with fixed texts and other tags of the same IFD.
+
+TEST(ExifUnits, ReferencedTagFromSameIfdElseDefaultElseMissing) {
+  Tiff t;
+  t.u32(8);                               // IFD 0 at 8
+  t.u16(3);                               // IFD 0: three entries
+  t.entry(282, type::kRational, 1, 220);  //   XResolution at 220
+  t.short_entry(296, 3);                  //   ResolutionUnit 3 (cm)
+  t.entry(34853, type::kLong, 1, 100);    //   GPS IFD at 100
+  t.u32(50);                              // IFD 1 at 50
+  t.u16(3);                               // 50: IFD 1, three entries
+  t.entry(282, type::kRational, 1, 228);  //   XResolution at 228, no unit in IFD 1
+  t.entry(34665, type::kLong, 1, 160);    //   Exif IFD at 160
+  t.entry(34853, type::kLong, 1, 180);    //   GPS IFD at 180
+  t.u32(0);                               // no IFD 2
+  t.bytes(ByteVec(100 - t.size(), 0));
+  t.u16(4);                              // 100: GPS IFD of IFD 0, four entries
+  t.entry(2, type::kRational, 3, 236);   //   GPSLatitude at 236, no GPSLatitudeRef
+  t.entry(5, type::kByte, 1, 1);         //   GPSAltitudeRef 1 (below sea level)
+  t.entry(6, type::kRational, 1, 260);   //   GPSAltitude at 260
+  t.entry(13, type::kRational, 1, 268);  //   GPSSpeed at 268, no GPSSpeedRef
+  t.u32(0);
+  t.bytes(ByteVec(160 - t.size(), 0));
+  t.u16(1);                                 // 160: Exif IFD of IFD 1, one entry
+  t.entry(33437, type::kRational, 1, 276);  //   FNumber at 276
+  t.u32(0);
+  t.bytes(ByteVec(180 - t.size(), 0));
+  t.u16(2);                             // 180: GPS IFD of IFD 1, two entries
+  t.entry(5, type::kByte, 1, 9);        //   GPSAltitudeRef 9 (reserved)
+  t.entry(6, type::kRational, 1, 260);  //   GPSAltitude at 260
+  t.u32(0);
+  t.bytes(ByteVec(220 - t.size(), 0));
+  t.u32(300).u32(1);                                 // 220: 300/1
+  t.u32(72).u32(1);                                  // 228: 72/1
+  t.u32(48).u32(1).u32(51).u32(1).u32(294).u32(10);  // 236: 48 51 29.4
+  t.u32(5).u32(1);                                   // 260: 5/1
+  t.u32(60).u32(1);                                  // 268: 60/1
+  t.u32(28).u32(10);                                 // 276: 28/10
+  ASSERT_EQ(t.size(), 284u);
+
+  Exif exif = parse_ok(t.block());
+  EXPECT_EQ(listing(exif), (Strings{
+                               "0:XResolution=300 pixels per cm",
+                               "0:ResolutionUnit=cm",
+                               "0:GPSLatitude=48 deg 51 min 29.4 sec [GPSLatitudeRef missing]",
+                               "0:GPSAltitudeRef=below sea level",
+                               "0:GPSAltitude=5 meters below sea level",
+                               "0:GPSSpeed=60 km/h",
+                               "1:XResolution=72 pixels per inch",
+                               "1:FNumber=f/2.8",
+                               "1:GPSAltitudeRef=[reserved GPS altitude ref 9]",
+                               "1:GPSAltitude=5 meters [reserved GPS altitude ref 9]",
+                           }));
+  EXPECT_TRUE(exif.errors().empty());
+}
+
+// ---------------------------------------------------------------------------------------------
+// The IFD chain.
+
+TEST(ExifChain, ReadsAtMostEightIfds) {
+  // Nine IFDs, each with one ImageWidth entry holding its index; IFD i at 8 + 18 * i.
+  Tiff t;
+  t.u32(8);
+  for (uint16_t i = 0; i < 9; ++i) {
+    t.u16(1);                              // one entry
+    t.short_entry(256, i);                 // ImageWidth i
+    t.u32(i < 8 ? 8 + 18 * (i + 1u) : 0);  // next IFD
+  }
+  Exif exif = parse_ok(t.block());
+  Strings expected;
+  for (int i = 0; i < 8; ++i) {
+    expected.push_back(std::to_string(i) + ":ImageWidth=" + std::to_string(i) + " pixels");
+  }
+  EXPECT_EQ(listing(exif), expected);
+  EXPECT_EQ(error_texts(exif), Strings{"Limit the IFD count to 8"});
+}
+
+TEST(ExifChain, LoopIsReadUnderEightNumbers) {
+  Tiff t;
+  t.u32(8);               // IFD 0 at 8
+  t.u16(1);               // one entry
+  t.short_entry(256, 5);  //   ImageWidth 5
+  t.u32(8);               // next IFD: itself
+  Exif exif = parse_ok(t.block());
+  ASSERT_EQ(exif.fields().size(), 8u);
+  for (uint8_t i = 0; i < 8; ++i)
+    EXPECT_EQ(exif.fields()[i].ifd, i);
+  EXPECT_EQ(error_texts(exif), Strings{"Limit the IFD count to 8"});
+}
+
+// ---------------------------------------------------------------------------------------------
+// Problems inside IFDs are collected; every field readable before and after them is kept.
+
+struct WalkCase {
+  const char* what;
+  ByteVec block;
+  Strings fields;
+  Strings errors;
+};
+
+std::vector<WalkCase> walk_cases() {
+  std::vector<WalkCase> cases;
+  {
+    Tiff t;
+    t.u32(0xfffffff0u);  // IFD 0 far outside the block
+    cases.push_back({"first IFD outside", t.block(), {}, {"Truncated IFD count"}});
+  }
+  {
+    Tiff t;
+    t.u32(8);  // IFD 0 at 8
+    t.u8(1);   // one byte of the count
+    cases.push_back({"one byte of count", t.block(), {}, {"Truncated IFD count"}});
+  }
+  {
+    Tiff t;
+    t.u32(8);               // IFD 0 at 8
+    t.u16(3);               // three entries, but only one present
+    t.short_entry(256, 1);  //   ImageWidth 1
+    t.u16(257);             //   half an entry
+    cases.push_back({"entries cut short", t.block(), {"0:ImageWidth=1 pixels"}, {"Truncated IFD"}});
+  }
+  {
+    Tiff t;
+    t.u32(8);                                       // IFD 0 at 8
+    t.u16(4);                                       // four entries
+    t.entry(271, type::kAscii, 20, 0xfffffff0u);    //   Make: value outside the block
+    t.entry(272, type::kAscii, 6, 62);              //   Model: 6 bytes at 62, one past the end
+    t.entry(61441, type::kDouble, 0x80000000u, 8);  // 16 GiB value: its size needs 64 bits
+    t.short_entry(256, 7);                          //   ImageWidth 7
+    t.u32(0);
+    t.text("Canon");  // 62: five bytes, then the block ends
+    cases.push_back({"values outside the block",
+                     t.block(),
+                     {"0:ImageWidth=7 pixels"},
+                     {"Truncated field value", "Truncated field value", "Truncated field value"}});
+  }
+  {
+    Tiff t;
+    t.u32(8);               // IFD 0 at 8
+    t.u16(1);               // one entry
+    t.short_entry(256, 7);  //   ImageWidth 7
+    t.u16(0);               // half of the next-IFD offset
+    cases.push_back(
+        {"next offset cut", t.block(), {"0:ImageWidth=7 pixels"}, {"Truncated next IFD offset"}});
+  }
+  {
+    Tiff t;
+    t.u32(8);                                     // IFD 0 at 8
+    t.u16(5);                                     // five entries
+    t.entry(34665, type::kAscii, 2, 0x4f);        //   Exif pointer as ASCII: invalid
+    t.entry(34665, type::kLong, 0, 0);            //   Exif pointer without value: invalid
+    t.entry(34853, type::kLong, 1, 0xffffff00u);  //   GPS IFD outside: its count is truncated
+    t.entry(34665, type::kShort, 1, 74);          //   Exif IFD at 74 as a SHORT
+    t.short_entry(257, 9);                        //   ImageLength 9
+    t.u32(0);
+    t.u16(1);                                // 74: Exif IFD, one entry
+    t.entry(33434, type::kRational, 1, 92);  //   ExposureTime at 92
+    t.u32(8);                                //   a next IFD in a sub-IFD
+    t.u32(1).u32(60);                        // 92: 1/60
+    cases.push_back(
+        {"pointer problems",
+         t.block(),
+         {"0:ExposureTime=1/60 s", "0:ImageLength=9 pixels"},
+         {"Invalid pointer", "Invalid pointer", "Truncated IFD count", "Unexpected next IFD"}});
+  }
+  {
+    Tiff t;
+    t.u32(8);                           // IFD 0 at 8
+    t.u16(2);                           // two entries
+    t.entry(40965, type::kLong, 1, 8);  //   Interop pointer outside Exif: a plain field
+    t.entry(34665, type::kByte, 1, 8);  //   Exif IFD = IFD 0 itself, as a BYTE
+    t.u32(0);
+    cases.push_back({"pointers by context",
+                     t.block(),
+                     // IFD 0 read again as Exif: 40965 is the Interop pointer there, leading
+                     // back to IFD 0 read as Interop.
+                     {"0:Tag(Tiff, 40965)=8", "0:Tag(Interop, 40965)=8", "0:Tag(Interop, 34665)=8",
+                      "0:Tag(Exif, 34665)=8"},
+                     {}});
+  }
+  {
+    Tiff t;
+    t.u32(0);  // IFD 0 at offset 0 would be the header itself; 0 ends the chain at once
+    cases.push_back({"offset zero", t.block(), {}, {}});
+  }
+  {
+    Tiff t;
+    t.u32(2);  // IFD 0 at 2: count 42, entries run off the block
+    cases.push_back({"IFD inside the header", t.block(), {}, {"Truncated IFD"}});
+  }
+  return cases;
+}
+
+TEST(ExifWalk, RecoverableErrors) {
+  for (const WalkCase& c : walk_cases()) {
+    SCOPED_TRACE(c.what);
+    Exif exif = parse_ok(c.block);
+    EXPECT_EQ(listing(exif), c.fields);
+    EXPECT_EQ(error_texts(exif), c.errors);
+  }
+}
+
+TEST(ExifWalk, SubIfdFieldsStandAtTheirPointerAndShareItsIfdNumber) {
+  Tiff t(Endian::Big);
+  t.u32(8);                            // IFD 0 at 8
+  t.u16(1);                            // one entry
+  t.short_entry(256, 1);               //   ImageWidth 1
+  t.u32(26);                           // IFD 1 at 26
+  t.u16(3);                            // 26: IFD 1, three entries
+  t.short_entry(256, 2);               //   ImageWidth 2
+  t.entry(34665, type::kLong, 1, 68);  //   Exif IFD at 68
+  t.short_entry(257, 3);               //   ImageLength 3
+  t.u32(0);
+  t.u16(2);                            // 68: Exif IFD, two entries
+  t.entry(40965, type::kLong, 1, 98);  //   Interop IFD at 98
+  t.entry(41989, type::kShort, 1, 0);  //   FocalLengthIn35mmFilm 0
+  t.u32(0);
+  t.u16(1);                                 // 98: Interop IFD, one entry
+  t.entry(1, type::kAscii, 4, 0x52393800);  //   InteroperabilityIndex "R98"
+  t.u32(0);
+  Exif exif = parse_ok(t.block());
+  EXPECT_EQ(
+      listing(exif),
+      (Strings{"0:ImageWidth=1 pixels", "1:ImageWidth=2 pixels", "1:InteroperabilityIndex=\"R98\"",
+               "1:FocalLengthIn35mmFilm=unknown mm", "1:ImageLength=3 pixels"}));
+  EXPECT_TRUE(exif.errors().empty());
+}
+
+TEST(ExifLookup, LastFieldOfTagInIfd) {
+  Tiff t;
+  t.u32(8);                              // IFD 0 at 8
+  t.u16(3);                              // three entries
+  t.short_entry(296, 3);                 //   ResolutionUnit 3
+  t.short_entry(296, 1);                 //   ResolutionUnit 1 again: the later one counts
+  t.entry(282, type::kRational, 1, 50);  // XResolution at 50
+  t.u32(0);
+  t.u32(72).u32(1);  // 50: 72/1
+  Exif exif = parse_ok(t.block());
+  const Field* unit = exif.get_field({Context::Tiff, 296}, 0);
+  ASSERT_NE(unit, nullptr);
+  EXPECT_EQ(unit, &exif.fields()[1]);
+  EXPECT_EQ(exif.get_field({Context::Tiff, 296}, 1), nullptr);
+  EXPECT_EQ(exif.get_field({Context::Exif, 296}, 0), nullptr);
+  EXPECT_EQ(display_with_unit(exif, exif.fields()[2]), "72 pixels per no absolute unit");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Hostile blocks: work stays linear in the block size.
+
+TEST(ExifWalk, PointerFanOutStopsAtTheWorkLimit) {
+  // IFD 0, an Exif IFD and an Interop IFD, each of K entries. Every IFD 0 entry points at the
+  // Exif IFD, every Exif entry at the Interop IFD: K^3 fields if nothing stopped it.
+  constexpr uint32_t K = 300;
+  constexpr uint32_t kIfdSize = 2 + 12 * K + 4;
+  const uint32_t exif_at = 8 + kIfdSize;
+  const uint32_t interop_at = exif_at + kIfdSize;
+  Tiff t;
+  t.u32(8);
+  t.u16(K);
+  for (uint32_t i = 0; i < K; ++i)
+    t.entry(34665, type::kLong, 1, exif_at);
+  t.u32(0);
+  t.u16(K);
+  for (uint32_t i = 0; i < K; ++i)
+    t.entry(40965, type::kLong, 1, interop_at);
+  t.u32(0);
+  t.u16(K);
+  for (uint32_t i = 0; i < K; ++i)
+    t.short_entry(1, 1);
+  t.u32(0);
+  ByteVec block = t.block();
+  Exif exif = parse_ok(block);
+  uint64_t allowance = entry_allowance(block.size());
+  EXPECT_LT(exif.fields().size(), allowance);
+  EXPECT_GT(exif.fields().size(), 0u);
+  ASSERT_FALSE(exif.errors().empty());
+  EXPECT_EQ(exif.errors().back(), IfdError::WorkLimit);
+}
+
+TEST(ExifWalk, SharedLargeValueStopsAtTheWorkLimit) {
+  // 200 entries all naming the same 60000-byte value: rendering them all would be quadratic.
+  constexpr uint32_t K = 200;
+  constexpr uint32_t kValueSize = 60000;
+  Tiff t;
+  t.u32(8);
+  t.u16(K);
+  const uint32_t value_at = 8 + 2 + 12 * K + 4;
+  for (uint32_t i = 0; i < K; ++i) {
+    t.entry(static_cast<uint16_t>(50000 + i), type::kUndefined, kValueSize, value_at);
+  }
+  t.u32(0);
+  t.bytes(ByteVec(kValueSize, 0xab));
+  ByteVec block = t.block();
+  Exif exif = parse_ok(block);
+  uint64_t total = 0;
+  for (const Field& f : exif.fields())
+    total += f.count;
+  EXPECT_LE(total, value_byte_allowance(block.size()));
+  EXPECT_LT(exif.fields().size(), K);
+  EXPECT_EQ(exif.errors(), std::vector<IfdError>{IfdError::WorkLimit});
+}
+
+TEST(ExifErrors, MessagesAreExact) {
+  const std::pair<IfdError, const char*> cases[] = {
+      {IfdError::TruncatedIfdCount, "Truncated IFD count"},
+      {IfdError::TruncatedIfd, "Truncated IFD"},
+      {IfdError::TruncatedFieldValue, "Truncated field value"},
+      {IfdError::InvalidPointer, "Invalid pointer"},
+      {IfdError::UnexpectedNextIfd, "Unexpected next IFD"},
+      {IfdError::TruncatedNextIfdOffset, "Truncated next IFD offset"},
+      {IfdError::IfdCountLimit, "Limit the IFD count to 8"},
+  };
+  for (auto [e, text] : cases)
+    EXPECT_EQ(message(e), text);
+}
+
+}  // namespace
+}  // namespace vorlix_core::exif

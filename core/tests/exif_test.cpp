@@ -1,0 +1,448 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "extractors/extractors.hpp"
+
+namespace vorlix_core {
+namespace {
+
+using extractors::ExifExtractor;
+using ByteVec = std::vector<uint8_t>;
+
+// ---------------------------------------------------------------------------------------------
+// A JSON tree just large enough for the expected files: objects keep their member order, so
+// comparing trees also compares key order.
+
+struct Json {
+  enum class Kind { Null, Number, String, Object } kind = Kind::Null;
+  double number = 0;
+  std::string text;
+  std::vector<std::pair<std::string, Json>> members;
+
+  friend bool operator==(const Json&, const Json&) = default;
+};
+
+class JsonParser {
+ public:
+  explicit JsonParser(std::string_view s) : s_(s) {}
+
+  std::optional<Json> parse() {
+    auto v = value();
+    skip_ws();
+    if (!v || pos_ != s_.size()) return std::nullopt;
+    return v;
+  }
+
+ private:
+  void skip_ws() {
+    while (pos_ < s_.size() &&
+           (s_[pos_] == ' ' || s_[pos_] == '\n' || s_[pos_] == '\r' || s_[pos_] == '\t')) {
+      ++pos_;
+    }
+  }
+  bool eat(char c) {
+    skip_ws();
+    if (pos_ < s_.size() && s_[pos_] == c) {
+      ++pos_;
+      return true;
+    }
+    return false;
+  }
+
+  std::optional<std::string> string() {
+    if (!eat('"')) return std::nullopt;
+    std::string out;
+    while (pos_ < s_.size() && s_[pos_] != '"') {
+      char c = s_[pos_++];
+      if (c != '\\') {
+        out.push_back(c);
+        continue;
+      }
+      if (pos_ >= s_.size()) return std::nullopt;
+      char e = s_[pos_++];
+      switch (e) {
+        case 'n':
+          out.push_back('\n');
+          break;
+        case 't':
+          out.push_back('\t');
+          break;
+        case 'r':
+          out.push_back('\r');
+          break;
+        case 'u': {
+          // Rendered EXIF text is printable ASCII; only control characters would be escaped.
+          if (pos_ + 4 > s_.size()) return std::nullopt;
+          out.push_back(static_cast<char>(
+              std::strtoul(std::string(s_.substr(pos_, 4)).c_str(), nullptr, 16)));
+          pos_ += 4;
+          break;
+        }
+        default:
+          out.push_back(e);
+          break;
+      }
+    }
+    if (pos_ >= s_.size()) return std::nullopt;
+    ++pos_;
+    return out;
+  }
+
+  std::optional<Json> value() {
+    skip_ws();
+    if (pos_ >= s_.size()) return std::nullopt;
+    Json j;
+    char c = s_[pos_];
+    if (c == '{') {
+      ++pos_;
+      j.kind = Json::Kind::Object;
+      if (eat('}')) return j;
+      do {
+        auto key = string();
+        if (!key || !eat(':')) return std::nullopt;
+        auto member = value();
+        if (!member) return std::nullopt;
+        j.members.emplace_back(std::move(*key), std::move(*member));
+      } while (eat(','));
+      if (!eat('}')) return std::nullopt;
+    } else if (c == '"') {
+      auto s = string();
+      if (!s) return std::nullopt;
+      j.kind = Json::Kind::String;
+      j.text = std::move(*s);
+    } else if (s_.substr(pos_, 4) == "null") {
+      pos_ += 4;
+    } else {
+      std::string rest(s_.substr(pos_, 64));
+      char* end = nullptr;
+      j.kind = Json::Kind::Number;
+      j.number = std::strtod(rest.c_str(), &end);
+      if (end == rest.c_str()) return std::nullopt;
+      pos_ += static_cast<size_t>(end - rest.c_str());
+    }
+    return j;
+  }
+
+  std::string_view s_;
+  size_t pos_ = 0;
+};
+
+// The serialised form the report shows (floats: null when not finite).
+Json to_json(const Value& v) {
+  Json j;
+  if (auto s = v.get_if<std::string>()) {
+    j.kind = Json::Kind::String;
+    j.text = *s;
+  } else if (auto d = v.get_if<double>()) {
+    if (std::isfinite(*d)) {
+      j.kind = Json::Kind::Number;
+      j.number = *d;
+    }
+  } else if (auto m = v.get_if<Map>()) {
+    j.kind = Json::Kind::Object;
+    for (const auto& [key, member] : *m)
+      j.members.emplace_back(key, to_json(member));
+  } else {
+    j.kind = Json::Kind::String;
+    j.text = "<unexpected value kind>";
+  }
+  return j;
+}
+
+std::string dump(const Json& j, int indent = 0) {
+  switch (j.kind) {
+    case Json::Kind::Null:
+      return "null";
+    case Json::Kind::Number: {
+      char buf[64];
+      std::snprintf(buf, sizeof buf, "%.17g", j.number);
+      return buf;
+    }
+    case Json::Kind::String:
+      return '"' + j.text + '"';
+    case Json::Kind::Object: {
+      std::string out = "{\n";
+      for (const auto& [key, member] : j.members) {
+        out += std::string(indent + 2, ' ') + '"' + key + "\": " + dump(member, indent + 2) + "\n";
+      }
+      return out + std::string(indent, ' ') + "}";
+    }
+  }
+  return "";
+}
+
+ByteVec read_file(const std::filesystem::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return ByteVec(std::istreambuf_iterator<char>(in), {});
+}
+
+ExtractResult extract(const ByteVec& bytes) {
+  MemorySource src(bytes);
+  ProbeContext ctx;
+  ctx.header = bytes;
+  ctx.length = bytes.size();
+  return ExifExtractor().extract(src, ctx);
+}
+
+// What the expected files hold for one extraction.
+Json outcome(const ExtractResult& r) {
+  if (!r) {
+    Json err;
+    err.kind = Json::Kind::Object;
+    Json message;
+    message.kind = Json::Kind::String;
+    message.text = r.error().display();
+    err.members.emplace_back("error", std::move(message));
+    return err;
+  }
+  Json ns;
+  ns.kind = Json::Kind::Object;
+  for (const auto& [key, value] : r.value().fields())
+    ns.members.emplace_back(key, to_json(value));
+  return ns;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Every sample file with an expected result: the exact namespace, error message or nothing.
+
+std::vector<std::string> fixture_names() {
+  std::vector<std::string> names;
+  const std::string suffix = ".expected.json";
+  for (const auto& entry :
+       std::filesystem::directory_iterator(VORLIX_SHARED_DIR "/fixtures/exif/")) {
+    std::string name = entry.path().filename().string();
+    if (name.size() > suffix.size() && name.ends_with(suffix)) {
+      names.push_back(name.substr(0, name.size() - suffix.size()));
+    }
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class ExifFixture : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(ExifFixture, MatchesExpectedNamespace) {
+  const std::filesystem::path dir = VORLIX_SHARED_DIR "/fixtures/exif/";
+  ByteVec expected_text = read_file(dir / (GetParam() + ".expected.json"));
+  auto expected = JsonParser(std::string_view(reinterpret_cast<const char*>(expected_text.data()),
+                                              expected_text.size()))
+                      .parse();
+  ASSERT_TRUE(expected) << "unreadable expected file";
+  ByteVec input = read_file(dir / GetParam());
+  ASSERT_FALSE(input.empty());
+  Json actual = outcome(extract(input));
+  EXPECT_TRUE(actual == *expected) << "actual:\n"
+                                   << dump(actual) << "\nexpected:\n"
+                                   << dump(*expected);
+}
+
+std::string case_name(const ::testing::TestParamInfo<std::string>& info) {
+  std::string s = info.param;
+  for (char& c : s) {
+    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+  }
+  return s;
+}
+
+INSTANTIATE_TEST_SUITE_P(Samples, ExifFixture, ::testing::ValuesIn(fixture_names()), case_name);
+
+TEST(ExifFixtures, AreThere) {
+  EXPECT_GE(fixture_names().size(), 70u);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TEST(ExifSupports, ExactlyTheSixImageTypes) {
+  struct Case {
+    std::optional<std::string_view> mime;
+    bool expected;
+  };
+  const Case cases[] = {
+      {"image/jpeg", true},  {"image/tiff", true},   {"image/heif", true},
+      {"image/heic", true},  {"image/webp", true},   {"image/png", true},
+      {"image/avif", false}, {"image/gif", false},   {"image/x-canon-cr2", false},
+      {"IMAGE/JPEG", false}, {"image/jpeg ", false}, {std::nullopt, false},
+  };
+  for (const Case& c : cases) {
+    ProbeContext ctx;
+    ctx.mime = c.mime;
+    // The header alone never decides: a TIFF header with no sniffed type is not claimed.
+    static const uint8_t kTiff[] = {'I', 'I', 42, 0};
+    ctx.header = kTiff;
+    EXPECT_EQ(ExifExtractor().supports(ctx), c.expected) << c.mime.value_or("<none>");
+  }
+  EXPECT_STREQ(ExifExtractor().name(), "exif");
+}
+
+// A little-endian bare TIFF holding IFD 0 with one GPS pointer to a GPS IFD of the given
+// entries. Each entry: tag, type, count and its out-of-line value (or inline when 4 bytes or
+// fewer).
+struct GpsEntry {
+  uint16_t tag;
+  uint16_t type;
+  uint32_t count;
+  ByteVec value;
+};
+
+void put16(ByteVec& b, uint16_t v) {
+  b.push_back(static_cast<uint8_t>(v));
+  b.push_back(static_cast<uint8_t>(v >> 8));
+}
+void put32(ByteVec& b, uint32_t v) {
+  put16(b, static_cast<uint16_t>(v));
+  put16(b, static_cast<uint16_t>(v >> 16));
+}
+ByteVec rationals(std::initializer_list<std::pair<uint32_t, uint32_t>> parts) {
+  ByteVec out;
+  for (auto [n, d] : parts) {
+    put32(out, n);
+    put32(out, d);
+  }
+  return out;
+}
+ByteVec ascii(std::string_view s) {
+  return ByteVec(s.begin(), s.end());
+}
+
+ByteVec gps_tiff(const std::vector<GpsEntry>& entries) {
+  ByteVec b = {'I', 'I', 42, 0};
+  put32(b, 8);                                      // IFD 0 at 8
+  put16(b, 1);                                      // IFD 0: one entry
+  put16(b, 0x8825);                                 // GPSInfoIFDPointer
+  put16(b, 4);                                      //   LONG
+  put32(b, 1);                                      //   count 1
+  put32(b, 26);                                     //   GPS IFD at 26
+  put32(b, 0);                                      // no next IFD
+  put16(b, static_cast<uint16_t>(entries.size()));  // GPS IFD at 26
+  uint32_t data = 26 + 2 + 12 * static_cast<uint32_t>(entries.size()) + 4;
+  ByteVec values;
+  for (const GpsEntry& e : entries) {
+    put16(b, e.tag);
+    put16(b, e.type);
+    put32(b, e.count);
+    if (e.value.size() <= 4) {
+      ByteVec inline_value = e.value;
+      inline_value.resize(4);
+      b.insert(b.end(), inline_value.begin(), inline_value.end());
+    } else {
+      put32(b, data + static_cast<uint32_t>(values.size()));
+      values.insert(values.end(), e.value.begin(), e.value.end());
+    }
+  }
+  put32(b, 0);  // GPS IFD: no next IFD
+  b.insert(b.end(), values.begin(), values.end());
+  return b;
+}
+
+constexpr uint16_t kRational = 5;
+constexpr uint16_t kSRational = 10;
+constexpr uint16_t kAscii = 2;
+
+struct GpsOutcome {
+  std::optional<double> latitude;
+  std::optional<double> longitude;
+  bool present = false;
+};
+
+GpsOutcome gps_of(const ByteVec& tiff) {
+  auto r = extract(tiff);
+  EXPECT_TRUE(r) << (r ? "" : r.error().display());
+  GpsOutcome out;
+  if (!r) return out;
+  auto it = r.value().fields().find("gps_decimal");
+  if (it == r.value().fields().end()) return out;
+  out.present = true;
+  const Map& m = *it->second.get_if<Map>();
+  out.latitude = *m.at("latitude").get_if<double>();
+  out.longitude = *m.at("longitude").get_if<double>();
+  return out;
+}
+
+const GpsEntry kLat{2, kRational, 3, rationals({{48, 1}, {51, 1}, {294, 10}})};
+const GpsEntry kLatRefS{1, kAscii, 2, ascii({"S\0", 2})};
+const GpsEntry kLon{4, kRational, 3, rationals({{2, 1}, {21, 1}, {0, 1}})};
+const GpsEntry kLonRefE{3, kAscii, 2, ascii({"E\0", 2})};
+
+TEST(ExifGps, SignedDecimalDegrees) {
+  GpsOutcome g = gps_of(gps_tiff({kLatRefS, kLat, kLonRefE, kLon}));
+  ASSERT_TRUE(g.present);
+  EXPECT_EQ(*g.latitude, -48.85816666666667);
+  EXPECT_EQ(*g.longitude, 2.35);
+}
+
+TEST(ExifGps, NeedsBothCoordinatesAsThreeUnsignedRationals) {
+  const GpsEntry two_parts{2, kRational, 2, rationals({{48, 1}, {51, 1}})};
+  const GpsEntry signed_lat{2, kSRational, 3, rationals({{48, 1}, {51, 1}, {294, 10}})};
+  EXPECT_FALSE(gps_of(gps_tiff({kLatRefS, kLat})).present);
+  EXPECT_FALSE(gps_of(gps_tiff({two_parts, kLon})).present);
+  EXPECT_FALSE(gps_of(gps_tiff({signed_lat, kLon})).present);
+}
+
+TEST(ExifGps, ReferenceDecidesTheSignOnlyAsABareLetter) {
+  // No reference: positive. "W": negative. Lower-case "s" renders quoted: positive.
+  GpsOutcome no_ref = gps_of(gps_tiff({kLat, kLon}));
+  ASSERT_TRUE(no_ref.present);
+  EXPECT_GT(*no_ref.latitude, 48.0);
+  const GpsEntry lon_w{3, kAscii, 2, ascii({"W\0", 2})};
+  EXPECT_LT(*gps_of(gps_tiff({kLat, lon_w, kLon})).longitude, 0.0);
+  const GpsEntry lat_s_lower{1, kAscii, 2, ascii({"s\0", 2})};
+  EXPECT_GT(*gps_of(gps_tiff({lat_s_lower, kLat, kLon})).latitude, 0.0);
+  // A BYTE reference 0x53 ('S') renders as the number 83: positive.
+  const GpsEntry lat_byte_s{1, 1, 1, {0x53}};
+  EXPECT_GT(*gps_of(gps_tiff({lat_byte_s, kLat, kLon})).latitude, 0.0);
+}
+
+TEST(ExifGps, ZeroDenominatorGivesNonFiniteDegrees) {
+  const GpsEntry lat{2, kRational, 3, rationals({{1, 0}, {51, 1}, {0, 1}})};
+  GpsOutcome g = gps_of(gps_tiff({lat, kLon}));
+  ASSERT_TRUE(g.present);
+  EXPECT_TRUE(std::isinf(*g.latitude));
+  EXPECT_EQ(*g.longitude, 2.35);
+}
+
+TEST(ExifExtract, GroupsAndTextsOfABareTiff) {
+  auto r = extract(gps_tiff({kLatRefS, kLat}));
+  ASSERT_TRUE(r);
+  const Map& primary = *r.value().fields().at("primary").get_if<Map>();
+  EXPECT_EQ(*primary.at("GPSLatitude").get_if<std::string>(), "48 deg 51 min 29.4 sec S");
+  EXPECT_EQ(*primary.at("GPSLatitudeRef").get_if<std::string>(), "S");
+  EXPECT_EQ(primary.size(), 2u);  // the pointer tag is not a field
+  EXPECT_EQ(r.value().fields().size(), 1u);
+}
+
+TEST(ExifExtract, ContainerAndHeaderErrorsAreOtherWithTheTextAlone) {
+  struct Case {
+    ByteVec bytes;
+    const char* message;
+  };
+  const Case cases[] = {
+      {{'G', 'I', 'F', '8', '9', 'a'}, "Unknown image format"},
+      {{'I', 'I', 42, 0, 8, 0}, "Truncated TIFF header"},
+  };
+  for (const Case& c : cases) {
+    auto r = extract(c.bytes);
+    ASSERT_FALSE(r);
+    ASSERT_TRUE(std::holds_alternative<ExtractError::Other>(r.error().variant()));
+    EXPECT_EQ(r.error().display(), c.message);
+  }
+}
+
+TEST(ExifExtract, BlockWithoutFieldsIsAnEmptyNamespace) {
+  // II, 42, first IFD offset 0: no IFD at all.
+  auto r = extract({'I', 'I', 42, 0, 0, 0, 0, 0});
+  ASSERT_TRUE(r);
+  EXPECT_TRUE(r.value().empty());
+  EXPECT_STREQ(r.value().name(), "exif");
+}
+
+}  // namespace
+}  // namespace vorlix_core
