@@ -10,6 +10,9 @@ struct Unit {};
 
 template <class E>
 struct Err {
+  // A constructor (not aggregate init) so that Err(x) also builds where parenthesised aggregate
+  // initialisation is missing.
+  explicit Err(E e) : error(std::move(e)) {}
   E error;
 };
 template <class E>
