@@ -1,7 +1,268 @@
-// PLACEHOLDER: replaced by the real extractor.
+// JPEG: the marker segments up to the first scan, frame geometry, an IJG quality estimate and
+// labels for the application segments. No image data is decoded.
+#include "extractors/jpeg.hpp"
+
+#include <algorithm>
+#include <array>
+#include <string>
+#include <string_view>
+
+#include "byte_reader.hpp"
 #include "extractors/extractors.hpp"
+#include "text.hpp"
+
 namespace vorlix_core::extractors {
-const char* JpegExtractor::name() const { return "jpeg"; }
-bool JpegExtractor::supports(const ProbeContext&) const { return false; }
-ExtractResult JpegExtractor::extract(ByteSource&, const ProbeContext&) const { return Namespace("jpeg"); }
+
+namespace {
+
+// Position in row order of each coefficient as a DQT segment lists them (T.81 figure A.6).
+constexpr std::array<uint8_t, 64> kZigzagToNatural = {
+    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
+    41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
+    30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+
+// The standard luminance table (T.81 table K.1), row order.
+constexpr std::array<uint16_t, 64> kStandardLuminance = {16, 11, 10, 16, 24,  40,  51,  61,   //
+                                                         12, 12, 14, 19, 26,  58,  60,  55,   //
+                                                         14, 13, 16, 24, 40,  57,  69,  56,   //
+                                                         14, 17, 22, 29, 51,  87,  80,  62,   //
+                                                         18, 22, 37, 56, 68,  109, 103, 77,   //
+                                                         24, 35, 55, 64, 81,  104, 113, 92,   //
+                                                         49, 64, 78, 87, 103, 121, 120, 101,  //
+                                                         72, 92, 95, 98, 112, 100, 103, 99};
+
+struct MarkerName {
+  uint8_t code;
+  const char* name;
+};
+constexpr std::array<MarkerName, 12> kMarkerNames = {{
+    {0xC0, "SOF0 (baseline)"},
+    {0xC2, "SOF2 (progressive)"},
+    {0xC4, "DHT (huffman)"},
+    {0xDA, "SOS (scan start)"},
+    {0xDB, "DQT (quantization)"},
+    {0xDD, "DRI (restart interval)"},
+    {0xE0, "APP0"},
+    {0xE1, "APP1"},
+    {0xE2, "APP2"},
+    {0xED, "APP13"},
+    {0xEE, "APP14"},
+    {0xFE, "COM (comment)"},
+}};
+
+constexpr std::array<const char*, 3> kDensityUnits = {"aspect-ratio", "dpi", "dpcm"};
+constexpr std::array<const char*, 5> kColorSpaceByComponents = {"unknown", "grayscale", "unknown",
+                                                                "YCbCr/RGB", "CMYK/YCCK"};
+
+constexpr uint8_t kSof0 = 0xC0;
+constexpr uint8_t kSof2 = 0xC2;
+constexpr uint8_t kDqt = 0xDB;
+constexpr uint8_t kSos = 0xDA;
+constexpr uint8_t kEoi = 0xD9;
+constexpr uint8_t kApp0 = 0xE0;
+constexpr uint8_t kApp1 = 0xE1;
+constexpr uint8_t kApp2 = 0xE2;
+constexpr uint8_t kApp13 = 0xED;
+constexpr uint8_t kCom = 0xFE;
+
+// The NUL terminators are part of each signature.
+constexpr std::string_view kJfifSignature{"JFIF\0", 5};
+constexpr std::string_view kExifSignature{"Exif\0\0", 6};
+constexpr std::string_view kXmpSignature{"http://ns.adobe.com/xap/1.0/\0", 29};
+constexpr std::string_view kIccSignature{"ICC_PROFILE\0", 12};
+constexpr std::string_view kPhotoshopSignature{"Photoshop 3.0\0", 14};
+
+// Shorter files cannot hold SOI plus one segment header; only the empty directory is reported.
+constexpr uint64_t kMinWalkBytes = 6;
+
+const char* marker_name(uint8_t code) {
+  for (const auto& m : kMarkerNames) {
+    if (m.code == code) return m.name;
+  }
+  return "other";
 }
+
+std::string marker_text(uint8_t code) {
+  constexpr std::string_view kDigits = "0123456789ABCDEF";
+  return std::string{'F', 'F', kDigits[code >> 4], kDigits[code & 0xF]};
+}
+
+std::string two_digits(uint32_t v) {
+  std::string s = std::to_string(v);
+  if (s.size() < 2) s.insert(0, 1, '0');
+  return s;
+}
+
+// The lossy decoder leaves valid UTF-8 untouched and changes every invalid input, so equality
+// with the input is exactly validity.
+bool decodes_as_is(std::span<const uint8_t> bytes, const std::string& decoded) {
+  return std::string_view(decoded) ==
+         std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+void read_frame(const ByteReader& pl, uint8_t code, Namespace& ns) {
+  if (!pl.has(0, 6)) return;
+  const uint8_t components = *pl.u8(5);
+  ns.set("bit_depth", *pl.u8(0));
+  ns.set("height", *pl.u16be(1));
+  ns.set("width", *pl.u16be(3));
+  ns.set("components", components);
+  ns.set("progressive", code == kSof2);
+  ns.set("color_space_guess", components < kColorSpaceByComponents.size()
+                                  ? kColorSpaceByComponents[components]
+                                  : "unknown");
+}
+
+void read_quantization(const ByteReader& pl, Namespace& ns) {
+  // Only an 8-bit table 0 (first byte 0x00) leading the segment is the luminance table we know.
+  if (pl.u8(0) != uint8_t{0} || ns.fields().contains("quality_estimate")) return;
+  const auto table = pl.slice(1, 64);
+  if (!table) return;
+  ns.set("quality_estimate", estimate_ijg_quality(table->first<64>()));
+}
+
+void read_jfif(const ByteReader& pl, Map& record) {
+  if (!pl.has(0, 12) || !pl.matches(0, kJfifSignature)) return;
+  const uint8_t unit = *pl.u8(7);
+  record.emplace("jfif_version",
+                 Value::text(std::to_string(*pl.u8(5)) + "." + two_digits(*pl.u8(6))));
+  record.emplace("density",
+                 Value::text(std::to_string(*pl.u16be(8)) + "x" + std::to_string(*pl.u16be(10)) +
+                             " " + (unit < kDensityUnits.size() ? kDensityUnits[unit] : "?")));
+}
+
+void read_app1(const ByteReader& pl, Map& record, Namespace& ns) {
+  if (pl.matches(0, kExifSignature)) {
+    record.emplace("payload", Value::text("EXIF"));
+    return;
+  }
+  if (!pl.matches(0, kXmpSignature)) return;
+  record.emplace("payload", Value::text("XMP"));
+  const auto packet = pl.tail(kXmpSignature.size());
+  if (decodes_as_is(packet, utf8_lossy(packet))) ns.set("xmp_packet_chars", packet.size());
+}
+
+void read_comment(std::span<const uint8_t> payload, Map& record) {
+  std::string text = utf8_lossy(payload);
+  if (!decodes_as_is(payload, text)) return;
+  while (!text.empty() && text.back() == '\0')
+    text.pop_back();
+  record.emplace("comment", Value::text(std::move(text)));
+}
+
+// Adds what one segment's payload says to its record and to the namespace. `framed` is false
+// when the length field is below 2 or runs past the end, so the payload is unknown, not empty.
+void describe_segment(uint8_t code, std::span<const uint8_t> payload, bool framed, Map& record,
+                      Namespace& ns) {
+  const ByteReader pl(payload);
+  // C0 to C3: baseline, extended, progressive and lossless Huffman frames share one layout.
+  if ((code & 0xFC) == kSof0) {
+    read_frame(pl, code, ns);
+    return;
+  }
+  switch (code) {
+    case kDqt:
+      read_quantization(pl, ns);
+      break;
+    case kApp0:
+      read_jfif(pl, record);
+      break;
+    case kApp1:
+      read_app1(pl, record, ns);
+      break;
+    case kApp2:
+      if (pl.matches(0, kIccSignature)) {
+        record.emplace("payload", Value::text("ICC profile"));
+      }
+      break;
+    case kApp13:
+      if (pl.matches(0, kPhotoshopSignature)) {
+        record.emplace("payload", Value::text("Photoshop IRB (IPTC likely)"));
+      }
+      break;
+    case kCom:
+      // A cut-off comment is unreadable; reporting it as the empty comment would be wrong.
+      if (framed) read_comment(payload, record);
+      break;
+    default:
+      break;
+  }
+}
+
+void walk_segments(const ByteReader& r, Namespace& ns) {
+  // Always present, and built in place so no list or record is moved afterwards.
+  List& segments = ns.fields()["segments"].variant().emplace<List>();
+  uint64_t p = 2;  // SOI was checked by supports()
+  while (r.size() >= kMinWalkBytes && r.has(p, 4)) {
+    if (*r.u8(p) != 0xFF) {
+      ++p;
+      continue;
+    }
+    const uint8_t code = *r.u8(p + 1);
+    // RST0-RST7 and SOI stand alone, without a length field.
+    if (code >= 0xD0 && code <= 0xD8) {
+      p += 2;
+      continue;
+    }
+    if (code == kEoi) break;
+    const uint16_t length = *r.u16be(p + 2);
+    const uint64_t end = p + 2 + length;
+    const auto framed = length >= 2 ? r.slice(p + 4, length - 2u) : std::nullopt;
+    const auto payload = framed.value_or(std::span<const uint8_t>{});
+
+    Map& record = segments.emplace_back().variant().emplace<Map>();
+    record.emplace("marker", Value::text(marker_text(code)));
+    record.emplace("name", Value::text(marker_name(code)));
+    record.emplace("offset", Value::uint64(static_cast<uint32_t>(p)));
+    record.emplace("length", Value::uint64(length));
+    describe_segment(code, payload, framed.has_value(), record, ns);
+
+    if (code == kSos) {
+      ns.set("scan_data_offset", end);
+      break;
+    }
+    // A length below 2 still moves on (by 2 or 3 bytes), so the walk always advances.
+    p = end;
+  }
+}
+
+}  // namespace
+
+uint32_t estimate_ijg_quality(std::span<const uint8_t, 64> table) {
+  uint32_t best_quality = 1;
+  uint64_t best_error = UINT64_MAX;
+  for (uint32_t q = 1; q <= 100; ++q) {
+    const uint32_t scale = q < 50 ? 5000 / q : 200 - 2 * q;
+    uint64_t error = 0;
+    for (size_t k = 0; k < 64; ++k) {
+      const uint32_t reference = kStandardLuminance[kZigzagToNatural[k]];
+      const uint32_t expected = std::clamp((reference * scale + 50) / 100, 1u, 255u);
+      const uint32_t actual = table[k];
+      error += actual > expected ? actual - expected : expected - actual;
+    }
+    if (error < best_error) {
+      best_error = error;
+      best_quality = q;
+    }
+  }
+  return best_quality;
+}
+
+const char* JpegExtractor::name() const {
+  return "jpeg";
+}
+
+bool JpegExtractor::supports(const ProbeContext& ctx) const {
+  static constexpr std::array<uint8_t, 3> kSoiPrefix = {0xFF, 0xD8, 0xFF};
+  return ByteReader(ctx.header).matches(0, kSoiPrefix);
+}
+
+ExtractResult JpegExtractor::extract(ByteSource& src, const ProbeContext&) const {
+  auto content = Content::read_from(src);
+  if (!content) return Err{ExtractError(std::move(content).error())};
+  Namespace ns("jpeg");
+  walk_segments(ByteReader(content->bytes()), ns);
+  return ns;
+}
+
+}  // namespace vorlix_core::extractors

@@ -1,7 +1,145 @@
-// PLACEHOLDER: replaced by the real extractor.
+// PNG: the chunk directory plus header fields, gamma, resolution, modification time and the
+// uncompressed text chunks. Nothing is decompressed and CRCs are not checked.
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <string>
+#include <string_view>
+
+#include "byte_reader.hpp"
 #include "extractors/extractors.hpp"
+#include "text.hpp"
+
 namespace vorlix_core::extractors {
-const char* PngExtractor::name() const { return "png"; }
-bool PngExtractor::supports(const ProbeContext&) const { return false; }
-ExtractResult PngExtractor::extract(ByteSource&, const ProbeContext&) const { return Namespace("png"); }
+
+namespace {
+
+constexpr std::array<uint8_t, 8> kSignature = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
+// Below this there is not even one chunk header after the signature.
+constexpr uint64_t kMinWalkBytes = 16;
+// Length, type and CRC around each chunk's data.
+constexpr uint64_t kChunkOverhead = 12;
+constexpr double kMetresPerInch = 0.0254;
+
+constexpr std::array<const char*, 7> kColorTypes = {"grayscale",       "unknown", "RGB", "palette",
+                                                    "grayscale+alpha", "unknown", "RGBA"};
+
+struct Walk {
+  Namespace& ns;
+  Map text;
+};
+
+void read_header(const ByteReader& d, Walk& w) {
+  if (!d.has(0, 13)) return;
+  const uint8_t color_type = *d.u8(9);
+  w.ns.set("width", *d.u32be(0));
+  w.ns.set("height", *d.u32be(4));
+  w.ns.set("bit_depth", *d.u8(8));
+  w.ns.set("color_type", color_type < kColorTypes.size() ? kColorTypes[color_type] : "unknown");
+  w.ns.set("interlaced", *d.u8(12) == 1);
 }
+
+void read_text(const ByteReader& d, Walk& w) {
+  const auto data = d.data();
+  const auto nul = std::find(data.begin(), data.end(), uint8_t{0});
+  if (nul == data.end()) return;
+  const auto split = static_cast<uint64_t>(nul - data.begin());
+  w.text.insert_or_assign(utf8_lossy(data.first(split)),
+                          Value::text(utf8_lossy(d.tail(split + 1))));
+}
+
+void read_time(const ByteReader& d, Walk& w) {
+  if (!d.has(0, 7)) return;
+  std::string year = std::to_string(*d.u16be(0));
+  if (year.size() < 4) year.insert(0, 4 - year.size(), '0');
+  std::string stamp = std::move(year);
+  constexpr std::array<char, 5> kSeparators = {'-', '-', 'T', ':', ':'};
+  for (uint64_t i = 0; i < kSeparators.size(); ++i) {
+    const uint8_t v = *d.u8(2 + i);
+    stamp += kSeparators[i];
+    if (v < 10) stamp += '0';
+    stamp += std::to_string(v);
+  }
+  stamp += 'Z';
+  w.ns.set("last_modified", std::move(stamp));
+}
+
+void read_gamma(const ByteReader& d, Walk& w) {
+  if (auto g = d.u32be(0)) w.ns.set("gamma", *g / 100000.0);
+}
+
+void read_physical(const ByteReader& d, Walk& w) {
+  // Unit 1 is the metre; the unitless aspect ratio (0) has no dpi.
+  if (!d.has(0, 9) || *d.u8(8) != 1) return;
+  w.ns.set("dpi", std::round(*d.u32be(0) * kMetresPerInch));
+}
+
+enum class Next { Continue, Stop };
+
+struct ChunkHandler {
+  std::string_view type;
+  void (*read)(const ByteReader&, Walk&);
+  Next next;
+};
+constexpr std::array<ChunkHandler, 6> kHandlers = {{
+    {"IHDR", read_header, Next::Continue},
+    {"tEXt", read_text, Next::Continue},
+    {"tIME", read_time, Next::Continue},
+    {"gAMA", read_gamma, Next::Continue},
+    {"pHYs", read_physical, Next::Continue},
+    {"IEND", nullptr, Next::Stop},
+}};
+
+// Exact comparison: a type with any byte of 0x80 or above never matches a known one.
+const ChunkHandler* find_handler(std::span<const uint8_t> type) {
+  const ByteReader t(type);
+  for (const auto& h : kHandlers) {
+    if (t.matches(0, h.type)) return &h;
+  }
+  return nullptr;
+}
+
+void walk_chunks(const ByteReader& r, Namespace& ns) {
+  Walk w{ns, {}};
+  // Always present, and built in place so no list or record is moved afterwards.
+  List& chunks = ns.fields()["chunks"].variant().emplace<List>();
+  uint64_t k = 8;  // after the signature, which supports() checked
+  while (r.size() >= kMinWalkBytes && r.has(k, 8)) {
+    const uint32_t length = *r.u32be(k);
+    const auto type = *r.slice(k + 4, 4);
+    const auto data = r.slice(k + 8, length).value_or(std::span<const uint8_t>{});
+
+    Map& record = chunks.emplace_back().variant().emplace<Map>();
+    record.emplace("type", Value::text(latin1_to_utf8(type)));
+    record.emplace("offset", Value::uint64(k));
+    record.emplace("length", Value::uint64(length));
+
+    if (const ChunkHandler* h = find_handler(type)) {
+      if (h->read) h->read(ByteReader(data), w);
+      if (h->next == Next::Stop) break;
+    }
+    // k < size and length < 2^32, so this cannot overflow; a length past the end ends the walk.
+    k += length + kChunkOverhead;
+  }
+  if (!w.text.empty()) ns.fields()["text"].variant().emplace<Map>(std::move(w.text));
+}
+
+}  // namespace
+
+const char* PngExtractor::name() const {
+  return "png";
+}
+
+bool PngExtractor::supports(const ProbeContext& ctx) const {
+  return ByteReader(ctx.header).matches(0, kSignature);
+}
+
+ExtractResult PngExtractor::extract(ByteSource& src, const ProbeContext&) const {
+  auto content = Content::read_from(src);
+  if (!content) return Err{ExtractError(std::move(content).error())};
+  Namespace ns("png");
+  walk_chunks(ByteReader(content->bytes()), ns);
+  return ns;
+}
+
+}  // namespace vorlix_core::extractors
