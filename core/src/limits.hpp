@@ -1,6 +1,7 @@
 #pragma once
 // Every bound on work driven by untrusted input, with why it is safe. Walks that could recurse
 // or loop on attacker-controlled structure consult these.
+#include <cstddef>
 #include <cstdint>
 
 namespace vorlix_core::limits {
@@ -40,5 +41,11 @@ inline constexpr uint64_t kHeifExifItemMax = 65535;
 // file; up to eight of them could each copy (and expand) a hostile file whole. Real titles and
 // dates are far below this, so capping the kept bytes loses nothing a reader would want.
 inline constexpr uint64_t kMaxPdfInfoBytes = uint64_t{1} << 20;
+
+// Lists of records (JPEG segments, PNG chunks, ZIP entries, MP4 boxes and brands) grow with the
+// input: a crafted file can make one record per 4 bytes, and every record becomes a JS object, so
+// a large hostile upload could exhaust the JS heap and abort the caller's process. Real files
+// stay orders of magnitude below this; a walk that reaches it stops and keeps what it listed.
+inline constexpr size_t kMaxListedRecords = size_t{1} << 18;
 
 }  // namespace vorlix_core::limits

@@ -9,6 +9,7 @@
 
 #include "byte_reader.hpp"
 #include "extractors/extractors.hpp"
+#include "limits.hpp"
 #include "text.hpp"
 
 namespace vorlix_core::extractors {
@@ -193,7 +194,7 @@ void walk_segments(const ByteReader& r, Namespace& ns) {
   // Always present, and built in place so no list or record is moved afterwards.
   List& segments = ns.fields()["segments"].variant().emplace<List>();
   uint64_t p = 2;  // SOI was checked by supports()
-  while (r.size() >= kMinWalkBytes && r.has(p, 4)) {
+  while (r.size() >= kMinWalkBytes && r.has(p, 4) && segments.size() < limits::kMaxListedRecords) {
     if (*r.u8(p) != 0xFF) {
       ++p;
       continue;

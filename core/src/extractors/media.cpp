@@ -3,6 +3,7 @@
 // MP4: the top-level boxes are listed; "ftyp" gives the brands, "moov" is descended into and
 // its "mvhd" gives the movie duration. Nothing else is interpreted.
 // ELF: only the first 20 bytes are read (identification, file type and machine).
+#include <algorithm>
 #include <array>
 #include <string>
 #include <string_view>
@@ -31,8 +32,8 @@ void read_ftyp(const ByteReader& payload, Namespace& ns) {
   ns.set("minor_version", *payload.u32be(4));
   if (n < 12) return;
   List brands;
-  brands.reserve(static_cast<size_t>((n - 8) / 4));
-  for (uint64_t q = 8; n - q >= 4; q += 4) {
+  brands.reserve(static_cast<size_t>(std::min<uint64_t>((n - 8) / 4, limits::kMaxListedRecords)));
+  for (uint64_t q = 8; n - q >= 4 && brands.size() < limits::kMaxListedRecords; q += 4) {
     brands.push_back(Value::text(box_type(*payload.slice(q, 4))));
   }
   ns.set("compatible_brands", std::move(brands));
@@ -82,6 +83,7 @@ void walk_boxes(const ByteReader& r, uint64_t start, uint64_t end, uint32_t dept
     if (size < header || size > end - p) return;
 
     if (depth == 0) {
+      if (top.size() >= limits::kMaxListedRecords) return;
       auto& record = std::get<Map>(top.emplace_back(Value::map({})).variant());
       record.emplace("size", Value::uint64(size));
       record.emplace("type", Value::text(box_type(type)));

@@ -8,6 +8,7 @@
 
 #include "byte_reader.hpp"
 #include "extractors/extractors.hpp"
+#include "limits.hpp"
 #include "text.hpp"
 
 namespace vorlix_core::extractors {
@@ -104,7 +105,7 @@ void walk_chunks(const ByteReader& r, Namespace& ns) {
   // Always present, and built in place so no list or record is moved afterwards.
   List& chunks = ns.fields()["chunks"].variant().emplace<List>();
   uint64_t k = 8;  // after the signature, which supports() checked
-  while (r.size() >= kMinWalkBytes && r.has(k, 8)) {
+  while (r.size() >= kMinWalkBytes && r.has(k, 8) && chunks.size() < limits::kMaxListedRecords) {
     const uint32_t length = *r.u32be(k);
     const auto type = *r.slice(k + 4, 4);
     const auto data = r.slice(k + 8, length).value_or(std::span<const uint8_t>{});

@@ -9,6 +9,7 @@
 
 #include "byte_reader.hpp"
 #include "extractors/extractors.hpp"
+#include "limits.hpp"
 #include "text.hpp"
 
 namespace vorlix_core::extractors::ziplike {
@@ -121,7 +122,8 @@ ExtractResult ZipExtractor::extract(ByteSource& src, const ProbeContext&) const 
   size_t best_rank = kKindRules.size();
   // Bounded by the data, not by the declared count: every record consumes at least 46 bytes.
   uint64_t pos = dir_offset;
-  while (r.has(pos, kCentralHeaderSize) && r.matches(pos, kCentralHeaderSig)) {
+  while (r.has(pos, kCentralHeaderSize) && r.matches(pos, kCentralHeaderSig) &&
+         entries.size() < limits::kMaxListedRecords) {
     const uint16_t method = *r.u16le(pos + 10);
     const uint16_t time = *r.u16le(pos + 12);
     const uint16_t date = *r.u16le(pos + 14);
