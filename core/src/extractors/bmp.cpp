@@ -78,8 +78,9 @@ uint32_t u24le(const ByteReader& r, uint64_t pos) {
 // The first chunk of a WebP file, which must start at offset 12. `r` covers at least the first
 // 30 bytes of the file, or all of it when shorter.
 void read_webp(const ByteReader& r, Namespace& ns) {
-  if (!r.matches(12, "VP8")) return;
-  const uint8_t format = *r.u8(15);
+  const auto format_byte = r.u8(15);  // the chunk id needs all four bytes
+  if (!r.matches(12, "VP8") || !format_byte) return;
+  const uint8_t format = *format_byte;
   if (format == ' ') {
     ns.set("webp_format", "lossy");
     if (!r.matches(23, kVp8StartCode) || !r.has(26, 4)) return;
