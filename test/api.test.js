@@ -215,3 +215,22 @@ test('calls are independent and extra arguments are ignored', () => {
   assert.notEqual(a.file.sha256, b.file.sha256);
   assert.deepEqual(parseBytes(Buffer.from('one')), a);
 });
+
+test('sniffed types and digests of the shared sample files', (t) => {
+  const dir = path.join(__dirname, '..', '..', 'shared', 'fixtures', 'content-types');
+  if (!fs.existsSync(path.join(dir, 'EXPECTED.tsv'))) {
+    t.skip('the shared fixtures are not beside this checkout');
+    return;
+  }
+  const rows = fs.readFileSync(path.join(dir, 'EXPECTED.tsv'), 'utf8').trim().split('\n').slice(1);
+  assert.ok(rows.length >= 50);
+  for (const row of rows) {
+    const [file, mime, ext] = row.split('\t');
+    const bytes = fs.readFileSync(path.join(dir, file));
+    const f = parse(path.join(dir, file)).file;
+    assert.equal(f.mime_detected, mime, file);
+    assert.equal(f.extension_canonical, ext, file);
+    assert.equal(f.sha256, crypto.createHash('sha256').update(bytes).digest('hex'), file);
+    assert.equal(f.crc32, crc32(bytes), file);
+  }
+});
