@@ -151,10 +151,9 @@ void read_comment(std::span<const uint8_t> payload, Map& record) {
   record.emplace("comment", Value::text(std::move(text)));
 }
 
-// Adds what one segment's payload says to its record and to the namespace. `framed` is false
-// when the length field is below 2 or runs past the end, so the payload is unknown, not empty.
-void describe_segment(uint8_t code, std::span<const uint8_t> payload, bool framed, Map& record,
-                      Namespace& ns) {
+// Adds what one segment's payload says to its record and to the namespace. The payload is empty
+// when the length field is below 2 or runs past the end.
+void describe_segment(uint8_t code, std::span<const uint8_t> payload, Map& record, Namespace& ns) {
   const ByteReader pl(payload);
   // C0 to C3: baseline, extended, progressive and lossless Huffman frames share one layout.
   if ((code & 0xFC) == kSof0) {
@@ -183,7 +182,7 @@ void describe_segment(uint8_t code, std::span<const uint8_t> payload, bool frame
       break;
     case kCom:
       // A cut-off comment is unreadable; reporting it as the empty comment would be wrong.
-      if (framed) read_comment(payload, record);
+      read_comment(payload, record);
       break;
     default:
       break;
@@ -208,15 +207,15 @@ void walk_segments(const ByteReader& r, Namespace& ns) {
     if (code == kEoi) break;
     const uint16_t length = *r.u16be(p + 2);
     const uint64_t end = p + 2 + length;
-    const auto framed = length >= 2 ? r.slice(p + 4, length - 2u) : std::nullopt;
-    const auto payload = framed.value_or(std::span<const uint8_t>{});
+    const auto payload = (length >= 2 ? r.slice(p + 4, length - 2u) : std::nullopt)
+                             .value_or(std::span<const uint8_t>{});
 
     Map& record = segments.emplace_back().variant().emplace<Map>();
     record.emplace("marker", Value::text(marker_text(code)));
     record.emplace("name", Value::text(marker_name(code)));
     record.emplace("offset", Value::uint64(static_cast<uint32_t>(p)));
     record.emplace("length", Value::uint64(length));
-    describe_segment(code, payload, framed.has_value(), record, ns);
+    describe_segment(code, payload, record, ns);
 
     if (code == kSos) {
       ns.set("scan_data_offset", end);
