@@ -8,39 +8,15 @@
 #include <vector>
 
 #include "extractors/extractors.hpp"
+#include "test_support.hpp"
 
 namespace vorlix_core {
 namespace {
 
 using extractors::BmpExtractor;
 using ByteVec = std::vector<uint8_t>;
-
-// Not an in-memory source: hands out at most `step` bytes per read, never reads past `fail_at`,
-// and fails every read that starts there.
-class TrickleSource final : public ByteSource {
- public:
-  TrickleSource(const ByteVec& data, size_t step, size_t fail_at = SIZE_MAX)
-      : data_(data), step_(step), fail_at_(fail_at) {}
-  IoResult<size_t> read(std::span<uint8_t> buf) override {
-    if (pos_ >= fail_at_) return Err{IoError::os(EIO)};
-    const size_t end = std::min(data_.size(), fail_at_);
-    const size_t n = std::min({buf.size(), step_, end - std::min(pos_, end)});
-    if (n > 0) std::memcpy(buf.data(), data_.data() + pos_, n);
-    pos_ += n;
-    return n;
-  }
-  IoResult<uint64_t> seek(int64_t offset, Whence whence) override {
-    if (whence != Whence::Start || offset < 0) return Err{IoError::fixed("unsupported seek")};
-    pos_ = static_cast<size_t>(offset);
-    return uint64_t{pos_};
-  }
-
- private:
-  const ByteVec& data_;
-  size_t step_;
-  size_t fail_at_;
-  size_t pos_ = 0;
-};
+using testing::render;
+using testing::TrickleSource;
 
 ExtractResult run(ByteSource& src, const ByteVec& header) {
   ProbeContext ctx;
@@ -52,25 +28,6 @@ ExtractResult run(ByteSource& src, const ByteVec& header) {
 ExtractResult run(const ByteVec& bytes) {
   MemorySource src(bytes);
   return run(src, bytes);
-}
-
-// The whole namespace as "key=value" pairs in key order.
-std::string render(const Namespace& ns) {
-  std::string out;
-  for (const auto& [key, value] : ns.fields()) {
-    if (!out.empty()) out += ' ';
-    out += key + '=';
-    if (auto u = value.get_if<uint64_t>()) {
-      out += std::to_string(*u);
-    } else if (auto b = value.get_if<bool>()) {
-      out += *b ? "true" : "false";
-    } else if (auto s = value.get_if<std::string>()) {
-      out += '"' + *s + '"';
-    } else {
-      out += "<unexpected kind>";
-    }
-  }
-  return out;
 }
 
 void le16(ByteVec& b, uint16_t v) {

@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "test_sources.hpp"
+#include "test_support.hpp"
 
 namespace vorlix_core::exif {
 namespace {

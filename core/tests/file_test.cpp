@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "extractors/extractors.hpp"
-#include "test_sources.hpp"
+#include "test_support.hpp"
 
 namespace vorlix_core {
 namespace {

@@ -6,12 +6,14 @@
 #include <vector>
 
 #include "extractors/extractors.hpp"
+#include "test_support.hpp"
 
 namespace vorlix_core {
 namespace {
 
 using extractors::GifExtractor;
 using ByteVec = std::vector<uint8_t>;
+using testing::render;
 
 ExtractResult run(const ByteVec& bytes) {
   MemorySource src(bytes);
@@ -19,26 +21,6 @@ ExtractResult run(const ByteVec& bytes) {
   ctx.header = bytes;
   ctx.length = bytes.size();
   return GifExtractor().extract(src, ctx);
-}
-
-// The whole namespace as "key=value" pairs in key order, so a case states every field it expects
-// and nothing more.
-std::string render(const Namespace& ns) {
-  std::string out;
-  for (const auto& [key, value] : ns.fields()) {
-    if (!out.empty()) out += ' ';
-    out += key + '=';
-    if (auto u = value.get_if<uint64_t>()) {
-      out += std::to_string(*u);
-    } else if (auto b = value.get_if<bool>()) {
-      out += *b ? "true" : "false";
-    } else if (auto s = value.get_if<std::string>()) {
-      out += '"' + *s + '"';
-    } else {
-      out += "<unexpected kind>";
-    }
-  }
-  return out;
 }
 
 std::optional<uint64_t> uint_field(const Namespace& ns, const char* key) {
@@ -376,12 +358,7 @@ TEST(GifExtractor, LongRunsOfEmptyBlocksAreWalkedToTheEnd) {
   EXPECT_EQ(uint_field(*r, "frames"), 1u);
 }
 
-// Fails every read with an operating-system error.
-class FailingSource final : public ByteSource {
- public:
-  IoResult<size_t> read(std::span<uint8_t>) override { return Err{IoError::os(EIO)}; }
-  IoResult<uint64_t> seek(int64_t, Whence) override { return uint64_t{0}; }
-};
+using testing::FailingSource;
 
 TEST(GifExtractor, ReadFailureIsAnIoError) {
   FailingSource src;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "extractors/extractors.hpp"
+#include "test_support.hpp"
 
 namespace vorlix_core {
 namespace {
@@ -155,11 +156,7 @@ TEST(Id3, ShortSourcesFailWithHeaderTooShort) {
   }
 }
 
-class FailingSource final : public ByteSource {
- public:
-  IoResult<size_t> read(std::span<uint8_t>) override { return Err{IoError::os(EIO)}; }
-  IoResult<uint64_t> seek(int64_t, Whence) override { return uint64_t{0}; }
-};
+using testing::FailingSource;
 
 TEST(Id3, ReadFailureIsAnIoError) {
   FailingSource src;

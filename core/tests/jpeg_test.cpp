@@ -13,6 +13,7 @@
 
 #include "extractors/extractors.hpp"
 #include "extractors/jpeg.hpp"
+#include "test_support.hpp"
 
 namespace vorlix_core::extractors {
 namespace {
@@ -577,37 +578,16 @@ TEST(JpegWalk, MarkerNames) {
 }
 
 // A source that is not in memory, delivering at most `step` bytes per read.
-class TrickleSource final : public ByteSource {
- public:
-  TrickleSource(const Buf& data, size_t step) : mem_(data), step_(step) {}
-  IoResult<size_t> read(std::span<uint8_t> buf) override {
-    return mem_.read(buf.first(std::min(buf.size(), step_)));
-  }
-  IoResult<uint64_t> seek(int64_t offset, Whence whence) override {
-    return mem_.seek(offset, whence);
-  }
-
- private:
-  MemorySource mem_;
-  size_t step_;
-};
-
-class FailingSource final : public ByteSource {
- public:
-  IoResult<size_t> read(std::span<uint8_t>) override { return Err{IoError::os(EIO)}; }
-  IoResult<uint64_t> seek(int64_t, Whence) override { return uint64_t{0}; }
-};
-
 TEST(JpegSource, StreamedSourceMatchesMemoryAndReadFailureIsIoError) {
   Stream s;
   s.seg(0xFE, text_bytes("x")).seg(0xC0, sof_payload(8, 2, 3, 3)).seg(0xDA, kSos);
-  TrickleSource trickle(s.bytes, 5);
+  testing::TrickleSource trickle(s.bytes, 5);
   auto r = JpegExtractor().extract(trickle, ProbeContext{});
   ASSERT_TRUE(r.ok());
   EXPECT_EQ(segments(r.value()).size(), 3u);
   EXPECT_EQ(uint_at(r.value().fields(), "width"), 3u);
 
-  FailingSource failing;
+  testing::FailingSource failing;
   auto e = JpegExtractor().extract(failing, ProbeContext{});
   ASSERT_FALSE(e.ok());
   EXPECT_EQ(e.error().display().rfind("I/O error: ", 0), 0u) << e.error().display();

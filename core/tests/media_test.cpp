@@ -12,6 +12,7 @@
 
 #include "extractors/extractors.hpp"
 #include "limits.hpp"
+#include "test_support.hpp"
 
 namespace vorlix_core {
 namespace {
@@ -33,11 +34,7 @@ ExtractResult extract(const Extractor& e, const ByteVec& bytes) {
   return e.extract(src, context_for(bytes));
 }
 
-class FailingSource final : public ByteSource {
- public:
-  IoResult<size_t> read(std::span<uint8_t>) override { return Err{IoError::os(EIO)}; }
-  IoResult<uint64_t> seek(int64_t, Whence) override { return uint64_t{0}; }
-};
+using testing::FailingSource;
 
 // Element-wise appends (range inserts trip a false GCC 12 overflow warning here).
 void append(ByteVec& v, std::initializer_list<uint8_t> bytes) {

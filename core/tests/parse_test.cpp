@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "test_sources.hpp"
+#include "test_support.hpp"
 
 namespace vorlix_core {
 namespace {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "extractors/extractors.hpp"
+#include "test_support.hpp"
 
 namespace vorlix_core::extractors {
 namespace {
@@ -362,11 +363,7 @@ TEST(PngWalk, HighBytesInChunkTypes) {
   EXPECT_TRUE(find(ns.fields(), "text"));
 }
 
-class FailingSource final : public ByteSource {
- public:
-  IoResult<size_t> read(std::span<uint8_t>) override { return Err{IoError::os(EIO)}; }
-  IoResult<uint64_t> seek(int64_t, Whence) override { return uint64_t{0}; }
-};
+using testing::FailingSource;
 
 TEST(PngSource, ReadFailureIsIoError) {
   FailingSource failing;

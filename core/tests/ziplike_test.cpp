@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "extractors/extractors.hpp"
+#include "test_support.hpp"
 #include "text.hpp"
 
 namespace vorlix_core {
@@ -390,12 +391,7 @@ TEST(ZipExtractor, ReadsFromAFile) {
   EXPECT_EQ(get<std::string>(r->fields(), "container_kind"), "Java archive (jar)");
 }
 
-// A source whose every read fails, as an unreadable file does.
-class FailingSource final : public ByteSource {
- public:
-  IoResult<size_t> read(std::span<uint8_t>) override { return Err{IoError::os(EIO)}; }
-  IoResult<uint64_t> seek(int64_t, Whence) override { return uint64_t{0}; }
-};
+using testing::FailingSource;
 
 TEST(ZipExtractor, ReadFailureIsAnIoError) {
   FailingSource src;

@@ -1,0 +1,81 @@
+#pragma once
+// Helpers shared by the core test suites: sources that misbehave on purpose, and a flat
+// rendering of a namespace so that a case can state every field it expects.
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "vorlix/source.hpp"
+#include "vorlix/value.hpp"
+
+namespace vorlix_core::testing {
+
+// Serves `data`, but every read after the first `good_reads` fails with EIO.
+class FailingSource final : public ByteSource {
+ public:
+  FailingSource(std::span<const uint8_t> data, int good_reads) : inner_(data), left_(good_reads) {}
+  // Fails every read.
+  FailingSource() : FailingSource({}, 0) {}
+  IoResult<size_t> read(std::span<uint8_t> buf) override {
+    if (left_ <= 0) return Err{IoError::os(EIO)};
+    --left_;
+    return inner_.read(buf);
+  }
+  IoResult<uint64_t> seek(int64_t offset, Whence whence) override {
+    return inner_.seek(offset, whence);
+  }
+
+ private:
+  MemorySource inner_;
+  int left_;
+};
+
+// Not an in-memory source: hands out at most `step` bytes per read, never reads past `fail_at`,
+// and fails every read that starts there.
+class TrickleSource final : public ByteSource {
+ public:
+  TrickleSource(const std::vector<uint8_t>& data, size_t step, size_t fail_at = SIZE_MAX)
+      : data_(data), step_(step), fail_at_(fail_at) {}
+  IoResult<size_t> read(std::span<uint8_t> buf) override {
+    if (pos_ >= fail_at_) return Err{IoError::os(EIO)};
+    const size_t end = std::min(data_.size(), fail_at_);
+    const size_t n = std::min({buf.size(), step_, end - std::min(pos_, end)});
+    if (n > 0) std::memcpy(buf.data(), data_.data() + pos_, n);
+    pos_ += n;
+    return n;
+  }
+  IoResult<uint64_t> seek(int64_t offset, Whence whence) override {
+    if (whence != Whence::Start || offset < 0) return Err{IoError::fixed("unsupported seek")};
+    pos_ = static_cast<size_t>(offset);
+    return uint64_t{pos_};
+  }
+
+ private:
+  const std::vector<uint8_t>& data_;
+  size_t step_;
+  size_t fail_at_;
+  size_t pos_ = 0;
+};
+
+// The whole namespace as "key=value" pairs in key order.
+inline std::string render(const Namespace& ns) {
+  std::string out;
+  for (const auto& [key, value] : ns.fields()) {
+    if (!out.empty()) out += ' ';
+    out += key + '=';
+    if (auto u = value.get_if<uint64_t>()) {
+      out += std::to_string(*u);
+    } else if (auto b = value.get_if<bool>()) {
+      out += *b ? "true" : "false";
+    } else if (auto s = value.get_if<std::string>()) {
+      out += '"' + *s + '"';
+    } else {
+      out += "<unexpected kind>";
+    }
+  }
+  return out;
+}
+
+}  // namespace vorlix_core::testing
