@@ -135,41 +135,19 @@ Namespace walk(const Buf& bytes) {
   return std::move(r).value();
 }
 
-const Value* find(const Map& m, std::string_view key) {
-  auto it = m.find(key);
-  return it == m.end() ? nullptr : &it->second;
-}
+using testing::find;
+using testing::keys;
 std::optional<uint64_t> uint_at(const Map& m, std::string_view key) {
-  const Value* v = find(m, key);
-  if (!v || !v->get_if<uint64_t>()) return std::nullopt;
-  return *v->get_if<uint64_t>();
+  return testing::field<uint64_t>(m, key);
 }
 std::optional<std::string> text_at(const Map& m, std::string_view key) {
-  const Value* v = find(m, key);
-  if (!v || !v->get_if<std::string>()) return std::nullopt;
-  return *v->get_if<std::string>();
+  return testing::field<std::string>(m, key);
 }
 std::optional<bool> bool_at(const Map& m, std::string_view key) {
-  const Value* v = find(m, key);
-  if (!v || !v->get_if<bool>()) return std::nullopt;
-  return *v->get_if<bool>();
+  return testing::field<bool>(m, key);
 }
 std::vector<Map> segments(const Namespace& ns) {
-  std::vector<Map> out;
-  const Value* v = find(ns.fields(), "segments");
-  EXPECT_TRUE(v && v->get_if<List>()) << "segments missing";
-  if (!v || !v->get_if<List>()) return out;
-  for (const auto& item : *v->get_if<List>()) {
-    EXPECT_TRUE(item.get_if<Map>());
-    if (item.get_if<Map>()) out.push_back(*item.get_if<Map>());
-  }
-  return out;
-}
-std::vector<std::string> keys(const Map& m) {
-  std::vector<std::string> out;
-  for (const auto& [k, v] : m)
-    out.push_back(k);
-  return out;
+  return testing::records(ns, "segments");
 }
 using Keys = std::vector<std::string>;
 

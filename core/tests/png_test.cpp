@@ -82,26 +82,13 @@ Namespace walk(const Buf& bytes) {
   return std::move(r).value();
 }
 
-const Value* find(const Map& m, std::string_view key) {
-  auto it = m.find(key);
-  return it == m.end() ? nullptr : &it->second;
-}
+using testing::find;
 template <class T>
 std::optional<T> at(const Map& m, std::string_view key) {
-  const Value* v = find(m, key);
-  if (!v || !v->get_if<T>()) return std::nullopt;
-  return *v->get_if<T>();
+  return testing::field<T>(m, key);
 }
 std::vector<Map> chunks(const Namespace& ns) {
-  std::vector<Map> out;
-  const Value* v = find(ns.fields(), "chunks");
-  EXPECT_TRUE(v && v->get_if<List>()) << "chunks missing";
-  if (!v || !v->get_if<List>()) return out;
-  for (const auto& item : *v->get_if<List>()) {
-    EXPECT_TRUE(item.get_if<Map>());
-    if (item.get_if<Map>()) out.push_back(*item.get_if<Map>());
-  }
-  return out;
+  return testing::records(ns, "chunks");
 }
 std::vector<std::string> chunk_types(const Namespace& ns) {
   std::vector<std::string> out;

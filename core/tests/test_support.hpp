@@ -1,9 +1,12 @@
 #pragma once
 // Helpers shared by the core test suites: sources that misbehave on purpose, and a flat
 // rendering of a namespace so that a case can state every field it expects.
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -75,6 +78,36 @@ inline std::string render(const Namespace& ns) {
       out += "<unexpected kind>";
     }
   }
+  return out;
+}
+
+// Field lookups that tell "absent" from "present with another kind" by returning nothing.
+inline const Value* find(const Map& m, std::string_view key) {
+  auto it = m.find(key);
+  return it == m.end() ? nullptr : &it->second;
+}
+template <class T>
+std::optional<T> field(const Map& m, std::string_view key) {
+  const Value* v = find(m, key);
+  if (!v || !v->get_if<T>()) return std::nullopt;
+  return *v->get_if<T>();
+}
+// The maps of a list-of-records field ("segments", "chunks", ...); a missing list fails the test.
+inline std::vector<Map> records(const Namespace& ns, std::string_view key) {
+  std::vector<Map> out;
+  const Value* v = find(ns.fields(), key);
+  EXPECT_TRUE(v && v->get_if<List>()) << key << " missing";
+  if (!v || !v->get_if<List>()) return out;
+  for (const auto& item : *v->get_if<List>()) {
+    EXPECT_TRUE(item.get_if<Map>());
+    if (item.get_if<Map>()) out.push_back(*item.get_if<Map>());
+  }
+  return out;
+}
+inline std::vector<std::string> keys(const Map& m) {
+  std::vector<std::string> out;
+  for (const auto& [k, v] : m)
+    out.push_back(k);
   return out;
 }
 
