@@ -1,8 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>

@@ -2,8 +2,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -21,37 +19,18 @@ using namespace std::string_literals;
 using extractors::GzipExtractor;
 using extractors::PdfExtractor;
 
-ProbeContext context_for(std::span<const uint8_t> bytes) {
-  ProbeContext ctx;
-  ctx.header = bytes.first(std::min<size_t>(bytes.size(), 8192));
-  ctx.length = bytes.size();
-  return ctx;
-}
+using testing::context_for;
+using testing::FailingSource;
 
 ExtractResult run(const Extractor& ex, std::string_view bytes) {
   MemorySource src(as_bytes(bytes));
   return ex.extract(src, context_for(as_bytes(bytes)));
 }
 
-const Value* field(const Map& m, std::string_view key) {
-  auto it = m.find(key);
-  return it == m.end() ? nullptr : &it->second;
-}
-std::optional<std::string> text_of(const Map& m, std::string_view key) {
-  const Value* v = field(m, key);
-  if (!v || !v->get_if<std::string>()) return std::nullopt;
-  return *v->get_if<std::string>();
-}
-std::optional<uint64_t> uint_of(const Map& m, std::string_view key) {
-  const Value* v = field(m, key);
-  if (!v || !v->get_if<uint64_t>()) return std::nullopt;
-  return *v->get_if<uint64_t>();
-}
-std::optional<bool> bool_of(const Map& m, std::string_view key) {
-  const Value* v = field(m, key);
-  if (!v || !v->get_if<bool>()) return std::nullopt;
-  return *v->get_if<bool>();
-}
+constexpr auto field = testing::find;
+constexpr auto text_of = testing::field<std::string>;
+constexpr auto uint_of = testing::field<uint64_t>;
+constexpr auto bool_of = testing::field<bool>;
 const Map* info_of(const Namespace& ns) {
   const Value* v = field(ns.fields(), "info");
   return v ? v->get_if<Map>() : nullptr;
@@ -66,8 +45,6 @@ Namespace pdf(std::string_view bytes) {
   EXPECT_TRUE(r.ok());
   return r ? std::move(r).value() : Namespace("pdf");
 }
-
-using testing::FailingSource;
 
 const std::string kU = "\xEF\xBF\xBD";  // U+FFFD
 

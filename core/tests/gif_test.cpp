@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,6 +12,7 @@ namespace {
 
 using extractors::GifExtractor;
 using ByteVec = std::vector<uint8_t>;
+using testing::FailingSource;
 using testing::render;
 
 ExtractResult run(const ByteVec& bytes) {
@@ -24,9 +24,7 @@ ExtractResult run(const ByteVec& bytes) {
 }
 
 std::optional<uint64_t> uint_field(const Namespace& ns, const char* key) {
-  auto it = ns.fields().find(key);
-  if (it == ns.fields().end() || !it->second.get_if<uint64_t>()) return std::nullopt;
-  return *it->second.get_if<uint64_t>();
+  return testing::field<uint64_t>(ns.fields(), key);
 }
 
 void append(ByteVec& out, const ByteVec& block) {
@@ -357,8 +355,6 @@ TEST(GifExtractor, LongRunsOfEmptyBlocksAreWalkedToTheEnd) {
   ASSERT_TRUE(r.ok());
   EXPECT_EQ(uint_field(*r, "frames"), 1u);
 }
-
-using testing::FailingSource;
 
 TEST(GifExtractor, ReadFailureIsAnIoError) {
   FailingSource src;

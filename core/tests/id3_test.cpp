@@ -1,8 +1,6 @@
 // ID3v2 tag header and text frames, over hand-built tags.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cerrno>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -18,12 +16,8 @@ using extractors::Id3Extractor;
 using ByteVec = std::vector<uint8_t>;
 using Frames = std::vector<std::pair<std::string, std::string>>;
 
-ProbeContext context_for(const ByteVec& bytes) {
-  ProbeContext ctx;
-  ctx.header = std::span<const uint8_t>(bytes).first(std::min<size_t>(bytes.size(), 8192));
-  ctx.length = bytes.size();
-  return ctx;
-}
+using testing::context_for;
+using testing::FailingSource;
 
 ExtractResult extract(const ByteVec& bytes) {
   MemorySource src(bytes);
@@ -155,8 +149,6 @@ TEST(Id3, ShortSourcesFailWithHeaderTooShort) {
     EXPECT_EQ(r.error().display(), "malformed id3: header too short");
   }
 }
-
-using testing::FailingSource;
 
 TEST(Id3, ReadFailureIsAnIoError) {
   FailingSource src;

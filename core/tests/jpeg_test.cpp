@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -137,15 +136,9 @@ Namespace walk(const Buf& bytes) {
 
 using testing::find;
 using testing::keys;
-std::optional<uint64_t> uint_at(const Map& m, std::string_view key) {
-  return testing::field<uint64_t>(m, key);
-}
-std::optional<std::string> text_at(const Map& m, std::string_view key) {
-  return testing::field<std::string>(m, key);
-}
-std::optional<bool> bool_at(const Map& m, std::string_view key) {
-  return testing::field<bool>(m, key);
-}
+constexpr auto uint_at = testing::field<uint64_t>;
+constexpr auto text_at = testing::field<std::string>;
+constexpr auto bool_at = testing::field<bool>;
 std::vector<Map> segments(const Namespace& ns) {
   return testing::records(ns, "segments");
 }
@@ -555,7 +548,6 @@ TEST(JpegWalk, MarkerNames) {
   }
 }
 
-// A source that is not in memory, delivering at most `step` bytes per read.
 TEST(JpegSource, StreamedSourceMatchesMemoryAndReadFailureIsIoError) {
   Stream s;
   s.seg(0xFE, text_bytes("x")).seg(0xC0, sof_payload(8, 2, 3, 3)).seg(0xDA, kSos);

@@ -1,9 +1,7 @@
 // MP4 box walk and ELF identification, over hand-built bytes.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <array>
-#include <cerrno>
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -22,19 +20,13 @@ using extractors::Mp4Extractor;
 using ByteVec = std::vector<uint8_t>;
 using Boxes = std::vector<std::pair<std::string, uint64_t>>;
 
-ProbeContext context_for(const ByteVec& bytes) {
-  ProbeContext ctx;
-  ctx.header = std::span<const uint8_t>(bytes).first(std::min<size_t>(bytes.size(), 8192));
-  ctx.length = bytes.size();
-  return ctx;
-}
+using testing::context_for;
+using testing::FailingSource;
 
 ExtractResult extract(const Extractor& e, const ByteVec& bytes) {
   MemorySource src(bytes);
   return e.extract(src, context_for(bytes));
 }
-
-using testing::FailingSource;
 
 // Element-wise appends (range inserts trip a false GCC 12 overflow warning here).
 void append(ByteVec& v, std::initializer_list<uint8_t> bytes) {

@@ -1,7 +1,6 @@
 // The PNG chunk walk over hand-built files, and corruptions of a small valid file.
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -82,11 +81,11 @@ Namespace walk(const Buf& bytes) {
   return std::move(r).value();
 }
 
+using testing::FailingSource;
 using testing::find;
+using testing::keys;
 template <class T>
-std::optional<T> at(const Map& m, std::string_view key) {
-  return testing::field<T>(m, key);
-}
+constexpr auto at = testing::field<T>;
 std::vector<Map> chunks(const Namespace& ns) {
   return testing::records(ns, "chunks");
 }
@@ -94,12 +93,6 @@ std::vector<std::string> chunk_types(const Namespace& ns) {
   std::vector<std::string> out;
   for (const auto& c : chunks(ns))
     out.push_back(at<std::string>(c, "type").value_or("?"));
-  return out;
-}
-std::vector<std::string> keys(const Map& m) {
-  std::vector<std::string> out;
-  for (const auto& [k, v] : m)
-    out.push_back(k);
   return out;
 }
 using Strings = std::vector<std::string>;
@@ -349,8 +342,6 @@ TEST(PngWalk, HighBytesInChunkTypes) {
   EXPECT_EQ(find(ns.fields(), "width"), nullptr);
   EXPECT_TRUE(find(ns.fields(), "text"));
 }
-
-using testing::FailingSource;
 
 TEST(PngSource, ReadFailureIsIoError) {
   FailingSource failing;

@@ -1,6 +1,7 @@
 #pragma once
-// Helpers shared by the core test suites: sources that misbehave on purpose, and a flat
-// rendering of a namespace so that a case can state every field it expects.
+// Helpers shared by the core test suites: sources that misbehave on purpose, the probe context the
+// driver would build, a flat rendering of a namespace so that a case can state every field it
+// expects, and field lookups that fail an assertion instead of crashing.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "limits.hpp"
+#include "vorlix/extractor.hpp"
 #include "vorlix/source.hpp"
 #include "vorlix/value.hpp"
 
@@ -62,6 +65,14 @@ class TrickleSource final : public ByteSource {
   size_t pos_ = 0;
 };
 
+// As the driver probes: the leading bytes as the header, and the full length.
+inline ProbeContext context_for(std::span<const uint8_t> bytes) {
+  ProbeContext ctx;
+  ctx.header = bytes.first(std::min<size_t>(bytes.size(), limits::kHeaderBytes));
+  ctx.length = bytes.size();
+  return ctx;
+}
+
 // The whole namespace as "key=value" pairs in key order.
 inline std::string render(const Namespace& ns) {
   std::string out;
@@ -81,7 +92,8 @@ inline std::string render(const Namespace& ns) {
   return out;
 }
 
-// Field lookups that tell "absent" from "present with another kind" by returning nothing.
+// Lookups that give nothing for an absent key and for a value of another kind alike, so that a
+// check on a wrong field fails instead of dereferencing null.
 inline const Value* find(const Map& m, std::string_view key) {
   auto it = m.find(key);
   return it == m.end() ? nullptr : &it->second;

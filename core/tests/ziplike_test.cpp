@@ -2,10 +2,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +15,8 @@ namespace {
 
 using extractors::ZipExtractor;
 using namespace std::string_literals;
+using testing::context_for;
+using testing::FailingSource;
 
 void put16(std::string& out, uint16_t v) {
   out += static_cast<char>(v & 0xFF);
@@ -82,13 +81,6 @@ std::string archive(const std::vector<Entry>& entries, std::string comment = "")
   return out + end_record(static_cast<uint16_t>(entries.size()), dir, std::move(comment));
 }
 
-ProbeContext context_for(std::span<const uint8_t> bytes) {
-  ProbeContext ctx;
-  ctx.header = bytes.first(std::min<size_t>(bytes.size(), 8192));
-  ctx.length = bytes.size();
-  return ctx;
-}
-
 ExtractResult run(std::string_view bytes) {
   MemorySource src(as_bytes(bytes));
   return ZipExtractor().extract(src, context_for(as_bytes(bytes)));
@@ -105,16 +97,9 @@ std::string error_of(std::string_view bytes) {
   return r ? "(no error)" : r.error().display();
 }
 
-const Value* field(const Map& m, std::string_view key) {
-  auto it = m.find(key);
-  return it == m.end() ? nullptr : &it->second;
-}
+constexpr auto field = testing::find;
 template <class T>
-std::optional<T> get(const Map& m, std::string_view key) {
-  const Value* v = field(m, key);
-  if (!v || !v->get_if<T>()) return std::nullopt;
-  return *v->get_if<T>();
-}
+constexpr auto get = testing::field<T>;
 const List& entries_of(const Namespace& ns) {
   static const List kNone;
   const Value* v = field(ns.fields(), "entries");
@@ -390,8 +375,6 @@ TEST(ZipExtractor, ReadsFromAFile) {
   ASSERT_TRUE(r.ok());
   EXPECT_EQ(get<std::string>(r->fields(), "container_kind"), "Java archive (jar)");
 }
-
-using testing::FailingSource;
 
 TEST(ZipExtractor, ReadFailureIsAnIoError) {
   FailingSource src;
