@@ -9,11 +9,24 @@
 
 namespace vorlix_core {
 
+namespace {
+
+// strerror_r comes in two forms: GNU's returns the text (possibly not in buf), POSIX's (musl,
+// and glibc without _GNU_SOURCE) fills buf and returns a status. Overloads pick whichever the
+// C library declares.
+[[maybe_unused]] const char* error_text(const char* gnu_result, const char*) {
+  return gnu_result;
+}
+[[maybe_unused]] const char* error_text(int posix_status, const char* buf) {
+  return posix_status == 0 ? buf : "Unknown error";
+}
+
+}  // namespace
+
 std::string IoError::display() const {
   if (code_ == 0) return text_;
-  char buf[256];
-  // GNU strerror_r returns the text, possibly not in buf.
-  const char* msg = strerror_r(code_, buf, sizeof buf);
+  char buf[256] = {};
+  const char* msg = error_text(strerror_r(code_, buf, sizeof buf), buf);
   return std::string(msg) + " (os error " + std::to_string(code_) + ")";
 }
 
@@ -43,6 +56,26 @@ IoResult<size_t> ByteSource::read_to_end(std::vector<uint8_t>& out) {
     if (*r == 0) break;
   }
   return out.size() - start;
+}
+
+IoResult<size_t> ByteSource::read_at(uint64_t offset, std::span<uint8_t> buf) {
+  if (offset > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) return size_t{0};
+  if (auto s = seek(static_cast<int64_t>(offset), Whence::Start); !s) return Err{s.error()};
+  size_t done = 0;
+  while (done < buf.size()) {
+    auto r = read(buf.subspan(done));
+    if (!r) return Err{std::move(r).error()};
+    if (*r == 0) break;
+    done += *r;
+  }
+  return done;
+}
+
+IoResult<size_t> MemorySource::read_at(uint64_t offset, std::span<uint8_t> buf) {
+  if (offset >= data_.size()) return size_t{0};
+  const size_t n = std::min<uint64_t>(buf.size(), data_.size() - offset);
+  std::memcpy(buf.data(), data_.data() + offset, n);
+  return n;
 }
 
 IoResult<size_t> MemorySource::read(std::span<uint8_t> buf) {
@@ -86,19 +119,44 @@ bool MemorySource::remaining_in_memory(std::span<const uint8_t>& out) {
   return true;
 }
 
+namespace {
+
+// read(2) that retries when a signal interrupts it before any byte arrived.
+IoResult<size_t> read_retrying(int fd, std::span<uint8_t> buf) {
+  for (;;) {
+    const ssize_t n = ::read(fd, buf.data(), buf.size());
+    if (n >= 0) return static_cast<size_t>(n);
+    if (errno != EINTR) return Err{IoError::os(errno)};
+  }
+}
+
+}  // namespace
+
+IoResult<size_t> FileSource::read_at(uint64_t offset, std::span<uint8_t> buf) {
+  size_t done = 0;
+  while (done < buf.size()) {
+    const uint64_t at = offset + done;
+    if (at > static_cast<uint64_t>(std::numeric_limits<off_t>::max())) break;
+    const ssize_t n = ::pread(fd_, buf.data() + done, buf.size() - done, static_cast<off_t>(at));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return Err{IoError::os(errno)};
+    }
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+  }
+  return done;
+}
+
 IoResult<size_t> FileSource::read(std::span<uint8_t> buf) {
   if (buf.empty()) return size_t{0};
   if (buf_pos_ == buf_len_) {
     // Large reads bypass the buffer, as a buffered reader does.
-    if (buf.size() >= kBufferSize) {
-      ssize_t n = ::read(fd_, buf.data(), buf.size());
-      if (n < 0) return Err{IoError::os(errno)};
-      return static_cast<size_t>(n);
-    }
-    ssize_t n = ::read(fd_, buf_.data(), kBufferSize);
-    if (n < 0) return Err{IoError::os(errno)};
+    if (buf.size() >= kBufferSize) return read_retrying(fd_, buf);
+    auto n = read_retrying(fd_, buf_);
+    if (!n) return Err{std::move(n).error()};
     buf_pos_ = 0;
-    buf_len_ = static_cast<size_t>(n);
+    buf_len_ = *n;
   }
   const size_t n = std::min(buf.size(), buf_len_ - buf_pos_);
   std::memcpy(buf.data(), buf_.data() + buf_pos_, n);
@@ -121,6 +179,59 @@ IoResult<uint64_t> FileSource::seek(int64_t offset, Whence whence) {
   if (r < 0) return Err{IoError::os(errno)};
   buf_pos_ = buf_len_ = 0;
   return static_cast<uint64_t>(r);
+}
+
+RandomAccess::RandomAccess(ByteSource& src, uint64_t length)
+    : src_(src), memory_(src.memory()), size_(memory_ ? memory_->size() : length) {}
+
+IoResult<size_t> RandomAccess::fill(std::vector<uint8_t>& buf, uint64_t start, size_t len) {
+  if (buf.size() < len) buf.resize(len);
+  auto r = src_.read_at(start, std::span<uint8_t>(buf).first(len));
+  if (r) {
+    fetched_ += *r;
+  } else if (!error_) {
+    error_ = r.error();
+  }
+  return r;
+}
+
+IoResult<std::span<const uint8_t>> RandomAccess::read_at(uint64_t offset, uint64_t n) {
+  if (offset >= size_ || n == 0) return std::span<const uint8_t>{};
+  n = std::min(n, size_ - offset);
+  if (memory_) {
+    return memory_->subspan(static_cast<size_t>(offset), static_cast<size_t>(n));
+  }
+  if (n > kWindowBytes) {
+    auto r = fill(large_, offset, static_cast<size_t>(n));
+    if (!r) return Err{std::move(r).error()};
+    return std::span<const uint8_t>(large_).first(*r);
+  }
+  ++clock_;
+  for (Window& w : windows_) {
+    if (offset >= w.start && offset - w.start <= w.len && n <= w.len - (offset - w.start)) {
+      w.last_use = clock_;
+      return std::span<const uint8_t>(w.buf).subspan(static_cast<size_t>(offset - w.start),
+                                                     static_cast<size_t>(n));
+    }
+  }
+  Window& w = *std::min_element(windows_.begin(), windows_.end(), [](const auto& a, const auto& b) {
+    return a.last_use < b.last_use;
+  });
+  // Page-aligned starts let neighbouring reads share a window.
+  constexpr uint64_t kAlign = 4096;
+  uint64_t start = offset - offset % kAlign;
+  if (offset - start + n > kWindowBytes) start = offset;
+  const size_t len = static_cast<size_t>(std::min<uint64_t>(kWindowBytes, size_ - start));
+  w.len = 0;
+  w.last_use = clock_;
+  auto r = fill(w.buf, start, len);
+  if (!r) return Err{std::move(r).error()};
+  w.start = start;
+  w.len = *r;
+  const uint64_t skip = offset - start;
+  if (skip >= w.len) return std::span<const uint8_t>{};
+  return std::span<const uint8_t>(w.buf).subspan(static_cast<size_t>(skip),
+                                                 static_cast<size_t>(std::min(n, w.len - skip)));
 }
 
 IoResult<Content> Content::read_from(ByteSource& src) {

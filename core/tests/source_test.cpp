@@ -1,5 +1,7 @@
 #include "vorlix/source.hpp"
 
+#include "source_reader.hpp"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -88,6 +90,107 @@ TEST(Content, ViewsMemoryWithoutCopyAndOwnsFileBytes) {
   auto fc = Content::read_from(file);
   ASSERT_TRUE(fc.ok());
   EXPECT_TRUE(std::equal(fc->bytes().begin(), fc->bytes().end(), data.begin(), data.end()));
+}
+
+TEST(RandomAccess, MemoryViewsPointIntoTheCallersBytes) {
+  const auto data = iota_bytes(300000);
+  MemorySource mem(data);
+  RandomAccess ra(mem, 0);  // in-memory sources know their own size
+  EXPECT_EQ(ra.size(), data.size());
+  auto v = ra.read_at(200000, 150000);  // beyond any window, clipped at the end
+  ASSERT_TRUE(v.ok());
+  EXPECT_EQ(v->data(), data.data() + 200000);
+  EXPECT_EQ(v->size(), 100000u);
+  EXPECT_EQ(ra.bytes_fetched(), 0u);
+}
+
+TEST(RandomAccess, FileReadsMatchTheBytesAtEveryOffsetAndSize) {
+  const auto data = iota_bytes(3 * RandomAccess::kWindowBytes + 123);
+  TempFile f(data);
+  FileSource file(f.fd());
+  RandomAccess ra(file, data.size());
+  // Offsets around window and page edges, sizes within a window, across two and beyond one.
+  const uint64_t offsets[] = {0, 1, 4095, 4096, 65535, 65536, 65537, 131000, data.size() - 5};
+  const uint64_t sizes[] = {1, 2, 4, 4097, 65536, 70000, 200000};
+  for (uint64_t off : offsets) {
+    for (uint64_t n : sizes) {
+      SCOPED_TRACE(std::to_string(off) + "+" + std::to_string(n));
+      auto v = ra.read_at(off, n);
+      ASSERT_TRUE(v.ok());
+      const uint64_t want = std::min<uint64_t>(n, data.size() - off);
+      ASSERT_EQ(v->size(), want);
+      EXPECT_TRUE(std::equal(v->begin(), v->end(), data.begin() + static_cast<ptrdiff_t>(off)));
+    }
+  }
+  EXPECT_TRUE(ra.read_at(data.size(), 10)->empty());
+}
+
+TEST(RandomAccess, RepeatedSmallReadsAreServedFromTheWindows) {
+  const auto data = iota_bytes(1 << 20);
+  TempFile f(data);
+  FileSource file(f.fd());
+  RandomAccess ra(file, data.size());
+  for (int round = 0; round < 3; ++round) {
+    for (uint64_t off = 0; off < 4 * 4096; off += 12)
+      ASSERT_TRUE(ra.read_at(off, 12).ok());
+    ASSERT_TRUE(ra.read_at(900000, 8).ok());  // a value far away, as IFD walks do
+  }
+  EXPECT_LE(ra.bytes_fetched(), 2 * RandomAccess::kWindowBytes);
+}
+
+TEST(RandomAccess, ATruncatedFileReadsShortAndReaderSeesTheEnd) {
+  const auto data = iota_bytes(100000);
+  TempFile f(data);
+  FileSource file(f.fd());
+  RandomAccess ra(file, 500000);  // the length stated before another process cut the file
+  auto v = ra.read_at(99990, 100);
+  ASSERT_TRUE(v.ok());
+  EXPECT_EQ(v->size(), 10u);
+  SourceReader r(ra);
+  EXPECT_TRUE(r.has(200000, 4));
+  EXPECT_FALSE(r.u32be(200000).has_value());
+  EXPECT_FALSE(r.slice(99990, 20).has_value());
+  EXPECT_EQ(r.clamped(99990, 20).size(), 10u);
+  EXPECT_FALSE(r.error().has_value());
+}
+
+TEST(SourceReader, AccessorsAndSubRangesOverAFile) {
+  const std::vector<uint8_t> data = {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE, 0xF0, 'a', 'b'};
+  TempFile f(data);
+  FileSource file(f.fd());
+  RandomAccess ra(file, data.size());
+  SourceReader r(ra);
+  EXPECT_EQ(r.u16be(0), 0x1234);
+  EXPECT_EQ(r.u16le(0), 0x3412);
+  EXPECT_EQ(r.u24be(1), 0x345678u);
+  EXPECT_EQ(r.u32le(0), 0x78563412u);
+  EXPECT_EQ(r.u64be(0), 0x123456789ABCDEF0u);
+  EXPECT_EQ(r.u32(4, Endian::Big), 0x9ABCDEF0u);
+  EXPECT_TRUE(r.matches(8, "ab"));
+  EXPECT_FALSE(r.matches(9, "ab"));
+  EXPECT_FALSE(r.u16be(9).has_value());
+  const SourceReader s = r.sub(4, 100);  // clipped at the end
+  EXPECT_EQ(s.size(), 6u);
+  SourceReader t = s;
+  EXPECT_EQ(t.u8(0), 0x9A);
+  EXPECT_EQ(t.copy(4, 2), (std::vector<uint8_t>{'a', 'b'}));
+  EXPECT_FALSE(t.slice(5, 2).has_value());
+  EXPECT_EQ(r.sub(50, 4).size(), 0u);
+}
+
+TEST(SourceReader, KeepsTheFirstReadFailure) {
+  const std::vector<uint8_t> data(100, 1);
+  // A source that fails every read, as a file on a failing disk does.
+  class Broken final : public ByteSource {
+   public:
+    IoResult<size_t> read(std::span<uint8_t>) override { return Err{IoError::os(EIO)}; }
+    IoResult<uint64_t> seek(int64_t, Whence) override { return uint64_t{0}; }
+  } broken;
+  RandomAccess ra(broken, data.size());
+  SourceReader r(ra);
+  EXPECT_FALSE(r.u8(5).has_value());
+  ASSERT_TRUE(r.error().has_value());
+  EXPECT_EQ(r.error()->os_code(), EIO);
 }
 
 TEST(IoError, DisplayTexts) {

@@ -65,6 +65,59 @@ class TrickleSource final : public ByteSource {
   size_t pos_ = 0;
 };
 
+// A large file that costs no memory: `head`, then `hole` zero bytes, then `tail`, like a sparse
+// file. Not an in-memory source, so walks read it through their windows; counts what they read,
+// so a test can tell a walk that reads what it needs from one that reads everything.
+class HoleSource final : public ByteSource {
+ public:
+  HoleSource(std::vector<uint8_t> head, uint64_t hole, std::vector<uint8_t> tail)
+      : head_(std::move(head)), hole_(hole), tail_(std::move(tail)) {}
+  uint64_t size() const { return head_.size() + hole_ + tail_.size(); }
+  uint64_t bytes_read() const { return read_; }
+
+  IoResult<size_t> read_at(uint64_t offset, std::span<uint8_t> buf) override {
+    size_t done = 0;
+    while (done < buf.size() && offset + done < size()) {
+      const uint64_t at = offset + done;
+      size_t n;
+      if (at < head_.size()) {
+        n = std::min<uint64_t>(buf.size() - done, head_.size() - at);
+        std::memcpy(buf.data() + done, head_.data() + at, n);
+      } else if (at < head_.size() + hole_) {
+        n = std::min<uint64_t>(buf.size() - done, head_.size() + hole_ - at);
+        std::memset(buf.data() + done, 0, n);
+      } else {
+        const uint64_t t = at - head_.size() - hole_;
+        n = std::min<uint64_t>(buf.size() - done, tail_.size() - t);
+        std::memcpy(buf.data() + done, tail_.data() + t, n);
+      }
+      done += n;
+    }
+    read_ += done;
+    return done;
+  }
+  IoResult<size_t> read(std::span<uint8_t> buf) override {
+    auto r = read_at(pos_, buf);
+    if (r) pos_ += *r;
+    return r;
+  }
+  IoResult<uint64_t> seek(int64_t offset, Whence whence) override {
+    const int64_t base = whence == Whence::Start     ? 0
+                         : whence == Whence::Current ? static_cast<int64_t>(pos_)
+                                                     : static_cast<int64_t>(size());
+    if (base + offset < 0) return Err{IoError::os(EINVAL)};
+    pos_ = static_cast<uint64_t>(base + offset);
+    return pos_;
+  }
+
+ private:
+  std::vector<uint8_t> head_;
+  uint64_t hole_;
+  std::vector<uint8_t> tail_;
+  uint64_t pos_ = 0;
+  uint64_t read_ = 0;
+};
+
 // As the driver probes: the leading bytes as the header, and the full length.
 inline ProbeContext context_for(std::span<const uint8_t> bytes) {
   ProbeContext ctx;

@@ -1,6 +1,8 @@
 #pragma once
 // Readable, seekable byte sources and the I/O error they report.
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -46,6 +48,13 @@ class ByteSource {
   // Appends everything from the current position to the end; returns the count appended.
   virtual IoResult<size_t> read_to_end(std::vector<uint8_t>& out);
 
+  // Up to buf.size() bytes from `offset`, fewer only where the data ends. Sources that can read
+  // at a position without moving (pread) override this; the default seeks and reads, so the
+  // position afterwards is unspecified.
+  virtual IoResult<size_t> read_at(uint64_t offset, std::span<uint8_t> buf);
+  // The whole content when it already sits in memory, for reading in place without a copy.
+  virtual std::optional<std::span<const uint8_t>> memory() const { return std::nullopt; }
+
   // The bytes from the current position to the end when they already sit in memory (no copy);
   // empty span and false otherwise. Lets whole-content readers avoid copying caller buffers.
   virtual bool remaining_in_memory(std::span<const uint8_t>& out) {
@@ -62,6 +71,8 @@ class MemorySource final : public ByteSource {
   IoResult<uint64_t> seek(int64_t offset, Whence whence) override;
   IoResult<size_t> read_to_end(std::vector<uint8_t>& out) override;
   bool remaining_in_memory(std::span<const uint8_t>& out) override;
+  IoResult<size_t> read_at(uint64_t offset, std::span<uint8_t> buf) override;
+  std::optional<std::span<const uint8_t>> memory() const override { return data_; }
 
  private:
   std::span<const uint8_t> data_;
@@ -74,6 +85,8 @@ class FileSource final : public ByteSource {
   explicit FileSource(int fd) : fd_(fd) {}
   IoResult<size_t> read(std::span<uint8_t> buf) override;
   IoResult<uint64_t> seek(int64_t offset, Whence whence) override;
+  // pread: leaves the sequential position and its buffer alone.
+  IoResult<size_t> read_at(uint64_t offset, std::span<uint8_t> buf) override;
 
  private:
   static constexpr size_t kBufferSize = 8192;
@@ -83,14 +96,59 @@ class FileSource final : public ByteSource {
   size_t buf_len_ = 0;
 };
 
-// The whole remaining content of a source as one read-only view. Points into the caller's
-// memory for in-memory sources; owns what it read otherwise.
+// Random access to a source of known length: the one way format walks read their input.
+// Views of in-memory sources point into the caller's bytes; other sources are read with read_at
+// into a few small windows, so memory stays constant whatever the input's size. Files are never
+// memory-mapped: a file truncated by another process would raise SIGBUS in the host.
+class RandomAccess {
+ public:
+  // `length` is the content's size as the caller knows it; in-memory sources use their own.
+  RandomAccess(ByteSource& src, uint64_t length);
+  RandomAccess(const RandomAccess&) = delete;
+  RandomAccess& operator=(const RandomAccess&) = delete;
+
+  uint64_t size() const { return size_; }
+
+  // Up to n bytes from `offset`, clipped at size(); shorter also when the data ends early (a file
+  // truncated meanwhile). The view is valid until the next call. Callers bound n: a request
+  // beyond one window is served from a buffer of that size.
+  IoResult<std::span<const uint8_t>> read_at(uint64_t offset, uint64_t n);
+
+  // Bytes fetched from the source so far (in-memory views cost nothing).
+  uint64_t bytes_fetched() const { return fetched_; }
+  // The first read failure, kept so that a walk which took it for the end of the data can
+  // still report it.
+  const std::optional<IoError>& error() const { return error_; }
+
+  static constexpr size_t kWindowBytes = 65536;
+
+ private:
+  struct Window {
+    uint64_t start = 0;
+    size_t len = 0;
+    uint64_t last_use = 0;
+    std::vector<uint8_t> buf;
+  };
+  static constexpr size_t kWindows = 4;
+
+  IoResult<size_t> fill(std::vector<uint8_t>& buf, uint64_t start, size_t len);
+
+  ByteSource& src_;
+  std::optional<std::span<const uint8_t>> memory_;
+  uint64_t size_;
+  std::array<Window, kWindows> windows_;
+  std::vector<uint8_t> large_;
+  uint64_t clock_ = 0;
+  uint64_t fetched_ = 0;
+  std::optional<IoError> error_;
+};
+
+// Transitional: the whole remaining content of a source. Being replaced by RandomAccess.
 class Content {
  public:
   Content() = default;
   Content(const Content&) = delete;
   Content& operator=(const Content&) = delete;
-  // Moving a vector keeps its heap block, so the view stays valid.
   Content(Content&&) = default;
   Content& operator=(Content&&) = default;
 
