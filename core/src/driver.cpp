@@ -1,12 +1,42 @@
 #include <algorithm>
+#include <exception>
+#include <new>
 
+#include "cancellable_source.hpp"
 #include "limits.hpp"
 #include "sniff.hpp"
 #include "vorlix/parse.hpp"
 
 namespace vorlix_core {
 
-Report parse_with(const Registry& registry, ByteSource& source, uint64_t length) {
+namespace {
+
+bool selected(const ParseOptions& options, std::string_view name) {
+  if (!options.extractors) return true;
+  const auto& names = *options.extractors;
+  return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+// A throwing extractor costs only its own namespace: the others still run.
+ExtractResult guarded_extract(const Extractor& extractor, ByteSource& source,
+                              const ProbeContext& ctx) {
+  try {
+    return extractor.extract(source, ctx);
+  } catch (const std::bad_alloc&) {
+    return Err{ExtractError::other("out of memory")};
+  } catch (const std::exception& e) {
+    return Err{ExtractError::other(e.what())};
+  } catch (...) {
+    return Err{ExtractError::other("unknown failure")};
+  }
+}
+
+}  // namespace
+
+Report parse_with(const Registry& registry, ByteSource& caller_source, uint64_t length,
+                  const ParseOptions& options) {
+  CancellableSource source(caller_source, options.cancel);
+
   // One read only: a short read is a short header, never retried.
   std::vector<uint8_t> header(static_cast<size_t>(std::min(length, limits::kHeaderBytes)));
   (void)source.seek(0, Whence::Start);
@@ -18,6 +48,8 @@ Report parse_with(const Registry& registry, ByteSource& source, uint64_t length)
   ProbeContext ctx;
   ctx.header = header;
   ctx.length = length;
+  ctx.hashes = options.hashes;
+  ctx.cancel = options.cancel;
   if (auto type = sniff(header)) {
     ctx.mime = type->mime;
     ctx.extension = type->extension;
@@ -26,14 +58,20 @@ Report parse_with(const Registry& registry, ByteSource& source, uint64_t length)
   Report report;
   std::vector<Namespace> results;
   for (const auto& extractor : registry.extractors()) {
-    if (!extractor->supports(ctx)) continue;
+    if (source.cancelled()) break;
+    if (!selected(options, extractor->name()) || !extractor->supports(ctx)) continue;
     (void)source.seek(0, Whence::Start);
-    auto r = extractor->extract(source, ctx);
+    auto r = guarded_extract(*extractor, source, ctx);
     if (!r) {
       report.errors.push_back({extractor->name(), r.error().display()});
     } else if (!r->empty()) {
       results.push_back(std::move(r).value());
     }
+  }
+  // Whatever ran after the flag was set saw failing reads: the report would mislead.
+  if (source.cancelled()) {
+    report.cancelled = true;
+    return report;
   }
 
   // Later namespaces of the same name replace earlier ones whole.

@@ -22,8 +22,8 @@ Registry Registry::with_defaults() {
   return r;
 }
 
-Report parse(ByteSource& source, uint64_t length) {
-  return parse_with(Registry::with_defaults(), source, length);
+Report parse(ByteSource& source, uint64_t length, const ParseOptions& options) {
+  return parse_with(Registry::with_defaults(), source, length, options);
 }
 
 }  // namespace vorlix_core

@@ -1,5 +1,6 @@
 #pragma once
 // What a format extractor is, how it fails, and the ordered set the driver consults.
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <span>
@@ -19,6 +20,9 @@ struct ProbeContext {
   std::optional<std::string_view> mime;  // sniffed type; present together with extension
   std::optional<std::string_view> extension;
   uint64_t length = 0;  // as stated by the caller
+  bool hashes = true;   // false: the file extractor skips its content pass
+  // When set, the caller has given up: long loops stop at their next step. May be null.
+  const std::atomic<bool>* cancel = nullptr;
 };
 
 class ExtractError {

@@ -1,6 +1,8 @@
 #pragma once
 // The core entry point: sniff, run every accepting extractor, gather a report.
+#include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,11 +21,24 @@ struct Report {
   // Namespace name -> fields; byte-wise name order, one entry per name.
   std::map<std::string, Map, std::less<>> namespaces;
   std::vector<ReportError> errors;  // registry order
+  // The cancel flag was set during the parse: the report is incomplete and should be dropped.
+  bool cancelled = false;
+};
+
+// What a caller may ask of one parse; the defaults do all the work.
+struct ParseOptions {
+  // Names of the extractors allowed to run; absent means all of them. Sniffing is unaffected.
+  std::optional<std::vector<std::string>> extractors;
+  // False skips the file extractor's content pass (digests and entropy).
+  bool hashes = true;
+  // Set by another thread to stop the parse at its next read; owned by the caller.
+  const std::atomic<bool>* cancel = nullptr;
 };
 
 // Never fails as a whole: extractor failures become report errors.
-Report parse(ByteSource& source, uint64_t length);
+Report parse(ByteSource& source, uint64_t length, const ParseOptions& options = {});
 // Same, with a caller-supplied registry (tests use this to run chosen extractors).
-Report parse_with(const Registry& registry, ByteSource& source, uint64_t length);
+Report parse_with(const Registry& registry, ByteSource& source, uint64_t length,
+                  const ParseOptions& options = {});
 
 }  // namespace vorlix_core
