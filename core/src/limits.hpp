@@ -48,4 +48,19 @@ inline constexpr uint64_t kMaxPdfInfoBytes = uint64_t{1} << 20;
 // stay orders of magnitude below this; a walk that reaches it stops and keeps what it listed.
 inline constexpr size_t kMaxListedRecords = size_t{1} << 18;
 
+// MP4 top-level boxes: real files have a handful (ftyp, moov, mdat, free, a few more in
+// fragmented files, one moof/mdat pair per fragment, a few thousand at most). A crafted file of
+// 8-byte boxes would list one record per 8 bytes, each costing several hundred bytes of report,
+// so this lower cap keeps the report's memory within a small multiple of the input's size.
+inline constexpr size_t kMaxMp4TopLevelBoxes = size_t{1} << 16;
+
+// gzip: the original file name runs to its zero byte. Names are file names (at most a few KiB on
+// any file system); a zero byte not found within this many bytes means there is no name, so a
+// crafted header cannot make the walk read, or the report hold, a whole large file.
+inline constexpr uint64_t kMaxGzipNameBytes = uint64_t{1} << 20;
+
+// PDF: the scan reads the file in windows of this size (plus a few bytes of overlap), so its
+// memory stays constant whatever the file's size.
+inline constexpr uint64_t kPdfScanWindow = uint64_t{1} << 20;
+
 }  // namespace vorlix_core::limits

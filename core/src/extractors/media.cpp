@@ -11,6 +11,7 @@
 #include "byte_reader.hpp"
 #include "extractors/extractors.hpp"
 #include "limits.hpp"
+#include "source_reader.hpp"
 #include "text.hpp"
 
 namespace vorlix_core::extractors {
@@ -19,36 +20,62 @@ namespace media {
 
 namespace {
 
+using BoxType = std::array<uint8_t, 4>;
+
 std::string box_type(std::span<const uint8_t> type) {
   return utf8_lossy(type);
 }
 
+// A list's key and the key that says it was cut: set together, so that a later box replacing the
+// list also replaces what was said about the earlier one.
+void set_list(Namespace& ns, std::string_view key, List&& list, bool cut) {
+  const std::string flag = std::string(key) + "_truncated";
+  ns.set(key, std::move(list));
+  if (cut) {
+    ns.set(flag, true);
+  } else {
+    ns.fields().erase(flag);
+  }
+}
+
 // A later box overwrites only the keys it sets; the others keep what an earlier box said.
-void read_ftyp(const ByteReader& payload, Namespace& ns) {
+void read_ftyp(SourceReader payload, Namespace& ns) {
   const uint64_t n = payload.size();
   if (n < 4) return;
-  ns.set("major_brand", box_type(*payload.slice(0, 4)));
+  const auto major = payload.slice(0, 4);
+  if (!major) return;
+  ns.set("major_brand", box_type(*major));
   if (n < 8) return;
-  ns.set("minor_version", *payload.u32be(4));
+  const auto minor = payload.u32be(4);
+  if (!minor) return;
+  ns.set("minor_version", *minor);
   if (n < 12) return;
   List brands;
   brands.reserve(static_cast<size_t>(std::min<uint64_t>((n - 8) / 4, limits::kMaxListedRecords)));
-  for (uint64_t q = 8; n - q >= 4 && brands.size() < limits::kMaxListedRecords; q += 4) {
-    brands.push_back(Value::text(box_type(*payload.slice(q, 4))));
+  uint64_t q = 8;
+  for (; n - q >= 4 && brands.size() < limits::kMaxListedRecords; q += 4) {
+    const auto brand = payload.slice(q, 4);
+    if (!brand) break;
+    brands.push_back(Value::text(box_type(*brand)));
   }
-  ns.set("compatible_brands", std::move(brands));
+  const bool cut = brands.size() >= limits::kMaxListedRecords && n - q >= 4;
+  set_list(ns, "compatible_brands", std::move(brands), cut);
 }
 
-void read_mvhd(const ByteReader& payload, Namespace& ns) {
+void read_mvhd(SourceReader payload, Namespace& ns) {
   if (payload.size() < 20) return;
+  // Version 1 needs 32 bytes; either layout fits in them.
+  const auto bytes = payload.clamped(0, 32);
+  if (bytes.size() < std::min<uint64_t>(payload.size(), 32)) return;
+  const ByteReader r(bytes);
   uint32_t timescale = 0;
   uint64_t duration = 0;
-  if (*payload.u8(0) == 1 && payload.size() >= 32) {
-    timescale = *payload.u32be(20);
-    duration = *payload.u64be(24);
+  if (bytes[0] == 1 && r.size() >= 32) {
+    timescale = r.u32be(20).value_or(0);
+    duration = r.u64be(24).value_or(0);
   } else {
-    timescale = *payload.u32be(12);
-    duration = *payload.u32be(16);
+    timescale = r.u32be(12).value_or(0);
+    duration = r.u32be(16).value_or(0);
   }
   ns.set("timescale", timescale);
   ns.set("duration_units", duration);
@@ -57,43 +84,61 @@ void read_mvhd(const ByteReader& payload, Namespace& ns) {
          round3(static_cast<double>(duration) / static_cast<double>(timescale)));
 }
 
-bool is_type(std::span<const uint8_t> type, std::string_view want) {
+bool is_type(const BoxType& type, std::string_view want) {
   return ByteReader(type).matches(0, want);
 }
 
 }  // namespace
 
-// Walks the boxes of [start, end). Each box is visited once, at its own level, so the walk is
-// linear in the data; the depth bound keeps the recursion shallow.
-void walk_boxes(const ByteReader& r, uint64_t start, uint64_t end, uint32_t depth, List& top,
+// The top-level boxes, and whether the list stopped at its cap.
+struct BoxList {
+  List list;
+  bool cut = false;
+};
+
+// Walks the boxes of [start, end), reading only their headers (and the few payloads it
+// interprets), so a multi-gigabyte "mdat" costs one header read. Each box is visited once, at
+// its own level, so the walk is linear in the number of boxes; the depth bound keeps the
+// recursion shallow. Data that ends early (a file cut short) ends the walk like the end of the
+// range.
+void walk_boxes(SourceReader& r, uint64_t start, uint64_t end, uint32_t depth, BoxList& top,
                 Namespace& ns) {
   uint64_t p = start;
   while (end - p >= 8) {
-    const uint32_t size32 = *r.u32be(p);
-    const auto type = *r.slice(p + 4, 4);
+    const auto head = r.slice(p, 8);
+    if (!head) return;
+    const ByteReader h(*head);
+    const uint32_t size32 = h.u32be(0).value_or(0);
+    BoxType type{};
+    std::copy_n(head->begin() + 4, 4, type.begin());
     uint64_t size = size32;
     uint64_t header = 8;
     if (size32 == 0) {
       size = end - p;
     } else if (size32 == 1 && end - p >= 16) {
-      size = *r.u64be(p + 8);
+      const auto large = r.u64be(p + 8);
+      if (!large) return;
+      size = *large;
       header = 16;
     }
     // The rest of this range is unreadable; the enclosing range goes on after its box.
     if (size < header || size > end - p) return;
 
     if (depth == 0) {
-      if (top.size() >= limits::kMaxListedRecords) return;
-      auto& record = std::get<Map>(top.emplace_back(Value::map({})).variant());
+      if (top.list.size() >= limits::kMaxMp4TopLevelBoxes) {
+        top.cut = true;
+        return;
+      }
+      auto& record = std::get<Map>(top.list.emplace_back(Value::map({})).variant());
       record.emplace("size", Value::uint64(size));
       record.emplace("type", Value::text(box_type(type)));
     }
     const uint64_t payload = p + header;
     const uint64_t n = size - header;
     if (is_type(type, "ftyp")) {
-      read_ftyp(ByteReader(*r.slice(payload, n)), ns);
+      read_ftyp(r.sub(payload, n), ns);
     } else if (is_type(type, "mvhd")) {
-      read_mvhd(ByteReader(*r.slice(payload, n)), ns);
+      read_mvhd(r.sub(payload, n), ns);
     } else if (is_type(type, "moov") && depth < limits::kMaxBoxDepth) {
       walk_boxes(r, payload, payload + n, depth + 1, top, ns);
     }
@@ -112,14 +157,14 @@ bool Mp4Extractor::supports(const ProbeContext& ctx) const {
   return ByteReader(ctx.header).matches(4, "ftyp");
 }
 
-ExtractResult Mp4Extractor::extract(ByteSource& src, const ProbeContext&) const {
-  auto content = Content::read_from(src);
-  if (!content) return Err{ExtractError(std::move(content).error())};
-  const ByteReader r(content->bytes());
+ExtractResult Mp4Extractor::extract(ByteSource& src, const ProbeContext& ctx) const {
+  RandomAccess ra(src, ctx.length);
+  SourceReader r(ra);
   Namespace ns("mp4");
-  List top;
+  media::BoxList top;
   media::walk_boxes(r, 0, r.size(), 0, top, ns);
-  ns.set("top_level_boxes", std::move(top));
+  if (r.error()) return Err{ExtractError(*r.error())};
+  media::set_list(ns, "top_level_boxes", std::move(top.list), top.cut);
   return ns;
 }
 
