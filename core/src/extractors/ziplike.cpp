@@ -2,6 +2,7 @@
 // and what kind of ZIP-based document the entry names suggest. No entry is decompressed.
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -10,6 +11,7 @@
 #include "byte_reader.hpp"
 #include "extractors/extractors.hpp"
 #include "limits.hpp"
+#include "source_reader.hpp"
 #include "text.hpp"
 
 namespace vorlix_core::extractors::ziplike {
@@ -79,12 +81,50 @@ std::string dos_datetime(uint16_t date, uint16_t time) {
   return std::string(buf.data(), static_cast<size_t>(n));
 }
 
+// The end record is 22 bytes plus a comment of at most 65535, so in a well-formed archive it
+// starts within this many bytes of the end: the first window searched.
+constexpr uint64_t kEndSearchBytes = kEndRecordSize + 0xFFFF;
+
+bool cancelled(const ProbeContext& ctx) {
+  return ctx.cancel != nullptr && ctx.cancel->load(std::memory_order_relaxed);
+}
+
 // The highest position holding the end-record signature; the last one wins even when it lies
-// inside a comment or stored data.
-std::optional<uint64_t> find_end_record(ByteSpan b) {
-  const auto it = std::find_end(b.begin(), b.end(), kEndRecordSig.begin(), kEndRecordSig.end());
-  if (it == b.end()) return std::nullopt;
-  return static_cast<uint64_t>(it - b.begin());
+// inside a comment or stored data. The search goes backwards window by window, so an archive
+// costs one read of its tail, and only a file without the signature there is read further.
+// Windows overlap by three bytes, so a signature across their boundary is still seen.
+std::optional<uint64_t> find_end_record(RandomAccess& ra, const ProbeContext& ctx) {
+  constexpr uint64_t kOverlap = kEndRecordSig.size() - 1;
+  uint64_t hi = ra.size();
+  while (hi > 0 && !cancelled(ctx)) {
+    const uint64_t lo = hi - std::min(hi, kEndSearchBytes);
+    const auto view = ra.read_at(lo, std::min(ra.size(), hi + kOverlap) - lo);
+    if (!view) return std::nullopt;
+    const auto it =
+        std::find_end(view->begin(), view->end(), kEndRecordSig.begin(), kEndRecordSig.end());
+    if (it != view->end()) return lo + static_cast<uint64_t>(it - view->begin());
+    hi = lo;
+  }
+  return std::nullopt;
+}
+
+// One central-directory record's fixed fields.
+struct CentralHeader {
+  uint16_t method, time, date;
+  uint32_t compressed, uncompressed;
+  uint16_t name_len, extra_len, comment_len;
+};
+
+// The fixed part of the record at `pos`; nothing when there is none (no signature, or the data
+// ends first).
+std::optional<CentralHeader> central_header(SourceReader& r, uint64_t pos) {
+  const auto bytes = r.slice(pos, kCentralHeaderSize);
+  if (!bytes) return std::nullopt;
+  const ByteReader h(*bytes);
+  if (!h.matches(0, kCentralHeaderSig)) return std::nullopt;
+  return CentralHeader{h.u16le(10).value_or(0), h.u16le(12).value_or(0), h.u16le(14).value_or(0),
+                       h.u32le(20).value_or(0), h.u32le(24).value_or(0), h.u16le(28).value_or(0),
+                       h.u16le(30).value_or(0), h.u16le(32).value_or(0)};
 }
 
 }  // namespace
@@ -102,52 +142,59 @@ bool ZipExtractor::supports(const ProbeContext& ctx) const {
   return h.matches(0, ziplike::kLocalHeaderSig) || h.matches(0, ziplike::kEndRecordSig);
 }
 
-ExtractResult ZipExtractor::extract(ByteSource& src, const ProbeContext&) const {
+ExtractResult ZipExtractor::extract(ByteSource& src, const ProbeContext& ctx) const {
   using namespace ziplike;
-  auto content = Content::read_from(src);
-  if (!content) return Err{ExtractError(std::move(content).error())};
-  const ByteReader r(content->bytes());
+  RandomAccess ra(src, ctx.length);
+  SourceReader r(ra);
 
-  const auto end = find_end_record(r.data());
-  if (!end) return Err{ExtractError::malformed("zip", "no end-of-central-directory record")};
-  if (!r.has(*end, kEndRecordSize)) {
+  const auto end = find_end_record(ra, ctx);
+  if (!end) {
+    if (r.error()) return Err{ExtractError(*r.error())};
+    return Err{ExtractError::malformed("zip", "no end-of-central-directory record")};
+  }
+  const auto record = r.slice(*end, kEndRecordSize);
+  if (!record) {
+    if (r.error()) return Err{ExtractError(*r.error())};
     return Err{ExtractError::malformed("zip", "truncated end-of-central-directory record")};
   }
-  const uint16_t declared = *r.u16le(*end + 10);
-  const uint32_t dir_offset = *r.u32le(*end + 16);
+  const uint16_t declared = ByteReader(*record).u16le(10).value_or(0);
+  const uint32_t dir_offset = ByteReader(*record).u32le(16).value_or(0);
 
   List entries;
+  // Records are at least 46 bytes and usually end at the end record: room for that many, which
+  // saves the list's regrowth (its peak would be half as large again) on large archives.
+  const uint64_t dir_end = dir_offset < *end ? *end : r.size();
+  entries.reserve(static_cast<size_t>(
+      std::min<uint64_t>((dir_end - std::min<uint64_t>(dir_offset, dir_end)) / kCentralHeaderSize,
+                         limits::kMaxListedRecords)));
   uint64_t sum_compressed = 0;
   uint64_t sum_uncompressed = 0;
   size_t best_rank = kKindRules.size();
   // Bounded by the data, not by the declared count: every record consumes at least 46 bytes.
   uint64_t pos = dir_offset;
-  while (r.has(pos, kCentralHeaderSize) && r.matches(pos, kCentralHeaderSig) &&
-         entries.size() < limits::kMaxListedRecords) {
-    const uint16_t method = *r.u16le(pos + 10);
-    const uint16_t time = *r.u16le(pos + 12);
-    const uint16_t date = *r.u16le(pos + 14);
-    const uint32_t compressed = *r.u32le(pos + 20);
-    const uint32_t uncompressed = *r.u32le(pos + 24);
-    const uint16_t name_len = *r.u16le(pos + 28);
-    const uint16_t extra_len = *r.u16le(pos + 30);
-    const uint16_t comment_len = *r.u16le(pos + 32);
-    std::string name = utf8_lossy(r.clamped(pos + kCentralHeaderSize, name_len));
+  bool cut = false;
+  while (auto h = central_header(r, pos)) {
+    if (entries.size() >= limits::kMaxListedRecords) {
+      cut = true;
+      break;
+    }
+    if (entries.size() % 4096 == 0 && cancelled(ctx)) break;
+    std::string name = utf8_lossy(r.clamped(pos + kCentralHeaderSize, h->name_len));
 
     best_rank = std::min(best_rank, rule_rank(name));
-    sum_compressed += compressed;
-    sum_uncompressed += uncompressed;
+    sum_compressed += h->compressed;
+    sum_uncompressed += h->uncompressed;
 
-    Map entry;
+    auto& entry = std::get<Map>(entries.emplace_back(Value::map({})).variant());
     entry.emplace("name", Value::text(std::move(name)));
-    entry.emplace("method", Value::text(method_name(method)));
-    entry.emplace("compressed", Value::uint64(compressed));
-    entry.emplace("uncompressed", Value::uint64(uncompressed));
-    entry.emplace("modified", Value::text(dos_datetime(date, time)));
-    entries.push_back(Value::map(std::move(entry)));
+    entry.emplace("method", Value::text(method_name(h->method)));
+    entry.emplace("compressed", Value::uint64(h->compressed));
+    entry.emplace("uncompressed", Value::uint64(h->uncompressed));
+    entry.emplace("modified", Value::text(dos_datetime(h->date, h->time)));
 
-    pos += kCentralHeaderSize + name_len + extra_len + comment_len;
+    pos += kCentralHeaderSize + h->name_len + h->extra_len + h->comment_len;
   }
+  if (r.error()) return Err{ExtractError(*r.error())};
 
   Namespace ns("zip");
   ns.set("entry_count", declared);
@@ -157,6 +204,7 @@ ExtractResult ZipExtractor::extract(ByteSource& src, const ProbeContext&) const 
   }
   ns.set("container_kind", best_rank < kKindRules.size() ? kKindRules[best_rank].kind : kPlainZip);
   ns.set("entries", std::move(entries));
+  if (cut) ns.set("entries_truncated", true);
   return ns;
 }
 
