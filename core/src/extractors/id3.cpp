@@ -8,6 +8,7 @@
 
 #include "byte_reader.hpp"
 #include "extractors/extractors.hpp"
+#include "source_reader.hpp"
 #include "text.hpp"
 
 namespace vorlix_core::extractors {
@@ -67,11 +68,11 @@ struct FrameLayout {
   uint64_t id_width;
   uint8_t major;
 
-  // The frame header at `p` is known to lie within the data.
-  uint64_t frame_size(const ByteReader& r, uint64_t p) const {
-    if (major == 2) return r.u24be(p + 3).value_or(0);
-    if (major == 3) return r.u32be(p + 4).value_or(0);
-    const auto b = r.slice(p + 4, 4);
+  // From the frame's header bytes.
+  uint64_t frame_size(const ByteReader& h) const {
+    if (major == 2) return h.u24be(3).value_or(0);
+    if (major == 3) return h.u32be(4).value_or(0);
+    const auto b = h.slice(4, 4);
     return b ? unmasked_synchsafe(*b) : 0;
   }
 };
@@ -126,31 +127,35 @@ std::optional<std::string> decode_text(std::span<const uint8_t> body) {
 // Where the first frame starts. Versions 3 and 4 may put an extended header before the frames;
 // it is skipped by its own size (which excludes its size field in 2.3 and includes it in 2.4).
 // In 2.2 the same flag bit means compression and there is nothing to skip.
-uint64_t first_frame(const ByteReader& r, uint8_t major, bool extended, uint64_t end) {
+uint64_t first_frame(SourceReader& r, uint8_t major, bool extended, uint64_t end) {
   if (!extended || (major != 3 && major != 4)) return kTagHeaderSize;
   const auto field = r.slice(kTagHeaderSize, 4);
   if (!field) return end;
-  const uint64_t skip = major == 3 ? uint64_t{4} + *r.u32be(kTagHeaderSize)
+  const uint64_t skip = major == 3 ? uint64_t{4} + ByteReader(*field).u32be(0).value_or(0)
                                    : std::max<uint64_t>(unmasked_synchsafe(*field), 4);
   return skip > end - kTagHeaderSize ? end : kTagHeaderSize + skip;
 }
 
 // Each step moves past at least one frame header, so the walk is linear in the tag, and the
-// bodies decoded never overlap.
-Map walk_frames(const ByteReader& r, const FrameLayout& layout, uint64_t p, uint64_t end) {
+// bodies decoded never overlap. Only the headers and the bodies of listed frames are read.
+Map walk_frames(SourceReader& r, const FrameLayout& layout, uint64_t p, uint64_t end) {
   Map frames;
   const uint64_t h = layout.header_size;
   while (p <= end && end - p >= h) {
-    const auto id = *r.slice(p, layout.id_width);
+    const auto header = r.slice(p, h);
+    if (!header) break;
+    const auto id = header->first(static_cast<size_t>(layout.id_width));
     const bool padding =
         id[0] == 0 && id[1] == 0 && id[2] == 0 && (layout.id_width == 3 || id[3] == 0);
     if (padding) break;
-    const uint64_t size = layout.frame_size(r, p);
+    const uint64_t size = layout.frame_size(ByteReader(*header));
     const uint64_t body_start = p + h;
     const uint64_t body_len = std::min(size, end - body_start);
     if (body_len > 0) {
       if (const auto key = frame_key(id)) {
-        if (auto text = decode_text(*r.slice(body_start, body_len))) {
+        const auto body = r.slice(body_start, body_len);
+        if (!body) break;
+        if (auto text = decode_text(*body)) {
           frames.insert_or_assign(std::string(*key), Value::text(std::move(*text)));
         }
       }
@@ -171,16 +176,18 @@ bool Id3Extractor::supports(const ProbeContext& ctx) const {
   return ByteReader(ctx.header).matches(0, "ID3");
 }
 
-ExtractResult Id3Extractor::extract(ByteSource& src, const ProbeContext&) const {
-  auto content = Content::read_from(src);
-  if (!content) return Err{ExtractError(std::move(content).error())};
-  const ByteReader r(content->bytes());
-  if (r.size() < kTagHeaderSize) return Err{ExtractError::malformed("id3", "header too short")};
-
-  const uint8_t major = *r.u8(3);
-  const uint8_t revision = *r.u8(4);
-  const uint8_t flags = *r.u8(5);
-  const uint32_t tag_size = unmasked_synchsafe(*r.slice(6, 4));
+ExtractResult Id3Extractor::extract(ByteSource& src, const ProbeContext& ctx) const {
+  RandomAccess ra(src, ctx.length);
+  SourceReader r(ra);
+  const auto header = r.slice(0, kTagHeaderSize);
+  if (!header) {
+    if (r.error()) return Err{ExtractError(*r.error())};
+    return Err{ExtractError::malformed("id3", "header too short")};
+  }
+  const uint8_t major = (*header)[3];
+  const uint8_t revision = (*header)[4];
+  const uint8_t flags = (*header)[5];
+  const uint32_t tag_size = unmasked_synchsafe(header->subspan(6, 4));
   const bool extended = (flags & 0x40) != 0;
 
   Namespace ns("id3");
@@ -191,6 +198,7 @@ ExtractResult Id3Extractor::extract(ByteSource& src, const ProbeContext&) const 
 
   const uint64_t end = kTagHeaderSize + std::min<uint64_t>(r.size() - kTagHeaderSize, tag_size);
   Map frames = walk_frames(r, layout_for(major), first_frame(r, major, extended, end), end);
+  if (r.error()) return Err{ExtractError(*r.error())};
   if (!frames.empty()) ns.set("frames", std::move(frames));
   return ns;
 }
