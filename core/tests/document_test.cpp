@@ -262,7 +262,9 @@ TEST(PdfExtractor, AdversarialInputsStayLinear) {
 
 TEST(PdfExtractor, ReadFailureIsAnIoError) {
   FailingSource src;
-  auto r = PdfExtractor().extract(src, ProbeContext{});
+  ProbeContext ctx;
+  ctx.length = 64;
+  auto r = PdfExtractor().extract(src, ctx);
   ASSERT_FALSE(r.ok());
   EXPECT_EQ(r.error().display().rfind("I/O error: ", 0), 0u) << r.error().display();
 }
@@ -403,7 +405,9 @@ TEST(GzipExtractor, ReadsFromAFile) {
 
 TEST(GzipExtractor, ReadFailureIsAnIoError) {
   FailingSource src;
-  auto r = GzipExtractor().extract(src, ProbeContext{});
+  ProbeContext ctx;
+  ctx.length = 64;
+  auto r = GzipExtractor().extract(src, ctx);
   ASSERT_FALSE(r.ok());
   EXPECT_EQ(r.error().display().rfind("I/O error: ", 0), 0u) << r.error().display();
 }

@@ -2,7 +2,9 @@
 // nothing is decompressed.
 #include <algorithm>
 #include <array>
-#include <functional>
+#include <atomic>
+#include <bit>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -10,118 +12,199 @@
 
 #include "byte_reader.hpp"
 #include "extractors/extractors.hpp"
+#include "extractors/pdf_scan.hpp"
 #include "limits.hpp"
+#include "source_reader.hpp"
 #include "text.hpp"
 
 namespace vorlix_core::extractors {
+
+namespace pdf {
 
 namespace {
 
 using ByteSpan = std::span<const uint8_t>;
 
-// Forward search for one fixed pattern. The skip table is built once per pattern, and every
-// call resumes where the caller says, so a counting loop never revisits the bytes it passed.
-class Finder {
- public:
-  explicit Finder(std::string_view pattern)
-      : pat_(as_bytes(pattern)), searcher_(pat_.begin(), pat_.end()) {}
+enum class Role : uint8_t { Page, Linearized, Encrypted, Info };
 
-  uint64_t size() const { return pat_.size(); }
+struct SlashPattern {
+  std::string_view text;
+  Role role;
+  uint8_t info = 0;  // index into kInfoRows for Role::Info
+};
 
-  std::optional<uint64_t> find(ByteSpan b, uint64_t from) const {
-    if (from > b.size()) return std::nullopt;
-    const ByteSpan hay = b.subspan(static_cast<size_t>(from));
-    const auto it = std::search(hay.begin(), hay.end(), searcher_);
-    if (it == hay.end()) return std::nullopt;
-    return from + static_cast<uint64_t>(it - hay.begin());
+constexpr size_t kSlashPatternCount = 4 + kInfoRows.size();
+
+// Every pattern but " obj" starts with "/": these are checked where a "/" stands.
+constexpr std::array<SlashPattern, kSlashPatternCount> kSlashPatterns = [] {
+  std::array<SlashPattern, kSlashPatternCount> out{{
+      {"/Type/Page", Role::Page},
+      {"/Type /Page", Role::Page},
+      {"/Linearized", Role::Linearized},
+      {"/Encrypt", Role::Encrypted},
+  }};
+  for (size_t i = 0; i < kInfoRows.size(); ++i) {
+    out[4 + i] = {kInfoRows[i].pattern, Role::Info, static_cast<uint8_t>(i)};
   }
+  return out;
+}();
+static_assert(kSlashPatternCount <= 16);
 
- private:
-  ByteSpan pat_;
-  std::boyer_moore_horspool_searcher<ByteSpan::iterator> searcher_;
-};
+constexpr std::string_view kObject = " obj";
 
-// ---- PDF ----------------------------------------------------------------------------------
+// For each byte after a "/", the patterns that can match there (bit i: kSlashPatterns[i]), so a
+// "/" costs one lookup and compares only the few patterns sharing its next byte.
+constexpr std::array<uint16_t, 256> kBySecondByte = [] {
+  std::array<uint16_t, 256> t{};
+  for (size_t i = 0; i < kSlashPatterns.size(); ++i) {
+    t[static_cast<uint8_t>(kSlashPatterns[i].text[1])] |= static_cast<uint16_t>(1u << i);
+  }
+  return t;
+}();
 
-struct InfoRow {
-  std::string_view pattern;
-  const char* key;
-};
+// The longest pattern and the byte after it (looked at for "/Pages").
+constexpr uint64_t kLookahead = [] {
+  size_t n = kObject.size();
+  for (const auto& p : kSlashPatterns)
+    n = std::max(n, p.text.size());
+  return n + 1;
+}();
 
-constexpr std::array<InfoRow, 8> kInfoRows = {{
-    {"/Title", "title"},
-    {"/Author", "author"},
-    {"/Subject", "subject"},
-    {"/Creator", "creator"},
-    {"/Producer", "producer"},
-    {"/Keywords", "keywords"},
-    {"/CreationDate", "creation_date"},
-    {"/ModDate", "modification_date"},
-}};
+bool is_cancelled(const std::atomic<bool>* cancel) {
+  return cancel != nullptr && cancel->load(std::memory_order_relaxed);
+}
+
+// Index of the first `c` in b[from, end), or `end`. memchr compares many bytes per step; only
+// its result is turned back into an index.
+size_t find_byte(ByteSpan b, size_t from, size_t end, uint8_t c) {
+  const ByteSpan range = b.subspan(from, end - from);
+  const void* hit = std::memchr(range.data(), c, range.size());
+  if (hit == nullptr) return end;
+  return from + static_cast<size_t>(static_cast<const uint8_t*>(hit) - range.data());
+}
+
+// The patterns starting with "/" at positions [0, starts) of `b`, which lies at `base`.
+void scan_slashes(ByteSpan b, size_t starts, uint64_t base, ScanResult& out) {
+  const ByteReader r(b);
+  for (size_t i = find_byte(b, 0, starts, '/'); i < starts; i = find_byte(b, i + 1, starts, '/')) {
+    if (i + 1 >= b.size()) break;
+    for (uint32_t mask = kBySecondByte[b[i + 1]]; mask != 0; mask &= mask - 1) {
+      const SlashPattern& p = kSlashPatterns[static_cast<size_t>(std::countr_zero(mask))];
+      if (!r.matches(i, p.text)) continue;
+      switch (p.role) {
+        case Role::Page:
+          // Page-tree nodes (/Pages) share the prefix and are not pages.
+          if (r.u8(i + p.text.size()) != uint8_t{'s'}) ++out.pages;
+          break;
+        case Role::Linearized:
+          out.linearized = true;
+          break;
+        case Role::Encrypted:
+          out.encrypted = true;
+          break;
+        case Role::Info:
+          if (!out.info_at[p.info]) out.info_at[p.info] = base + i;
+          break;
+      }
+    }
+  }
+}
+
+void scan_objects(ByteSpan b, size_t starts, ScanResult& out) {
+  const ByteReader r(b);
+  for (size_t i = find_byte(b, 0, starts, ' '); i < starts; i = find_byte(b, i + 1, starts, ' ')) {
+    if (r.matches(i, kObject)) ++out.objects;
+  }
+}
+
+}  // namespace
+
+ScanResult scan(RandomAccess& ra, uint64_t window, const std::atomic<bool>* cancel) {
+  ScanResult out;
+  window = std::clamp<uint64_t>(window, 1, limits::kPdfScanWindow);
+  for (uint64_t base = 0; base < ra.size(); base += window) {
+    if (is_cancelled(cancel)) break;
+    const uint64_t want = std::min(ra.size() - base, window + kLookahead);
+    const auto view = ra.read_at(base, want);
+    if (!view) break;
+    const ByteSpan b = *view;
+    const size_t starts = static_cast<size_t>(std::min<uint64_t>(window, b.size()));
+    scan_slashes(b, starts, base, out);
+    scan_objects(b, starts, out);
+    // Shorter than asked: the data ended before its stated length.
+    if (b.size() < want) break;
+  }
+  return out;
+}
+
+namespace {
+
+// Calls `visit` on each byte from `pos` on, a window at a time, until it returns false or the
+// data ends.
+template <class Visit>
+void for_each_byte(RandomAccess& ra, uint64_t pos, Visit&& visit) {
+  while (pos < ra.size()) {
+    const auto view = ra.read_at(pos, RandomAccess::kWindowBytes);
+    if (!view || view->empty()) return;
+    for (const uint8_t c : *view) {
+      if (!visit(c)) return;
+    }
+    pos += view->size();
+  }
+}
 
 // The PDF whitespace bytes other than NUL, which never separates a key from its value here.
 bool is_pdf_space(uint8_t c) {
   return c == 0x09 || c == 0x0A || c == 0x0C || c == 0x0D || c == 0x20;
 }
 
-// Non-overlapping matches; a match directly followed by `unless_next` is passed over uncounted.
-uint64_t count_matches(const ByteReader& r, std::string_view pattern,
-                       std::optional<uint8_t> unless_next = std::nullopt) {
-  const Finder f(pattern);
-  uint64_t n = 0;
-  uint64_t pos = 0;
-  while (auto at = f.find(r.data(), pos)) {
-    pos = *at + f.size();
-    if (unless_next && r.u8(pos) == unless_next) continue;
-    ++n;
-  }
-  return n;
-}
-
-bool contains(const ByteReader& r, std::string_view pattern) {
-  return Finder(pattern).find(r.data(), 0).has_value();
-}
-
 // The kept bytes of a literal string whose opening parenthesis is just before `pos`. Escapes
 // keep the escaped byte as is; balanced inner parentheses stay in the text. An unterminated
 // string would run to the end of the file, so what is kept is capped.
-std::string read_literal(const ByteReader& r, uint64_t pos) {
+std::string read_literal(RandomAccess& ra, uint64_t pos) {
   std::string kept;
   uint64_t depth = 1;
-  const ByteSpan rest = r.tail(pos);
-  for (size_t i = 0; i < rest.size() && kept.size() < limits::kMaxPdfInfoBytes; ++i) {
-    const uint8_t c = rest[i];
-    if (c == '\\') {
-      if (++i == rest.size()) break;
-      kept.push_back(static_cast<char>(rest[i]));
-      continue;
-    }
-    if (c == '(') {
+  bool escaped = false;
+  for_each_byte(ra, pos, [&](uint8_t c) {
+    if (kept.size() >= limits::kMaxPdfInfoBytes) return false;
+    if (escaped) {
+      escaped = false;
+    } else if (c == '\\') {
+      escaped = true;
+      return true;
+    } else if (c == '(') {
       ++depth;
     } else if (c == ')' && --depth == 0) {
-      break;
+      return false;
     }
     kept.push_back(static_cast<char>(c));
-  }
+    return true;
+  });
   return kept;
 }
 
-// Only the first occurrence of the key is considered; its value must be a literal string
-// separated from the key by whitespace alone.
-std::optional<std::string> info_text(const ByteReader& r, std::string_view pattern) {
-  const Finder f(pattern);
-  const auto at = f.find(r.data(), 0);
-  if (!at) return std::nullopt;
-  uint64_t pos = *at + f.size();
-  for (;;) {
-    const auto c = r.u8(pos);
-    if (!c) return std::nullopt;
-    if (*c == '(') break;
-    if (!is_pdf_space(*c)) return std::nullopt;
+// The value of a key found at `at`: a literal string separated from the key by whitespace alone.
+std::optional<std::string> info_text(RandomAccess& ra, uint64_t at, std::string_view pattern) {
+  uint64_t pos = at + pattern.size();
+  bool opened = false;
+  for_each_byte(ra, pos, [&](uint8_t c) {
+    if (c == '(') {
+      opened = true;
+      return false;
+    }
+    if (!is_pdf_space(c)) return false;
     ++pos;
-  }
-  return utf8_lossy(as_bytes(read_literal(r, pos + 1)));
+    return true;
+  });
+  if (!opened) return std::nullopt;
+  return utf8_lossy(as_bytes(read_literal(ra, pos + 1)));
 }
+
+}  // namespace
+
+}  // namespace pdf
+
+namespace {
 
 // ---- gzip ---------------------------------------------------------------------------------
 
@@ -155,14 +238,13 @@ bool PdfExtractor::supports(const ProbeContext& ctx) const {
   return ByteReader(ctx.header).matches(0, "%PDF-");
 }
 
-ExtractResult PdfExtractor::extract(ByteSource& src, const ProbeContext&) const {
-  auto content = Content::read_from(src);
-  if (!content) return Err{ExtractError(std::move(content).error())};
-  const ByteReader r(content->bytes());
+ExtractResult PdfExtractor::extract(ByteSource& src, const ProbeContext& ctx) const {
+  RandomAccess ra(src, ctx.length);
   Namespace ns("pdf");
 
   // The version is what follows "%PDF-" on a first line that ends within 16 bytes.
-  const ByteSpan first = r.clamped(0, 16);
+  const auto head = ra.read_at(0, 16);
+  const std::span<const uint8_t> first = head ? *head : std::span<const uint8_t>{};
   const auto eol =
       std::find_if(first.begin(), first.end(), [](uint8_t c) { return c == '\r' || c == '\n'; });
   if (eol != first.end()) {
@@ -170,17 +252,21 @@ ExtractResult PdfExtractor::extract(ByteSource& src, const ProbeContext&) const 
     if (k >= 5) ns.set("version", utf8_lossy(first.subspan(5, k - 5)));
   }
 
-  ns.set("object_count", count_matches(r, " obj"));
-  // Page-tree nodes (/Pages) share the prefix and are not pages.
-  ns.set("page_count", count_matches(r, "/Type/Page", uint8_t{'s'}) +
-                           count_matches(r, "/Type /Page", uint8_t{'s'}));
-  ns.set("linearized", contains(r, "/Linearized"));
-  ns.set("encrypted", contains(r, "/Encrypt"));
+  const pdf::ScanResult found = pdf::scan(ra, limits::kPdfScanWindow, ctx.cancel);
+  ns.set("object_count", found.objects);
+  ns.set("page_count", found.pages);
+  ns.set("linearized", found.linearized);
+  ns.set("encrypted", found.encrypted);
 
   Map info;
-  for (const InfoRow& row : kInfoRows) {
-    if (auto text = info_text(r, row.pattern)) info.emplace(row.key, Value::text(std::move(*text)));
+  for (size_t i = 0; i < pdf::kInfoRows.size(); ++i) {
+    if (!found.info_at[i]) continue;
+    const pdf::InfoRow& row = pdf::kInfoRows[i];
+    if (auto text = pdf::info_text(ra, *found.info_at[i], row.pattern)) {
+      info.emplace(row.key, Value::text(std::move(*text)));
+    }
   }
+  if (ra.error()) return Err{ExtractError(*ra.error())};
   if (!info.empty()) ns.set("info", std::move(info));
   return ns;
 }
@@ -194,17 +280,40 @@ bool GzipExtractor::supports(const ProbeContext& ctx) const {
   return ByteReader(ctx.header).matches(0, kMagic);
 }
 
-ExtractResult GzipExtractor::extract(ByteSource& src, const ProbeContext&) const {
-  auto content = Content::read_from(src);
-  if (!content) return Err{ExtractError(std::move(content).error())};
-  const ByteReader r(content->bytes());
-  if (!r.has(0, kGzipHeaderSize)) {
+namespace {
+
+// The bytes from `start` up to the first zero byte, read a window at a time; nothing when no zero
+// byte comes within kMaxGzipNameBytes (or before the end).
+std::optional<std::string> gzip_name(RandomAccess& ra, uint64_t start) {
+  std::string name;
+  uint64_t pos = start;
+  while (pos < ra.size() && pos - start <= limits::kMaxGzipNameBytes) {
+    const uint64_t room = limits::kMaxGzipNameBytes + 1 - (pos - start);
+    const auto view = ra.read_at(pos, std::min<uint64_t>(room, RandomAccess::kWindowBytes));
+    if (!view || view->empty()) break;
+    const auto nul = std::find(view->begin(), view->end(), uint8_t{0});
+    name.append(view->begin(), nul);
+    if (nul != view->end()) return name;
+    pos += view->size();
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+ExtractResult GzipExtractor::extract(ByteSource& src, const ProbeContext& ctx) const {
+  RandomAccess ra(src, ctx.length);
+  SourceReader r(ra);
+  const auto header = r.slice(0, kGzipHeaderSize);
+  if (!header) {
+    if (r.error()) return Err{ExtractError(*r.error())};
     return Err{ExtractError::malformed("gzip", "header too short")};
   }
-  const uint8_t method = *r.u8(2);
-  const uint8_t flags = *r.u8(3);
-  const uint32_t mtime = *r.u32le(4);
-  const uint8_t os = *r.u8(9);
+  const ByteReader h(*header);
+  const uint8_t method = h.u8(2).value_or(0);
+  const uint8_t flags = h.u8(3).value_or(0);
+  const uint32_t mtime = h.u32le(4).value_or(0);
+  const uint8_t os = h.u8(9).value_or(0);
 
   Namespace ns("gzip");
   ns.set("compression_method", method == kGzipDeflate ? "deflate" : "unknown");
@@ -218,12 +327,11 @@ ExtractResult GzipExtractor::extract(ByteSource& src, const ProbeContext&) const
     if (flags & kGzipFlagExtra) {
       if (const auto xlen = r.u16le(kGzipHeaderSize)) start = kGzipHeaderSize + 2 + *xlen;
     }
-    const ByteSpan rest = r.tail(start);
-    const auto nul = std::find(rest.begin(), rest.end(), uint8_t{0});
-    if (nul != rest.end()) {
-      ns.set("original_filename", utf8_lossy(rest.first(static_cast<size_t>(nul - rest.begin()))));
+    if (auto name = gzip_name(ra, start)) {
+      ns.set("original_filename", utf8_lossy(as_bytes(*name)));
     }
   }
+  if (r.error()) return Err{ExtractError(*r.error())};
   return ns;
 }
 
