@@ -6,6 +6,7 @@
 
 #include "byte_reader.hpp"
 #include "extractors/extractors.hpp"
+#include "source_reader.hpp"
 #include "text.hpp"
 
 namespace vorlix_core::extractors {
@@ -16,8 +17,7 @@ namespace {
 // read into `buf` until it is full or the data ends. Formats whose fields all sit in a short
 // header use this so that a large file is never read whole.
 IoResult<std::span<const uint8_t>> read_prefix(ByteSource& src, std::span<uint8_t> buf) {
-  std::span<const uint8_t> view;
-  if (src.remaining_in_memory(view)) return view.first(std::min(view.size(), buf.size()));
+  if (auto view = src.memory()) return view->first(std::min(view->size(), buf.size()));
   size_t done = 0;
   while (done < buf.size()) {
     auto r = src.read(buf.subspan(done));
@@ -107,18 +107,22 @@ void read_webp(const ByteReader& r, Namespace& ns) {
 
 // Walks the chunks after the form type up to the first "fmt " chunk with 16 bytes of data in the
 // buffer. Each step moves at least 8 bytes forward, so the walk is linear in the input.
-void read_wave(const ByteReader& r, Namespace& ns) {
+void read_wave(SourceReader& r, Namespace& ns) {
   uint64_t i = kRiffHeaderSize;
   while (r.has(i, 8)) {
-    const uint32_t size = *r.u32le(i + 4);
-    if (r.matches(i, "fmt ") && r.has(i + 8, 16)) {
+    // Chunk header and, for "fmt ", the 16 bytes of fields, as one read.
+    const auto head = r.clamped(i, 24);
+    const ByteReader c(head);
+    if (c.size() < 8) return;
+    const uint32_t size = *c.u32le(4);
+    if (c.matches(0, "fmt ") && c.has(8, 16)) {
       // Fields beyond the chunk's stated size belong to whatever follows it (a 14-byte
       // WAVEFORMAT has no bits per sample), so only those inside the chunk are reported.
-      const uint64_t d = i + 8;
-      if (size >= 2) ns.set("audio_format_tag", *r.u16le(d));
-      if (size >= 4) ns.set("channels", *r.u16le(d + 2));
-      if (size >= 8) ns.set("sample_rate", *r.u32le(d + 4));
-      if (size >= 16) ns.set("bits_per_sample", *r.u16le(d + 14));
+      constexpr uint64_t d = 8;
+      if (size >= 2) ns.set("audio_format_tag", *c.u16le(d));
+      if (size >= 4) ns.set("channels", *c.u16le(d + 2));
+      if (size >= 8) ns.set("sample_rate", *c.u32le(d + 4));
+      if (size >= 16) ns.set("bits_per_sample", *c.u16le(d + 14));
       return;
     }
     i += 8 + uint64_t{size} + (size & 1);
@@ -167,7 +171,7 @@ bool RiffExtractor::supports(const ProbeContext& ctx) const {
   return ByteReader(ctx.header).matches(0, "RIFF");
 }
 
-ExtractResult RiffExtractor::extract(ByteSource& src, const ProbeContext&) const {
+ExtractResult RiffExtractor::extract(ByteSource& src, const ProbeContext& ctx) const {
   std::array<uint8_t, kRiffPrefix> buf{};
   auto prefix = read_prefix(src, buf);
   if (!prefix) return Err{ExtractError(std::move(prefix).error())};
@@ -185,11 +189,11 @@ ExtractResult RiffExtractor::extract(ByteSource& src, const ProbeContext&) const
   if (head.matches(8, "WEBP")) {
     read_webp(head, ns);
   } else if (head.matches(8, "WAVE")) {
-    // Only WAVE needs more than the prefix: its chunks are walked over the whole content.
-    if (auto s = src.seek(0, Whence::Start); !s) return Err{ExtractError(std::move(s).error())};
-    auto content = Content::read_from(src);
-    if (!content) return Err{ExtractError(std::move(content).error())};
-    read_wave(ByteReader(content->bytes()), ns);
+    // Only WAVE needs more than the prefix: its chunk headers are read one by one.
+    RandomAccess ra(src, ctx.length);
+    SourceReader r(ra);
+    read_wave(r, ns);
+    if (r.error()) return Err{ExtractError(*r.error())};
   }
   return ns;
 }

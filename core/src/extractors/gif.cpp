@@ -3,6 +3,7 @@
 // image data is decoded; blocks are skipped by their sub-block lengths.
 #include "byte_reader.hpp"
 #include "extractors/extractors.hpp"
+#include "source_reader.hpp"
 #include "text.hpp"
 
 namespace vorlix_core::extractors {
@@ -25,7 +26,7 @@ uint64_t color_table_bytes(uint8_t packed) {
 // Skips data sub-blocks whose first size byte is at q. Returns the position just after the
 // terminating zero-size byte, or nothing when the data ends first (which ends the walk). Every step
 // moves forward by at least two bytes, so the skip is linear in the input.
-std::optional<uint64_t> skip_sub_blocks(const ByteReader& r, uint64_t q) {
+std::optional<uint64_t> skip_sub_blocks(SourceReader& r, uint64_t q) {
   for (;;) {
     const auto size = r.u8(q);
     if (!size) return std::nullopt;
@@ -35,7 +36,7 @@ std::optional<uint64_t> skip_sub_blocks(const ByteReader& r, uint64_t q) {
 }
 
 // The loop count of a "NETSCAPE2.0" application extension whose introducer is at p.
-std::optional<uint16_t> netscape_loop_count(const ByteReader& r, uint64_t p) {
+std::optional<uint16_t> netscape_loop_count(SourceReader& r, uint64_t p) {
   if (r.u8(p + 1) != kApplicationLabel) return std::nullopt;
   if (!r.matches(p + 3, "NETSCAPE") || !r.matches(p + 11, "2.0")) return std::nullopt;
   return r.u16le(p + 16);
@@ -47,10 +48,12 @@ struct WalkResult {
 };
 
 // Every iteration advances p by at least one byte, so the walk ends after at most size() steps.
-WalkResult walk_blocks(const ByteReader& r, uint64_t p) {
+WalkResult walk_blocks(SourceReader& r, uint64_t p) {
   WalkResult out;
   while (p < r.size()) {
-    const uint8_t b = *r.u8(p);
+    const auto byte = r.u8(p);
+    if (!byte) break;
+    const uint8_t b = *byte;
     if (b == kExtension) {
       if (auto loop = netscape_loop_count(r, p)) out.loop_count = loop;
       const auto next = skip_sub_blocks(r, p + 2);
@@ -87,17 +90,21 @@ bool GifExtractor::supports(const ProbeContext& ctx) const {
   return r.matches(0, "GIF87a") || r.matches(0, "GIF89a");
 }
 
-ExtractResult GifExtractor::extract(ByteSource& src, const ProbeContext&) const {
-  auto content = Content::read_from(src);
-  if (!content) return Err{ExtractError(std::move(content).error())};
-  const ByteReader r(content->bytes());
-  if (r.size() < kHeaderSize) return Err{ExtractError::malformed("gif", "header too short")};
+ExtractResult GifExtractor::extract(ByteSource& src, const ProbeContext& ctx) const {
+  RandomAccess ra(src, ctx.length);
+  SourceReader r(ra);
+  const auto header = r.copy(0, kHeaderSize);
+  if (!header) {
+    if (r.error()) return Err{ExtractError(*r.error())};
+    return Err{ExtractError::malformed("gif", "header too short")};
+  }
+  const ByteReader h(*header);
 
   Namespace ns("gif");
-  ns.set("version", utf8_lossy(*r.slice(3, 3)));
-  ns.set("width", *r.u16le(6));
-  ns.set("height", *r.u16le(8));
-  const uint8_t packed = *r.u8(10);
+  ns.set("version", utf8_lossy(*h.slice(3, 3)));
+  ns.set("width", *h.u16le(6));
+  ns.set("height", *h.u16le(8));
+  const uint8_t packed = *h.u8(10);
   const bool global_table = (packed & 0x80) != 0;
   ns.set("color_resolution_bits", static_cast<unsigned>(((packed >> 4) & 0x07) + 1));
   ns.set("global_color_table", global_table);
@@ -108,6 +115,7 @@ ExtractResult GifExtractor::extract(ByteSource& src, const ProbeContext&) const 
   ns.set("frames", walk.frames);
   ns.set("animated", walk.frames >= 2);
   if (walk.loop_count) ns.set("loop_count", *walk.loop_count);
+  if (r.error()) return Err{ExtractError(*r.error())};
   return ns;
 }
 

@@ -10,6 +10,7 @@
 #include "byte_reader.hpp"
 #include "extractors/extractors.hpp"
 #include "limits.hpp"
+#include "source_reader.hpp"
 #include "text.hpp"
 
 namespace vorlix_core::extractors {
@@ -75,6 +76,8 @@ constexpr std::string_view kPhotoshopSignature{"Photoshop 3.0\0", 14};
 
 // Shorter files cannot hold SOI plus one segment header; only the empty directory is reported.
 constexpr uint64_t kMinWalkBytes = 6;
+// How far one look for the next FF reaches between segments.
+constexpr uint64_t kScanStep = 65536;
 
 const char* marker_name(uint8_t code) {
   for (const auto& m : kMarkerNames) {
@@ -151,6 +154,21 @@ void read_comment(std::span<const uint8_t> payload, Map& record) {
   record.emplace("comment", Value::text(std::move(text)));
 }
 
+// Segments whose payload adds to the report (see describe_segment).
+bool describes(uint8_t code) {
+  switch (code) {
+    case kDqt:
+    case kApp0:
+    case kApp1:
+    case kApp2:
+    case kApp13:
+    case kCom:
+      return true;
+    default:
+      return (code & 0xFC) == kSof0;
+  }
+}
+
 // Adds what one segment's payload says to its record and to the namespace. The payload is empty
 // when the length field is below 2 or runs past the end.
 void describe_segment(uint8_t code, std::span<const uint8_t> payload, Map& record, Namespace& ns) {
@@ -189,31 +207,44 @@ void describe_segment(uint8_t code, std::span<const uint8_t> payload, Map& recor
   }
 }
 
-void walk_segments(const ByteReader& r, Namespace& ns) {
+void walk_segments(SourceReader& r, Namespace& ns) {
   // Always present, and built in place so no list or record is moved afterwards.
   List& segments = ns.fields()["segments"].variant().emplace<List>();
   uint64_t p = 2;  // SOI was checked by supports()
-  while (r.size() >= kMinWalkBytes && r.has(p, 4) && segments.size() < limits::kMaxListedRecords) {
-    if (*r.u8(p) != 0xFF) {
-      ++p;
+  while (r.size() >= kMinWalkBytes && r.has(p, 4)) {
+    const auto head = r.slice(p, 4);
+    if (!head) break;
+    const ByteReader h(*head);
+    if (*h.u8(0) != 0xFF) {
+      // Bytes between segments are passed over up to the next FF, a window at a time.
+      const auto window = r.clamped(p, kScanStep);
+      if (window.empty()) break;
+      const auto ff = std::find(window.begin(), window.end(), uint8_t{0xFF});
+      p += static_cast<uint64_t>(ff - window.begin());
       continue;
     }
-    const uint8_t code = *r.u8(p + 1);
+    const uint8_t code = *h.u8(1);
     // RST0-RST7 and SOI stand alone, without a length field.
     if (code >= 0xD0 && code <= 0xD8) {
       p += 2;
       continue;
     }
     if (code == kEoi) break;
-    const uint16_t length = *r.u16be(p + 2);
+    const uint16_t length = *h.u16be(2);
     const uint64_t end = p + 2 + length;
-    const auto payload = (length >= 2 ? r.slice(p + 4, length - 2u) : std::nullopt)
-                             .value_or(std::span<const uint8_t>{});
+    if (segments.size() >= limits::kMaxListedRecords) {
+      ns.set("segments_truncated", true);
+      break;
+    }
+    // Only payloads that say something are fetched; the rest are passed over by their length.
+    const auto payload =
+        (length >= 2 && describes(code) ? r.slice(p + 4, length - 2u) : std::nullopt)
+            .value_or(std::span<const uint8_t>{});
 
     Map& record = segments.emplace_back().variant().emplace<Map>();
     record.emplace("marker", Value::text(marker_text(code)));
     record.emplace("name", Value::text(marker_name(code)));
-    record.emplace("offset", Value::uint64(static_cast<uint32_t>(p)));
+    record.emplace("offset", Value::uint64(p));
     record.emplace("length", Value::uint64(length));
     describe_segment(code, payload, record, ns);
 
@@ -257,11 +288,12 @@ bool JpegExtractor::supports(const ProbeContext& ctx) const {
   return ByteReader(ctx.header).matches(0, kSoiPrefix);
 }
 
-ExtractResult JpegExtractor::extract(ByteSource& src, const ProbeContext&) const {
-  auto content = Content::read_from(src);
-  if (!content) return Err{ExtractError(std::move(content).error())};
+ExtractResult JpegExtractor::extract(ByteSource& src, const ProbeContext& ctx) const {
+  RandomAccess ra(src, ctx.length);
+  SourceReader r(ra);
   Namespace ns("jpeg");
-  walk_segments(ByteReader(content->bytes()), ns);
+  walk_segments(r, ns);
+  if (r.error()) return Err{ExtractError(*r.error())};
   return ns;
 }
 

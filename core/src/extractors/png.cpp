@@ -9,6 +9,7 @@
 #include "byte_reader.hpp"
 #include "extractors/extractors.hpp"
 #include "limits.hpp"
+#include "source_reader.hpp"
 #include "text.hpp"
 
 namespace vorlix_core::extractors {
@@ -100,15 +101,22 @@ const ChunkHandler* find_handler(std::span<const uint8_t> type) {
   return nullptr;
 }
 
-void walk_chunks(const ByteReader& r, Namespace& ns) {
+void walk_chunks(SourceReader& r, Namespace& ns) {
   Walk w{ns, {}};
   // Always present, and built in place so no list or record is moved afterwards.
   List& chunks = ns.fields()["chunks"].variant().emplace<List>();
   uint64_t k = 8;  // after the signature, which supports() checked
-  while (r.size() >= kMinWalkBytes && r.has(k, 8) && chunks.size() < limits::kMaxListedRecords) {
-    const uint32_t length = *r.u32be(k);
-    const auto type = *r.slice(k + 4, 4);
-    const auto data = r.slice(k + 8, length).value_or(std::span<const uint8_t>{});
+  while (r.size() >= kMinWalkBytes && r.has(k, 8)) {
+    const auto head = r.slice(k, 8);
+    if (!head) break;
+    const ByteReader h(*head);
+    const uint32_t length = *h.u32be(0);
+    std::array<uint8_t, 4> type{};
+    std::copy_n(head->begin() + 4, type.size(), type.begin());
+    if (chunks.size() >= limits::kMaxListedRecords) {
+      ns.set("chunks_truncated", true);
+      break;
+    }
 
     Map& record = chunks.emplace_back().variant().emplace<Map>();
     record.emplace("type", Value::text(latin1_to_utf8(type)));
@@ -116,7 +124,11 @@ void walk_chunks(const ByteReader& r, Namespace& ns) {
     record.emplace("length", Value::uint64(length));
 
     if (const ChunkHandler* h = find_handler(type)) {
-      if (h->read) h->read(ByteReader(data), w);
+      // Only the chunks read here are fetched; image data is passed over by its length.
+      if (h->read) {
+        const auto data = r.slice(k + 8, length).value_or(std::span<const uint8_t>{});
+        h->read(ByteReader(data), w);
+      }
       if (h->next == Next::Stop) break;
     }
     // k < size and length < 2^32, so this cannot overflow; a length past the end ends the walk.
@@ -135,11 +147,12 @@ bool PngExtractor::supports(const ProbeContext& ctx) const {
   return ByteReader(ctx.header).matches(0, kSignature);
 }
 
-ExtractResult PngExtractor::extract(ByteSource& src, const ProbeContext&) const {
-  auto content = Content::read_from(src);
-  if (!content) return Err{ExtractError(std::move(content).error())};
+ExtractResult PngExtractor::extract(ByteSource& src, const ProbeContext& ctx) const {
+  RandomAccess ra(src, ctx.length);
+  SourceReader r(ra);
   Namespace ns("png");
-  walk_chunks(ByteReader(content->bytes()), ns);
+  walk_chunks(r, ns);
+  if (r.error()) return Err{ExtractError(*r.error())};
   return ns;
 }
 
