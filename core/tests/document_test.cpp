@@ -2,12 +2,18 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "extractors/extractors.hpp"
+#include "extractors/pdf_scan.hpp"
 #include "test_support.hpp"
 #include "text.hpp"
 
@@ -21,6 +27,8 @@ using extractors::PdfExtractor;
 
 using testing::context_for;
 using testing::FailingSource;
+using testing::HoleSource;
+namespace pdf_scan = extractors::pdf;
 
 ExtractResult run(const Extractor& ex, std::string_view bytes) {
   MemorySource src(as_bytes(bytes));
@@ -269,6 +277,161 @@ TEST(PdfExtractor, ReadFailureIsAnIoError) {
   EXPECT_EQ(r.error().display().rfind("I/O error: ", 0), 0u) << r.error().display();
 }
 
+// The counts, flags and first key positions as whole-buffer searches give them, one search per
+// pattern: what the windowed single pass must reproduce.
+pdf_scan::ScanResult reference_scan(std::string_view b) {
+  const auto count = [&](std::string_view pattern, bool unless_s) {
+    uint64_t n = 0;
+    for (size_t at = b.find(pattern); at != std::string_view::npos;
+         at = b.find(pattern, at + pattern.size())) {
+      const size_t next = at + pattern.size();
+      if (!(unless_s && next < b.size() && b[next] == 's')) ++n;
+    }
+    return n;
+  };
+  pdf_scan::ScanResult out;
+  out.objects = count(" obj", false);
+  out.pages = count("/Type/Page", true) + count("/Type /Page", true);
+  out.linearized = b.find("/Linearized") != std::string_view::npos;
+  out.encrypted = b.find("/Encrypt") != std::string_view::npos;
+  for (size_t i = 0; i < pdf_scan::kInfoRows.size(); ++i) {
+    const size_t at = b.find(pdf_scan::kInfoRows[i].pattern);
+    if (at != std::string_view::npos) out.info_at[i] = at;
+  }
+  return out;
+}
+
+void expect_same_scan(const pdf_scan::ScanResult& got, const pdf_scan::ScanResult& want,
+                      const std::string& what) {
+  EXPECT_EQ(got.objects, want.objects) << what;
+  EXPECT_EQ(got.pages, want.pages) << what;
+  EXPECT_EQ(got.linearized, want.linearized) << what;
+  EXPECT_EQ(got.encrypted, want.encrypted) << what;
+  EXPECT_EQ(got.info_at, want.info_at) << what;
+}
+
+// Not an in-memory source, so the scan goes through read windows as it does for files.
+pdf_scan::ScanResult scan_in_windows(std::string_view bytes, uint64_t window) {
+  HoleSource src(std::vector<uint8_t>(bytes.begin(), bytes.end()), 0, {});
+  RandomAccess ra(src, bytes.size());
+  return pdf_scan::scan(ra, window, nullptr);
+}
+
+TEST(PdfScan, PatternsAcrossWindowEdgesAreSeenOnce) {
+  const std::vector<std::string> patterns = {
+      " obj",        "/Type/Page", "/Type /Page", "/Type/Pages", "/Type /Pages",
+      "/Linearized", "/Encrypt",   "/Title",      "/Author",     "/Subject",
+      "/Creator",    "/Producer",  "/Keywords",   "/ModDate",    "/CreationDate"};
+  // Each pattern, alone and twice in a row, at every offset around small windows.
+  for (const auto& p : patterns) {
+    for (size_t offset = 0; offset < 24; ++offset) {
+      for (const std::string& body : {p, p + p, p + " " + p}) {
+        const std::string bytes = std::string(offset, 'x') + body + "x";
+        const std::string cut = std::string(offset, 'x') + body;  // ending at the very end
+        for (uint64_t window : {1, 2, 7, 13, 16}) {
+          expect_same_scan(scan_in_windows(bytes, window), reference_scan(bytes),
+                           p + " @" + std::to_string(offset) + " w" + std::to_string(window));
+          expect_same_scan(scan_in_windows(cut, window), reference_scan(cut),
+                           p + " @" + std::to_string(offset) + " end w" + std::to_string(window));
+        }
+      }
+    }
+  }
+  // Random mixtures of patterns and near misses.
+  std::mt19937 rng(12345);
+  const std::vector<std::string> pieces = {
+      " obj",          "/Type/Page", "/Type /Page", "s", "/",        " ",  "/Title", "/Creat",
+      "/CreationDate", "/Creator",   "/Linearize",  "d", "/Encrypt", "ob", "j",      "/Type"};
+  for (int round = 0; round < 300; ++round) {
+    std::string bytes;
+    const size_t n = rng() % 40;
+    for (size_t i = 0; i < n; ++i)
+      bytes += pieces[rng() % pieces.size()];
+    for (uint64_t window : {1, 3, 7, 64}) {
+      expect_same_scan(scan_in_windows(bytes, window), reference_scan(bytes), bytes);
+    }
+  }
+}
+
+std::vector<uint8_t> read_fixture(const std::string& name) {
+  std::ifstream in(VORLIX_TEST_FIXTURES "/documents/" + name, std::ios::binary);
+  EXPECT_TRUE(in.good()) << name;
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST(PdfScan, SampleFilesGiveTheirKnownSummaries) {
+  const std::string date = "D:20261208012824Z00'00'";
+  const struct {
+    const char* file;
+    uint64_t objects, pages;
+    bool linearized, encrypted;
+    const char* version;
+    std::optional<std::string> title, producer, creation_date;
+  } cases[] = {
+      {"gs-encrypted.pdf", 9, 2, false, true, "1.7", std::nullopt, std::nullopt, std::nullopt},
+      {"gs-linear.pdf", 10, 2, true, false, "1.4", "Quarterly (draft) notes",
+       "GPL Ghostscript 10.00.0", date},
+      {"gs-tiny.pdf", 10, 2, false, false, "1.4", "Quarterly (draft) notes",
+       "GPL Ghostscript 10.00.0", date},
+      {"sample.pdf", 22, 1, false, false, "1.3", std::nullopt, std::nullopt, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    const std::vector<uint8_t> bytes = read_fixture(c.file);
+    ASSERT_FALSE(bytes.empty()) << c.file;
+    const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    const Namespace ns = pdf(text);
+    EXPECT_EQ(uint_of(ns.fields(), "object_count"), c.objects) << c.file;
+    EXPECT_EQ(uint_of(ns.fields(), "page_count"), c.pages) << c.file;
+    EXPECT_EQ(bool_of(ns.fields(), "linearized"), c.linearized) << c.file;
+    EXPECT_EQ(bool_of(ns.fields(), "encrypted"), c.encrypted) << c.file;
+    EXPECT_EQ(text_of(ns.fields(), "version"), c.version) << c.file;
+    EXPECT_EQ(info(ns, "title"), c.title) << c.file;
+    EXPECT_EQ(info(ns, "producer"), c.producer) << c.file;
+    EXPECT_EQ(info(ns, "creation_date"), c.creation_date) << c.file;
+    for (uint64_t window : {7, 100, 4096}) {
+      expect_same_scan(scan_in_windows(text, window), reference_scan(text), c.file);
+    }
+  }
+}
+
+TEST(PdfExtractor, LargeFileIsReadOnceInWindows) {
+  // Information at both ends of 64 MiB: the scan must read everything, but only once.
+  const std::string head = "%PDF-1.4\n1 0 obj\n<< /Title (Front) /Type /Page >>\nendobj\n";
+  const std::string tail = "\n2 0 obj\n<< /Author (Back) /Type /Pages >>\nendobj\n%%EOF\n";
+  constexpr uint64_t kHole = uint64_t{64} << 20;
+  HoleSource src(std::vector<uint8_t>(head.begin(), head.end()), kHole,
+                 std::vector<uint8_t>(tail.begin(), tail.end()));
+  ProbeContext ctx;
+  ctx.length = src.size();
+  auto r = PdfExtractor().extract(src, ctx);
+  ASSERT_TRUE(r.ok()) << r.error().display();
+  EXPECT_EQ(info(*r, "title"), "Front");
+  EXPECT_EQ(info(*r, "author"), "Back");
+  EXPECT_EQ(uint_of(r->fields(), "object_count"), 2u);
+  EXPECT_EQ(uint_of(r->fields(), "page_count"), 1u);
+  // Every window's few bytes of overlap, and a read window for each information string.
+  const uint64_t windows = src.size() / limits::kPdfScanWindow + 1;
+  EXPECT_GE(src.bytes_read(), src.size());
+  EXPECT_LE(src.bytes_read(), src.size() + windows * 16 + 4 * RandomAccess::kWindowBytes);
+}
+
+TEST(PdfExtractor, InformationStringAcrossReadWindows) {
+  // A title longer than a read window, with escapes and parentheses on both sides of the edges.
+  std::string title;
+  while (title.size() < 3 * RandomAccess::kWindowBytes)
+    title += "ab\\(c\\)(d)";
+  const std::string bytes = "%PDF-1.4\n/Title \n\t(" + title + ")";
+  HoleSource src(std::vector<uint8_t>(bytes.begin(), bytes.end()), 0, {});
+  ProbeContext ctx;
+  ctx.length = src.size();
+  auto r = PdfExtractor().extract(src, ctx);
+  ASSERT_TRUE(r.ok());
+  std::string want;
+  while (want.size() < title.size() - title.size() / 5)  // each "\\(" and "\\)" keeps one byte
+    want += "ab(c)(d)";
+  EXPECT_EQ(info(*r, "title"), want);
+}
+
 // ---- gzip ---------------------------------------------------------------------------------
 
 // The fixed 10-byte member header.
@@ -410,6 +573,59 @@ TEST(GzipExtractor, ReadFailureIsAnIoError) {
   auto r = GzipExtractor().extract(src, ctx);
   ASSERT_FALSE(r.ok());
   EXPECT_EQ(r.error().display().rfind("I/O error: ", 0), 0u) << r.error().display();
+}
+
+TEST(GzipExtractor, ReadsOnlyTheHeaderOfALargeFile) {
+  const std::string head = gz_header(8, 0x08, 7, 3) + "big.bin\0"s;
+  HoleSource src(std::vector<uint8_t>(head.begin(), head.end()), uint64_t{1} << 30, {});
+  ProbeContext ctx;
+  ctx.length = src.size();
+  auto r = GzipExtractor().extract(src, ctx);
+  ASSERT_TRUE(r.ok());
+  EXPECT_EQ(text_of(r->fields(), "original_filename"), "big.bin");
+  EXPECT_LE(src.bytes_read(), 2 * RandomAccess::kWindowBytes);
+}
+
+TEST(GzipExtractor, NameLengthIsBounded) {
+  const std::string exact(limits::kMaxGzipNameBytes, 'n');
+  EXPECT_EQ(text_of(gzip(gz_header(8, 0x08, 0, 3) + exact + "\0"s).fields(), "original_filename"),
+            exact);
+  // One byte more: the zero byte is past what is looked at, so there is no name.
+  EXPECT_EQ(field(gzip(gz_header(8, 0x08, 0, 3) + exact + "n\0"s).fields(), "original_filename"),
+            nullptr);
+}
+
+// A file shorter than the length it was stated to have (cut while it was read).
+TEST(DocumentExtractors, DeclaredLengthBeyondTheFile) {
+  const struct {
+    const Extractor& extractor;
+    std::string bytes;
+  } cases[] = {
+      {PdfExtractor(), "%PDF-1.4\n1 0 obj /Type /Page /Title (Cut"},
+      {GzipExtractor(), gz_header(8, 0x08, 0, 3) + "no-terminator"},
+      {GzipExtractor(), gz_header(8, 0, 0, 3).substr(0, 6)},
+  };
+  for (const auto& c : cases) {
+    FILE* f = std::tmpfile();
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(std::fwrite(c.bytes.data(), 1, c.bytes.size(), f), c.bytes.size());
+    std::fflush(f);
+    FileSource src(fileno(f));
+    ProbeContext ctx = context_for(as_bytes(c.bytes));
+    ctx.length = c.bytes.size() + 100000;
+    auto r = c.extractor.extract(src, ctx);
+    std::fclose(f);
+    // A summary of what is there, or a plain error: never a crash or a made-up field.
+    if (r.ok()) {
+      EXPECT_EQ(field(r->fields(), "original_filename"), nullptr) << c.bytes;
+      if (std::string(c.extractor.name()) == "pdf") {
+        EXPECT_EQ(info(*r, "title"), "Cut");
+        EXPECT_EQ(uint_of(r->fields(), "page_count"), 1u);
+      }
+    } else {
+      EXPECT_EQ(r.error().display(), "malformed gzip: header too short") << c.bytes;
+    }
+  }
 }
 
 }  // namespace
