@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdio>
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -22,6 +23,7 @@ using Boxes = std::vector<std::pair<std::string, uint64_t>>;
 
 using testing::context_for;
 using testing::FailingSource;
+using testing::HoleSource;
 
 ExtractResult extract(const Extractor& e, const ByteVec& bytes) {
   MemorySource src(bytes);
@@ -445,6 +447,98 @@ TEST(Mp4, ReadFailureIsAnIoError) {
   auto r = Mp4Extractor().extract(src, ctx);
   ASSERT_FALSE(r.ok());
   EXPECT_EQ(r.error().display().rfind("I/O error: ", 0), 0u);
+}
+
+ByteVec ftyp_with_brands(size_t count) {
+  ByteVec payload = {'i', 's', 'o', 'm', 0, 0, 0, 1};
+  for (size_t i = 0; i < count; ++i)
+    append(payload, {'m', 'p', '4', '1'});
+  return box("ftyp", payload);
+}
+
+TEST(Mp4, CutListsSaySo) {
+  const size_t cap = limits::kMaxListedRecords;
+  ByteVec many_boxes;
+  for (size_t i = 0; i <= limits::kMaxMp4TopLevelBoxes; ++i)
+    append(many_boxes, box("free", {}));
+  const struct {
+    const char* what;
+    ByteVec bytes;
+    const char* list;
+    size_t listed;
+    bool cut;
+  } cases[] = {
+      {"brands at the cap", ftyp_with_brands(cap), "compatible_brands", cap, false},
+      {"one brand more", ftyp_with_brands(cap + 1), "compatible_brands", cap, true},
+      {"a cut list replaced by a later whole one",
+       cat({ftyp_with_brands(cap + 1), ftyp_with_brands(2)}), "compatible_brands", 2, false},
+      {"one box more than the cap", many_boxes, "top_level_boxes", limits::kMaxMp4TopLevelBoxes,
+       true},
+  };
+  for (const auto& c : cases) {
+    auto r = extract(Mp4Extractor(), c.bytes);
+    ASSERT_TRUE(r.ok()) << c.what;
+    const auto* list = r->fields().at(c.list).get_if<List>();
+    ASSERT_NE(list, nullptr) << c.what;
+    EXPECT_EQ(list->size(), c.listed) << c.what;
+    const std::string flag = std::string(c.list) + "_truncated";
+    EXPECT_EQ(has(*r, flag.c_str()), c.cut) << c.what;
+    if (c.cut) {
+      ASSERT_NE(r->fields().at(flag).get_if<bool>(), nullptr) << c.what;
+      EXPECT_TRUE(*r->fields().at(flag).get_if<bool>()) << c.what;
+    }
+  }
+  // Neither list is flagged in an ordinary file.
+  auto r = extract(Mp4Extractor(), minimal_mp4());
+  ASSERT_TRUE(r.ok());
+  EXPECT_FALSE(has(*r, "top_level_boxes_truncated"));
+  EXPECT_FALSE(has(*r, "compatible_brands_truncated"));
+}
+
+TEST(Mp4, MovieAfterAGigabyteOfMediaReadsOnlyTheHeaders) {
+  // ftyp, then an mdat with a 64-bit size covering 1 GiB of data, then the moov.
+  constexpr uint64_t kMedia = uint64_t{1} << 30;
+  ByteVec head = box("ftyp", {'i', 's', 'o', 'm', 0, 0, 0, 1});
+  append_be32(head, 1);  // size 1: a 64-bit size follows the type
+  append(head, {'m', 'd', 'a', 't'});
+  append_be32(head, static_cast<uint32_t>((16 + kMedia) >> 32));
+  append_be32(head, static_cast<uint32_t>(16 + kMedia));
+  const ByteVec tail = box("moov", box("mvhd", mvhd0(1000, 90000)));
+  HoleSource src(head, kMedia, tail);
+  ProbeContext ctx;
+  ctx.length = src.size();
+  auto r = Mp4Extractor().extract(src, ctx);
+  ASSERT_TRUE(r.ok()) << r.error().display();
+  EXPECT_EQ(top_boxes(*r), (Boxes{{"ftyp", 16}, {"mdat", 16 + kMedia}, {"moov", 8 + 8 + 20}}));
+  EXPECT_EQ(seconds(*r), 90.0);
+  EXPECT_LE(src.bytes_read(), 4 * RandomAccess::kWindowBytes);
+}
+
+// A file shorter than the length it was stated to have (cut while it was read): the boxes that
+// are there, and no error.
+TEST(Mp4, DeclaredLengthBeyondTheFile) {
+  const ByteVec bytes = minimal_mp4();
+  for (size_t n : {bytes.size(), size_t{60}, size_t{30}, size_t{4}}) {
+    FILE* f = std::tmpfile();
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(std::fwrite(bytes.data(), 1, n, f), n);
+    std::fflush(f);
+    FileSource src(fileno(f));
+    ProbeContext ctx = context_for(bytes);
+    ctx.length = bytes.size() + 4096;
+    auto r = Mp4Extractor().extract(src, ctx);
+    std::fclose(f);
+    ASSERT_TRUE(r.ok()) << n;
+    const size_t whole = n >= 56 ? 2 : n >= 20 ? 1 : 0;
+    const Boxes all = {{"ftyp", 20}, {"moov", 36}};
+    // The last box's size reaches past the real end, as a size of 0 ("to the end") would.
+    const Boxes listed = top_boxes(*r);
+    ASSERT_GE(listed.size(), whole) << n;
+    EXPECT_EQ(Boxes(listed.begin(), listed.begin() + static_cast<long>(whole)),
+              Boxes(all.begin(), all.begin() + static_cast<long>(whole)))
+        << n;
+    EXPECT_EQ(has(*r, "duration_seconds"), n >= 56) << n;
+  }
 }
 
 // The 20 bytes the ELF extractor reads.
