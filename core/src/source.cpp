@@ -217,11 +217,12 @@ IoResult<std::span<const uint8_t>> RandomAccess::read_at(uint64_t offset, uint64
   Window& w = *std::min_element(windows_.begin(), windows_.end(), [](const auto& a, const auto& b) {
     return a.last_use < b.last_use;
   });
-  // Page-aligned starts let neighbouring reads share a window.
-  constexpr uint64_t kAlign = 4096;
-  uint64_t start = offset - offset % kAlign;
-  if (offset - start + n > kWindowBytes) start = offset;
-  const size_t len = static_cast<size_t>(std::min<uint64_t>(kWindowBytes, size_ - start));
+  // A window starts at the page below the offset and holds one page more than the largest
+  // request it serves, so a small read followed by a window-sized one from the same place (the
+  // usual step of a scan) costs one fetch.
+  const uint64_t start = offset - offset % kWindowAlign;
+  const size_t len =
+      static_cast<size_t>(std::min<uint64_t>(kWindowBytes + kWindowAlign, size_ - start));
   w.len = 0;
   w.last_use = clock_;
   auto r = fill(w.buf, start, len);

@@ -100,6 +100,30 @@ TEST(BoundedReads, MetadataBeforeAHoleIsAllThatIsRead) {
   }
 }
 
+TEST(BoundedReads, GifBlockWalkCrossesWindowsInOnePass) {
+  // Header, an image whose data is 100000 one-byte sub-blocks (they straddle many windows), then
+  // stray zero bytes (the hole) before a second image, a loop extension and the trailer.
+  Bytes head = {'G', 'I',  'F', '8', '9', 'a', 4, 0, 4, 0, 0, 0,
+                0,   0x2C, 0,   0,   0,   0,   4, 0, 4, 0, 0, 2};
+  for (int i = 0; i < 100000; ++i) {
+    head.push_back(1);
+    head.push_back(0xAA);
+  }
+  head.push_back(0);
+  const Bytes tail = {0x21, 0xFF, 11, 'N', 'E', 'T', 'S', 'C',  'A', 'P', 'E', '2',
+                      '.',  '0',  3,  1,   5,   0,   0,   0x2C, 0,   0,   0,   0,
+                      1,    0,    1,  0,   0,   2,   1,   0x55, 0,   0x3B};
+  constexpr uint64_t kHole = uint64_t{64} << 20;
+  HoleSource src(head, kHole, tail);
+  auto r = GifExtractor().extract(src, context_for(src));
+  ASSERT_TRUE(r.ok());
+  EXPECT_EQ(field<uint64_t>(r->fields(), "frames"), 2u);
+  EXPECT_EQ(field<uint64_t>(r->fields(), "loop_count"), 5u);
+  EXPECT_EQ(field<bool>(r->fields(), "animated"), true);
+  // The stream is walked once (windows overlap by a page).
+  EXPECT_LE(src.bytes_read(), src.size() + src.size() / 8);
+}
+
 // A JPEG of `count` APP5 segments of the largest size, then a scan: every segment header sits
 // 65537 bytes after the previous one, so offsets pass 4 GiB without the bytes being stored.
 class LongJpegSource final : public ByteSource {

@@ -121,6 +121,7 @@ class RandomAccess {
   const std::optional<IoError>& error() const { return error_; }
 
   static constexpr size_t kWindowBytes = 65536;
+  static constexpr size_t kWindowAlign = 4096;
 
  private:
   struct Window {

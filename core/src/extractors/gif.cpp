@@ -1,6 +1,8 @@
 // GIF: header and logical screen descriptor, then a walk over the block stream that counts
 // image descriptors and picks up the loop count of the animation application extension. No
 // image data is decoded; blocks are skipped by their sub-block lengths.
+#include <algorithm>
+
 #include "byte_reader.hpp"
 #include "extractors/extractors.hpp"
 #include "source_reader.hpp"
@@ -17,6 +19,8 @@ constexpr uint8_t kApplicationLabel = 0xFF;
 
 // Header (6) plus logical screen descriptor (7).
 constexpr uint64_t kHeaderSize = 13;
+// How much of the block stream one step of the walk looks at.
+constexpr uint64_t kWindow = 65536;
 
 // Bytes of a colour table whose packed-field exponent is bits 0-2 of `packed`: 3 x 2^(s+1).
 uint64_t color_table_bytes(uint8_t packed) {
@@ -28,10 +32,17 @@ uint64_t color_table_bytes(uint8_t packed) {
 // moves forward by at least two bytes, so the skip is linear in the input.
 std::optional<uint64_t> skip_sub_blocks(SourceReader& r, uint64_t q) {
   for (;;) {
-    const auto size = r.u8(q);
-    if (!size) return std::nullopt;
-    if (*size == 0) return q + 1;
-    q += uint64_t{*size} + 1;
+    // Size bytes are followed within one window, so runs of tiny sub-blocks cost no read each.
+    const auto window = r.clamped(q, kWindow);
+    if (window.empty()) return std::nullopt;
+    const ByteReader w(window);
+    uint64_t i = 0;
+    while (i < w.size()) {
+      const uint8_t size = *w.u8(i);
+      if (size == 0) return q + i + 1;
+      i += uint64_t{size} + 1;
+    }
+    q += i;
   }
 }
 
@@ -73,7 +84,12 @@ WalkResult walk_blocks(SourceReader& r, uint64_t p) {
     } else if (b == kTrailer) {
       break;
     } else {
-      ++p;
+      // Stray bytes are passed over up to the next block introducer, a window at a time.
+      const auto window = r.clamped(p, kWindow);
+      const auto hit = std::find_if(window.begin() + 1, window.end(), [](uint8_t v) {
+        return v == kExtension || v == kImageDescriptor || v == kTrailer;
+      });
+      p += static_cast<uint64_t>(hit - window.begin());
     }
   }
   return out;
