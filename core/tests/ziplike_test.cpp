@@ -17,6 +17,7 @@ using extractors::ZipExtractor;
 using namespace std::string_literals;
 using testing::context_for;
 using testing::FailingSource;
+using testing::HoleSource;
 
 void put16(std::string& out, uint16_t v) {
   out += static_cast<char>(v & 0xFF);
@@ -374,6 +375,89 @@ TEST(ZipExtractor, ReadsFromAFile) {
   std::fclose(f);
   ASSERT_TRUE(r.ok());
   EXPECT_EQ(get<std::string>(r->fields(), "container_kind"), "Java archive (jar)");
+}
+
+// A directory of `count` minimal records (no name, nothing variable), as a hostile or a very
+// large archive has.
+std::string many_records(size_t count) {
+  const std::string rec = central_record({.name = ""});
+  std::string out = "PK\x03\x04" + std::string(26, '\0');
+  out.reserve(out.size() + count * rec.size() + 22);
+  for (size_t i = 0; i < count; ++i)
+    out += rec;
+  return out + end_record(0xFFFF, 30);
+}
+
+TEST(ZipExtractor, CutEntryListSaysSo) {
+  const size_t cap = limits::kMaxListedRecords;
+  const struct {
+    size_t records;
+    bool cut;
+  } cases[] = {
+      {cap, false}, {cap + 1, true}, {300000, true},  // real archives this large exist
+  };
+  for (const auto& c : cases) {
+    const Namespace ns = zip(many_records(c.records));
+    EXPECT_EQ(entries_of(ns).size(), std::min(c.records, cap)) << c.records;
+    EXPECT_EQ(get<bool>(ns.fields(), "entries_truncated"),
+              c.cut ? std::optional<bool>(true) : std::nullopt)
+        << c.records;
+  }
+  EXPECT_EQ(field(zip(archive({{.name = "a"}})).fields(), "entries_truncated"), nullptr);
+}
+
+TEST(ZipExtractor, DirectoryAfterAGigabyteReadsOnlyTheTail) {
+  constexpr uint64_t kData = uint64_t{1} << 30;
+  const std::string head = "PK\x03\x04" + std::string(26, '\0');
+  const auto dir = static_cast<uint32_t>(head.size() + kData);
+  const std::string tail =
+      central_record({.name = "word/document.xml", .compressed = 1, .uncompressed = 4}) +
+      end_record(1, dir);
+  HoleSource src(std::vector<uint8_t>(head.begin(), head.end()), kData,
+                 std::vector<uint8_t>(tail.begin(), tail.end()));
+  ProbeContext ctx;
+  ctx.length = src.size();
+  auto r = ZipExtractor().extract(src, ctx);
+  ASSERT_TRUE(r.ok()) << r.error().display();
+  EXPECT_EQ(kind_of(*r), "Word document (docx)");
+  EXPECT_EQ(get<double>(r->fields(), "compression_ratio"), 0.25);
+  EXPECT_LE(src.bytes_read(), 4 * RandomAccess::kWindowBytes);
+}
+
+TEST(ZipExtractor, EndRecordFarBeforeTheEndIsStillFound) {
+  // More than the largest comment of data after the record: the search goes on backwards.
+  const std::string bytes = archive({{.name = "a"}}) + std::string(300000, 'x');
+  HoleSource src(std::vector<uint8_t>(bytes.begin(), bytes.end()), 0, {});
+  ProbeContext ctx;
+  ctx.length = src.size();
+  auto r = ZipExtractor().extract(src, ctx);
+  ASSERT_TRUE(r.ok()) << r.error().display();
+  ASSERT_EQ(entries_of(*r).size(), 1u);
+  EXPECT_EQ(get<std::string>(entry(*r, 0), "name"), "a");
+}
+
+// A file shorter than the length it was stated to have (cut while it was read).
+TEST(ZipExtractor, DeclaredLengthBeyondTheFile) {
+  const std::string whole = archive({{.name = "a"}, {.name = "b"}});
+  for (size_t n : {whole.size(), whole.size() - 10, size_t{40}, size_t{0}}) {
+    FILE* f = std::tmpfile();
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(std::fwrite(whole.data(), 1, n, f), n);
+    std::fflush(f);
+    FileSource src(fileno(f));
+    ProbeContext ctx;
+    ctx.length = whole.size() + 70000;
+    auto r = ZipExtractor().extract(src, ctx);
+    std::fclose(f);
+    // The end record is missing or cut: the archive is reported unreadable.
+    if (n < whole.size()) {
+      ASSERT_FALSE(r.ok()) << n;
+      EXPECT_TRUE(r.error().display() == kNoEnd || r.error().display() == kTruncatedEnd) << n;
+    } else {
+      ASSERT_TRUE(r.ok()) << r.error().display();
+      EXPECT_EQ(entries_of(*r).size(), 2u);
+    }
+  }
 }
 
 TEST(ZipExtractor, ReadFailureIsAnIoError) {
