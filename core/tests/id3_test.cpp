@@ -1,6 +1,7 @@
 // ID3v2 tag header and text frames, over hand-built tags.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -18,6 +19,7 @@ using Frames = std::vector<std::pair<std::string, std::string>>;
 
 using testing::context_for;
 using testing::FailingSource;
+using testing::HoleSource;
 
 ExtractResult extract(const ByteVec& bytes) {
   MemorySource src(bytes);
@@ -161,6 +163,55 @@ TEST(Id3, ReadFailureIsAnIoError) {
 }
 
 // Each frame id of the table, for its layout, with a UTF-8 body.
+TEST(Id3, TagBeforeAGigabyteOfAudioReadsOnlyTheTag) {
+  const ByteVec t = tag(3, {frame("TIT2", {0, 'S', 'o', 'n', 'g'}), frame("TPE1", {0, 'A'})});
+  constexpr uint64_t kAudio = uint64_t{1} << 30;
+  for (const auto& [what, bytes] : std::vector<std::pair<const char*, ByteVec>>{
+           {"tag size as written", t},
+           // A tag size far beyond its frames: the zero bytes after them read as padding.
+           {"tag size 0x0FFFFFFF", [&] {
+              ByteVec big = t;
+              for (size_t i = 6; i < 10; ++i)
+                big[i] = 0x7F;
+              return big;
+            }()}}) {
+    HoleSource src(bytes, kAudio, {});
+    ProbeContext ctx;
+    ctx.length = src.size();
+    auto r = Id3Extractor().extract(src, ctx);
+    ASSERT_TRUE(r.ok()) << what;
+    EXPECT_EQ(frames_of(*r), (Frames{{"artist", "A"}, {"title", "Song"}})) << what;
+    EXPECT_LE(src.bytes_read(), 2 * RandomAccess::kWindowBytes) << what;
+  }
+}
+
+// A file shorter than the length it was stated to have (cut while it was read): the frames that
+// are whole, and no error.
+TEST(Id3, DeclaredLengthBeyondTheFile) {
+  const ByteVec t = tag(4, {frame("TIT2", {3, 'O', 'n', 'e'}), frame("TALB", {3, 'T', 'w', 'o'})});
+  for (size_t n : {t.size(), t.size() - 2, size_t{12}, size_t{4}}) {
+    FILE* f = std::tmpfile();
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(std::fwrite(t.data(), 1, n, f), n);
+    std::fflush(f);
+    FileSource src(fileno(f));
+    ProbeContext ctx = context_for(t);
+    ctx.length = t.size() + 100000;
+    auto r = Id3Extractor().extract(src, ctx);
+    std::fclose(f);
+    if (n < 10) {
+      ASSERT_FALSE(r.ok()) << n;
+      EXPECT_EQ(r.error().display(), "malformed id3: header too short");
+      continue;
+    }
+    ASSERT_TRUE(r.ok()) << n;
+    const Frames want = n == t.size()       ? Frames{{"album", "Two"}, {"title", "One"}}
+                        : n == t.size() - 2 ? Frames{{"title", "One"}}
+                                            : Frames{};
+    EXPECT_EQ(frames_of(*r), want) << n;
+  }
+}
+
 TEST(Id3, EveryListedFrameMapsToItsKey) {
   struct Case {
     uint8_t major;
