@@ -1,0 +1,25 @@
+#pragma once
+// One parse as the binding runs it, on the JS thread (parse, parseBytes) or on a pool thread
+// (the async twins). Touches no Node-API, so either thread may call it.
+#include <atomic>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <variant>
+
+#include "errors.hpp"
+#include "vorlix/parse.hpp"
+
+namespace vorlix_node {
+
+struct Job {
+  bool from_path = false;
+  std::string path;                   // when from_path
+  std::span<const uint8_t> bytes;     // otherwise; owned by the caller's Buffer
+  vorlix_core::ParseOptions options;  // its cancel flag is set by run_job's caller
+};
+
+// The report, or the error the call fails with. Never throws: exceptions become GenericFailure.
+std::variant<vorlix_core::Report, JsError> run_job(const Job& job);
+
+}  // namespace vorlix_node
