@@ -1,0 +1,237 @@
+#!/usr/bin/env node
+'use strict';
+// The command: one file's report as indented JSON, many files as NDJSON, parsed through
+// parseAsync with a bounded number in flight.
+const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
+const { parseArgs } = require('node:util');
+const { parseAsync, extractors: knownExtractors } = require('../lib');
+
+const USAGE = `Usage: vorlix [options] PATH...
+  --recursive, -r       parse every file under the directories given
+  --extractors a,b      run only these extractors (${knownExtractors.join(', ')})
+  --no-hashes           skip SHA-256, CRC-32 and entropy
+  --concurrency N       parses in flight at once (default: ${defaultConcurrency()})
+  --pretty              indented JSON (the default for one file)
+  --ndjson              one JSON record per line (the default for several files)
+  --help, -h            this text`;
+
+class UsageError extends Error {}
+
+function defaultConcurrency() {
+  return typeof os.availableParallelism === 'function' ? os.availableParallelism() : os.cpus().length;
+}
+
+// JSON as JSON.stringify writes it, except that BigInts become exact integers.
+function toJson(value, indent = '', step = '') {
+  if (typeof value === 'bigint') return value.toString();
+  if (value === null || typeof value !== 'object') return JSON.stringify(value) ?? 'null';
+  const inner = indent + step;
+  const open = step ? `\n${inner}` : '';
+  const close = step ? `\n${indent}` : '';
+  const sep = step ? `,\n${inner}` : ',';
+  if (Array.isArray(value)) {
+    if (value.length === 0) return '[]';
+    return `[${open}${value.map((v) => toJson(v, inner, step)).join(sep)}${close}]`;
+  }
+  const parts = [];
+  for (const [k, v] of Object.entries(value)) {
+    if (v === undefined || typeof v === 'function') continue;
+    parts.push(`${JSON.stringify(k)}:${step ? ' ' : ''}${toJson(v, inner, step)}`);
+  }
+  if (parts.length === 0) return '{}';
+  return `{${open}${parts.join(sep)}${close}}`;
+}
+
+function options(argv) {
+  let parsed;
+  try {
+    parsed = parseArgs({
+      args: argv,
+      allowPositionals: true,
+      allowNegative: true,
+      options: {
+        recursive: { type: 'boolean', short: 'r' },
+        extractors: { type: 'string' },
+        hashes: { type: 'boolean', default: true },
+        concurrency: { type: 'string' },
+        pretty: { type: 'boolean' },
+        ndjson: { type: 'boolean' },
+        help: { type: 'boolean', short: 'h' },
+      },
+    });
+  } catch (err) {
+    throw new UsageError(err.message);
+  }
+  const v = parsed.values;
+  if (v.help) return { help: true };
+  if (parsed.positionals.length === 0) throw new UsageError('no path given');
+  if (v.pretty && v.ndjson) throw new UsageError('--pretty and --ndjson exclude each other');
+  const parse = { hashes: v.hashes };
+  if (v.extractors !== undefined) {
+    const names = v.extractors.split(',').filter((s) => s !== '');
+    for (const name of names) {
+      if (!knownExtractors.includes(name)) throw new UsageError(`unknown extractor "${name}"`);
+    }
+    parse.extractors = names;
+  }
+  let concurrency = defaultConcurrency();
+  if (v.concurrency !== undefined) {
+    concurrency = Number(v.concurrency);
+    if (!/^\d+$/.test(v.concurrency) || !Number.isSafeInteger(concurrency) || concurrency < 1) {
+      throw new UsageError(`--concurrency must be a positive integer, got "${v.concurrency}"`);
+    }
+  }
+  return {
+    paths: parsed.positionals,
+    recursive: Boolean(v.recursive),
+    parse,
+    concurrency,
+    format: v.pretty ? 'pretty' : v.ndjson ? 'ndjson' : undefined,
+  };
+}
+
+// Every path to parse, in a stable order: the arguments as given, directories (with
+// --recursive) expanded depth-first by name. Symbolic links to directories are not followed,
+// so a link cycle cannot loop. A directory that cannot be listed becomes an error entry.
+async function expand(paths, recursive) {
+  const out = [];
+  const walk = async (dir) => {
+    let entries;
+    try {
+      entries = await fs.promises.readdir(dir, { withFileTypes: true });
+    } catch (err) {
+      out.push({ path: dir, error: err });
+      return;
+    }
+    entries.sort((a, b) => Buffer.compare(Buffer.from(a.name), Buffer.from(b.name)));
+    for (const e of entries) {
+      const p = path.join(dir, e.name);
+      if (e.isDirectory()) await walk(p);
+      else if (e.isFile() || e.isSymbolicLink()) out.push({ path: p });
+    }
+  };
+  for (const p of paths) {
+    let isDir = false;
+    if (recursive) {
+      try {
+        isDir = (await fs.promises.stat(p)).isDirectory();
+      } catch {
+        // Reported by the parse itself.
+      }
+    }
+    if (isDir) await walk(p);
+    else out.push({ path: p });
+  }
+  return out;
+}
+
+function errorRecord(err) {
+  return { code: err.code ?? 'Error', message: err.message };
+}
+
+// "files done of total, bytes per second" on one rewritten line.
+function progress(done, total, bytes, started) {
+  const secs = Math.max((Date.now() - started) / 1000, 1e-3);
+  const rate = bytes / secs;
+  const units = ['B/s', 'KB/s', 'MB/s', 'GB/s'];
+  let i = 0;
+  let r = rate;
+  while (r >= 1000 && i < units.length - 1) {
+    r /= 1000;
+    i++;
+  }
+  process.stderr.write(`\r${done}/${total} files, ${r.toFixed(1)} ${units[i]}`);
+}
+
+async function run(argv) {
+  const opts = options(argv);
+  if (opts.help) {
+    process.stdout.write(`${USAGE}\n`);
+    return 0;
+  }
+  const items = await expand(opts.paths, opts.recursive);
+  const single = items.length === 1 && !opts.recursive;
+  const format = opts.format ?? (single ? 'pretty' : 'ndjson');
+  const showProgress = Boolean(process.stderr.isTTY);
+  const started = Date.now();
+  let bytes = 0;
+  let done = 0;
+  let failed = false;
+
+  // Results are printed in input order as soon as all before them are done.
+  const results = new Array(items.length);
+  let printed = 0;
+  const flush = () => {
+    while (printed < items.length && results[printed] !== undefined) {
+      const r = results[printed];
+      results[printed++] = null;
+      if (format === 'pretty' && single) {
+        // One file: the report alone, or the reason on stderr.
+        if (r.report) process.stdout.write(`${toJson(r.report, '', '  ')}\n`);
+        else process.stderr.write(`vorlix: ${r.error.message}\n`);
+      } else {
+        process.stdout.write(`${format === 'pretty' ? toJson(r, '', '  ') : toJson(r)}\n`);
+      }
+    }
+  };
+
+  let next = 0;
+  const worker = async () => {
+    while (next < items.length) {
+      const i = next++;
+      const item = items[i];
+      let record;
+      if (item.error) {
+        record = { path: item.path, error: errorRecord(item.error) };
+      } else {
+        try {
+          const report = await parseAsync(item.path, opts.parse);
+          record = { path: item.path, report };
+          const size = report.file?.size_bytes;
+          bytes += size === undefined ? await statSize(item.path) : Number(size);
+        } catch (err) {
+          record = { path: item.path, error: errorRecord(err) };
+        }
+      }
+      if (record.error) failed = true;
+      results[i] = record;
+      done++;
+      if (showProgress) progress(done, items.length, bytes, started);
+      flush();
+    }
+  };
+  await Promise.all(Array.from({ length: Math.min(opts.concurrency, items.length) }, worker));
+  if (showProgress && items.length > 0) process.stderr.write('\n');
+  return failed ? 1 : 0;
+}
+
+async function statSize(p) {
+  try {
+    return (await fs.promises.stat(p)).size;
+  } catch {
+    return 0;
+  }
+}
+
+// A reader that stops early (`vorlix -r . | head`) is not an error.
+process.stdout.on('error', (err) => {
+  if (err.code !== 'EPIPE') throw err;
+  process.exit(process.exitCode ?? 0);
+});
+
+run(process.argv.slice(2)).then(
+  (code) => {
+    process.exitCode = code;
+  },
+  (err) => {
+    if (err instanceof UsageError) {
+      process.stderr.write(`vorlix: ${err.message}\n${USAGE}\n`);
+      process.exitCode = 2;
+    } else {
+      process.stderr.write(`vorlix: ${err.stack || err}\n`);
+      process.exitCode = 1;
+    }
+  },
+);
