@@ -19,19 +19,33 @@ inline constexpr uint32_t kMaxBoxDepth = 32;
 // EXIF: the chain of main IFDs is read as IFD 0 to 7 and no further (later IFDs are never
 // reported); there is no loop detection, so a looping chain costs at most eight IFD reads.
 inline constexpr uint32_t kExifMaxIfds = 8;
-// EXIF sub-IFDs nest Tiff -> Exif/GPS -> Interop and no deeper; pointers below this depth are
-// not followed, which bounds the recursion whatever the pointer tags.
-inline constexpr uint32_t kExifMaxSubIfdDepth = 2;
-// EXIF pointers may lead anywhere, also to IFDs and values already read, so a crafted block can
-// make the walk revisit the same entries and values far more often than its size allows for
-// (fan-out of sub-IFD pointers grows cubically). A well-formed block holds each 12-byte entry and
-// each value once; a looping chain re-reads it at most kExifMaxIfds times. The walk stops after
-// kExifMaxIfds visits per entry slot plus kExifEntryVisitAllowance, and after reading
-// kExifValueReadsPerByte times the block's size in values plus kExifValueByteAllowance, so work
-// and rendered text stay linear in the block size while no well-formed block is cut short.
+// EXIF sub-IFDs: only three pointer tags lead to them (Exif and GPS from IFD 0..7, Interop from
+// the Exif IFD), so they nest two deep and no deeper. Each distinct sub-IFD is read once per IFD
+// number however many pointers lead to it; real blocks have one Exif, GPS and Interop IFD each,
+// so pointers to more distinct sub-IFDs of one IFD number than this stop the walk
+// (IfdError::WorkLimit). This keeps the walk's bookkeeping constant.
+inline constexpr size_t kExifMaxSubIfds = 64;
+// EXIF problems inside IFDs are collected but never reported; a crafted block could produce one
+// per entry, so only this many are kept.
+inline constexpr size_t kExifMaxKeptErrors = 256;
+// EXIF pointers and value offsets may lead anywhere: distinct IFDs may overlap (one starting at
+// every other byte) and many entries may share one value, so a crafted block can make the walk
+// read the same bytes far more often than its size allows for. A well-formed block holds each
+// 12-byte entry and each value once; a looping chain re-reads it at most kExifMaxIfds times. The
+// walk stops after kExifMaxIfds visits per entry slot plus kExifEntryVisitAllowance, and after
+// reading kExifValueReadsPerByte times the block's size in values plus kExifValueByteAllowance,
+// so work and rendered text stay linear in the block size while no well-formed block is cut
+// short.
 inline constexpr uint64_t kExifEntryVisitAllowance = 4096;
 inline constexpr uint64_t kExifValueReadsPerByte = 2;
 inline constexpr uint64_t kExifValueByteAllowance = 65536;
+
+// EXIF display text: the text of one field (its value with its unit) stops after this many
+// bytes and then ends with "..." (so it is at most 3 bytes longer). No camera field comes near
+// it: a JPEG or HEIF block holds at most 64 KiB, whose largest rendering (a maker note in hex, a
+// BYTE array in decimal) stays below 400 KiB. Rendering reads only the value bytes that the
+// text shows, so a 100 MB value costs this bound, not 100 MB.
+inline constexpr size_t kExifMaxFieldText = size_t{1} << 20;
 
 // HEIF: an Exif item larger than this is refused ("Exif data too large"), so gathering its
 // extents never holds more, whatever sizes the extents declare.

@@ -55,6 +55,10 @@ const Bytes kTiff2 = b("MM\0*\0\0\0\x08\x02");
 LocateResult block(Bytes bytes) {
   return TiffBlock(std::move(bytes));
 }
+// A bare TIFF: the whole input, read in place.
+LocateResult whole(const Bytes& input) {
+  return SourceRange{0, input.size()};
+}
 LocateResult error(const char* text) {
   return ContainerError{text};
 }
@@ -70,13 +74,20 @@ std::string describe(const LocateResult& r) {
     }
     return out;
   }
+  if (const auto* range = std::get_if<SourceRange>(&r)) {
+    return "range[" + std::to_string(range->offset) + ", " + std::to_string(range->length) + "]";
+  }
   if (std::holds_alternative<NotFound>(r)) return "not found";
   return "error: " + std::get<ContainerError>(r).message;
 }
 
+LocateResult locate(ByteSource& src, uint64_t length) {
+  RandomAccess ra(src, length);
+  return locate_tiff(ra);
+}
 LocateResult locate(const Bytes& input) {
   MemorySource src(input);
-  return locate_tiff(src);
+  return locate(src, input.size());
 }
 
 struct Case {
@@ -105,9 +116,9 @@ TEST(ExifContainer, RecognitionFromTheLeadingBytes) {
       {"empty stream", {}, error("Unknown image format")},
       {"one byte", b("\xff"), error("Unknown image format")},
       {"SOI alone is JPEG", b("\xff\xd8"), error("Broken JPEG file")},
-      {"LE TIFF signature alone", b("II*\0"), block(b("II*\0"))},
-      {"BE TIFF is the whole stream", kTiff2, block(kTiff2)},
-      {"TIFF past the probe is read to the end", big_tiff, block(big_tiff)},
+      {"LE TIFF signature alone", b("II*\0"), whole(b("II*\0"))},
+      {"BE TIFF is the whole stream", kTiff2, whole(kTiff2)},
+      {"TIFF past the probe is the whole stream", big_tiff, whole(big_tiff)},
       {"byte-order mark with the other order's 42", b("II\0*\x08\0\0\0"),
        error("Unknown image format")},
       {"GIF", b("GIF89a\x01\0\x01\0\0\0\0"), error("Unknown image format")},
@@ -205,6 +216,9 @@ TEST(ExifContainer, Png) {
       {"huge skipped chunk", cat({kPngSig, be32(0xFFFFFFFF), b("IDAT"), zeros(20)}),
        error("Broken PNG file")},
       {"huge eXIf", cat({kPngSig, be32(0xFFFFFFFF), b("eXIf"), kTiff1}), error("Broken PNG file")},
+      {"large eXIf cut short by one byte",
+       cat({kPngSig, be32(70000), b("eXIf"), kTiff1, zeros(70000 - kTiff1.size() - 1)}),
+       error("Broken PNG file")},
   });
 }
 
@@ -248,6 +262,19 @@ TEST(ExifContainer, WebP) {
        error("Broken WebP file")},
       {"huge sizes skip only what is there",
        riff(0xFFFFFFFF, cat({b("VP8L"), le32(0xFFFFFF00), zeros(30)})), error("Broken WebP file")},
+  });
+}
+
+// Blocks larger than a JPEG segment could hold are left in the source and read in place.
+TEST(ExifContainer, LargeChunksAreReadInPlace) {
+  const Bytes big = cat({kTiff1, zeros(70000)});
+  const uint64_t n = big.size();
+  check_all({
+      {"PNG eXIf", cat({kPngSig, kIhdr, chunk("eXIf", big), kIend}),
+       SourceRange{kPngSig.size() + kIhdr.size() + 8, n}},
+      {"WebP EXIF", webp(cat({kVp8x, rchunk("EXIF", big)})), SourceRange{12 + kVp8x.size() + 8, n}},
+      {"PNG eXIf of exactly the copy limit", cat({kPngSig, chunk("eXIf", zeros(kMaxCopiedBlock))}),
+       block(zeros(kMaxCopiedBlock))},
   });
 }
 
@@ -614,12 +641,15 @@ TEST(ExifContainer, HeifRepeatedExtentsStayLinear) {
 
 // ---------------------------------------------------------------- I/O
 
+// The source serves one read (the first window of the file, 64 KiB) and fails every later one.
 TEST(ExifContainer, IoErrorsGiveTheirText) {
   const std::string eio = IoError::os(EIO).display();
-  const Bytes jpeg_exif = cat({kSoi, exif_app1(kTiff1), zeros(8000), kEoi});
-  const Bytes jpeg_plain = cat({kSoi, kDqt, zeros(8000), kEoi});
-  const Bytes tiff = cat({kTiff1, zeros(8000)});
-  const Bytes heif = cat({heif_idat(kItem), box("free", zeros(8000))});
+  const Bytes jpeg_exif = cat({kSoi, exif_app1(kTiff1), zeros(100000), kEoi});
+  const Bytes jpeg_plain = cat({kSoi, kDqt, zeros(100000), kEoi});
+  const Bytes tiff = cat({kTiff1, zeros(100000)});
+  const Bytes heif = cat(
+      {kFtyp, box("free", zeros(100000)),
+       meta(cat({kIinfExif, iloc1(1, item1(1, 1, {{0, size32(kItem)}})), box("idat", kItem)}))});
   const struct {
     const char* name;
     const Bytes& input;
@@ -627,16 +657,17 @@ TEST(ExifContainer, IoErrorsGiveTheirText) {
     LocateResult expected;
   } cases[] = {
       {"probe read fails", jpeg_exif, 0, error(eio.c_str())},
-      // The EXIF block lies within the probe, so nothing after it is read.
+      // The EXIF block lies within the first window, so nothing after it is read.
       {"JPEG with EXIF early", jpeg_exif, 1, block(kTiff1)},
-      {"JPEG read past the probe", jpeg_plain, 1, error(eio.c_str())},
-      {"TIFF read to the end", tiff, 1, error(eio.c_str())},
-      {"HEIF read again from the start", heif, 1, error(eio.c_str())},
+      {"JPEG scanned past the first window", jpeg_plain, 1, error(eio.c_str())},
+      // The block is read by the IFD walk, not here.
+      {"TIFF is left in place", tiff, 1, whole(tiff)},
+      {"HEIF meta box past the first window", heif, 1, error(eio.c_str())},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     testing::FailingSource src(c.input, c.good_reads);
-    EXPECT_EQ(describe(locate_tiff(src)), describe(c.expected));
+    EXPECT_EQ(describe(locate(src, c.input.size())), describe(c.expected));
   }
 }
 
@@ -664,7 +695,8 @@ std::string tiff_header_fault(const Bytes& blk) {
 // - groups: a block with a sound header.
 // Bare TIFF input must come back whole.
 TEST(ExifContainer, Fixtures) {
-  const std::filesystem::path dir = VORLIX_SHARED_DIR "/fixtures/exif/";
+  const std::filesystem::path dir = VORLIX_TEST_FIXTURES "/exif/";
+  ASSERT_TRUE(std::filesystem::is_directory(dir)) << "EXIF fixtures missing: " << dir;
   int checked = 0;
   for (const auto& entry : std::filesystem::directory_iterator(dir)) {
     const auto path = entry.path();
@@ -677,6 +709,14 @@ TEST(ExifContainer, Fixtures) {
     const std::string expected(json.begin(), json.end());
 
     const auto got = locate(input);
+    // The block's bytes: copied out, or (bare TIFF) the input itself.
+    auto block_bytes = [&]() -> Bytes {
+      if (const auto* range = std::get_if<SourceRange>(&got)) {
+        return Bytes(input.begin() + static_cast<ptrdiff_t>(range->offset),
+                     input.begin() + static_cast<ptrdiff_t>(range->offset + range->length));
+      }
+      return std::get<TiffBlock>(got);
+    };
     const bool bare_tiff =
         input.size() >= 4 && (std::equal(input.begin(), input.begin() + 4, b("II*\0").begin()) ||
                               std::equal(input.begin(), input.begin() + 4, b("MM\0*").begin()));
@@ -686,27 +726,30 @@ TEST(ExifContainer, Fixtures) {
       const std::string text = expected.substr(start, expected.find('"', start) - start);
       if (text == "Truncated TIFF header" || text == "Invalid TIFF byte order" ||
           text == "Invalid forty two") {
-        ASSERT_TRUE(std::holds_alternative<TiffBlock>(got)) << describe(got);
-        EXPECT_EQ(tiff_header_fault(std::get<TiffBlock>(got)), text);
+        ASSERT_FALSE(std::holds_alternative<NotFound>(got) ||
+                     std::holds_alternative<ContainerError>(got))
+            << describe(got);
+        EXPECT_EQ(tiff_header_fault(block_bytes()), text);
       } else {
         EXPECT_EQ(describe(got), describe(error(text.c_str())));
       }
     } else if (expected.find('"') == std::string::npos && !bare_tiff) {
       EXPECT_EQ(describe(got), describe(kNotFound));
     } else {
-      ASSERT_TRUE(std::holds_alternative<TiffBlock>(got)) << describe(got);
-      EXPECT_EQ(tiff_header_fault(std::get<TiffBlock>(got)), "");
+      ASSERT_FALSE(std::holds_alternative<NotFound>(got) ||
+                   std::holds_alternative<ContainerError>(got))
+          << describe(got);
+      EXPECT_EQ(tiff_header_fault(block_bytes()), "");
     }
     if (bare_tiff) {
-      ASSERT_TRUE(std::holds_alternative<TiffBlock>(got));
-      EXPECT_EQ(std::get<TiffBlock>(got), input);
+      EXPECT_EQ(describe(got), describe(whole(input)));
     }
 
     // A file behind a descriptor gives the same result as the bytes in memory.
     const int fd = open(path.c_str(), O_RDONLY);
     ASSERT_GE(fd, 0);
     FileSource file(fd);
-    EXPECT_EQ(describe(locate_tiff(file)), describe(got));
+    EXPECT_EQ(describe(locate(file, input.size())), describe(got));
     close(fd);
     ++checked;
   }

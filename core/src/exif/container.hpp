@@ -1,5 +1,6 @@
 #pragma once
 // Finding the TIFF block that holds EXIF data inside a bare TIFF, JPEG, PNG, HEIF or WebP stream.
+#include <cstdint>
 #include <string>
 #include <variant>
 #include <vector>
@@ -15,10 +16,21 @@ struct NotFound {};
 struct ContainerError {
   std::string message;
 };
+// A block copied out of its container: a JPEG segment, a HEIF item or a PNG / WebP chunk of at
+// most kMaxCopiedBlock bytes.
 using TiffBlock = std::vector<uint8_t>;
-using LocateResult = std::variant<TiffBlock, NotFound, ContainerError>;
+// A block read in place: a bare TIFF file (the whole source), or a larger PNG / WebP chunk.
+struct SourceRange {
+  uint64_t offset;
+  uint64_t length;
+  friend bool operator==(const SourceRange&, const SourceRange&) = default;
+};
+using LocateResult = std::variant<TiffBlock, SourceRange, NotFound, ContainerError>;
 
-// Reads the source from its current position (offset 0).
-LocateResult locate_tiff(ByteSource& src);
+inline constexpr uint64_t kMaxCopiedBlock = 65536;
+
+// Reads only what the container walk needs: the leading bytes, the headers of the segments,
+// chunks or boxes before the block, and the block when it is copied.
+LocateResult locate_tiff(RandomAccess& ra);
 
 }  // namespace vorlix_core::exif

@@ -7,6 +7,7 @@
 
 #include "byte_reader.hpp"
 #include "limits.hpp"
+#include "source_reader.hpp"
 #include "vorlix/result.hpp"
 
 namespace vorlix_core::exif {
@@ -48,7 +49,9 @@ struct BoxHeader {
 };
 enum class HeaderFault { Short, BadSize };
 
-Result<BoxHeader, HeaderFault> read_header(const ByteReader& r, uint64_t pos) {
+// Over the probe (ByteReader) or the file (SourceReader).
+template <class Reader>
+Result<BoxHeader, HeaderFault> read_header(Reader& r, uint64_t pos) {
   auto size = r.u32be(pos);
   auto type = r.u32be(pos + 4);
   if (!size || !type) return Err{HeaderFault::Short};
@@ -65,35 +68,40 @@ Result<BoxHeader, HeaderFault> read_header(const ByteReader& r, uint64_t pos) {
 
 // The compatible brands follow the major brand and minor version (8 bytes, checked by the
 // caller); a trailing partial brand is ignored.
-bool lists_heif_brand(std::span<const uint8_t> ftyp_body) {
-  const ByteReader r(ftyp_body);
-  for (uint64_t pos = 8; r.has(pos, 4); pos += 4) {
-    const uint32_t brand = *r.u32be(pos);
+template <class Reader>
+bool lists_heif_brand(Reader& ftyp_body) {
+  for (uint64_t pos = 8; ftyp_body.has(pos, 4); pos += 4) {
+    auto brand = ftyp_body.u32be(pos);
+    if (!brand) return false;
     for (uint32_t heif : kHeifBrands) {
-      if (brand == heif) return true;
+      if (*brand == heif) return true;
     }
   }
   return false;
 }
 
+// All of [pos, pos + len) lies within the reader and can be read (its last byte is there).
+bool readable(SourceReader& r, uint64_t pos, uint64_t len) {
+  return r.has(pos, len) && (len == 0 || r.slice(pos + len - 1, 1));
+}
+
 struct Child {
   uint32_t type;
-  std::span<const uint8_t> body;
+  SourceReader body;
   uint64_t end;
 };
 
-// A box inside a parent body that is already in memory: running out of the parent is
+// A box inside a parent body that was found readable: running out of the parent is
 // "Box too small", whether in the header or the body.
-Walk<Child> read_child(const ByteReader& parent, uint64_t pos) {
+Walk<Child> read_child(SourceReader& parent, uint64_t pos) {
   auto h = read_header(parent, pos);
   if (!h) return Err{fail(h.error() == HeaderFault::Short ? kBoxTooSmall : kInvalidBoxSize)};
   const uint64_t len = h->body_len.value_or(parent.size() - h->body_pos);
-  auto body = parent.slice(h->body_pos, len);
-  if (!body) return too_small();
-  return Child{h->type, *body, h->body_pos + len};
+  if (!parent.has(h->body_pos, len)) return too_small();
+  return Child{h->type, parent.sub(h->body_pos, len), h->body_pos + len};
 }
 
-std::optional<uint64_t> sized_at(const ByteReader& r, uint64_t pos, unsigned width) {
+std::optional<uint64_t> sized_at(SourceReader& r, uint64_t pos, unsigned width) {
   if (width == 0) return uint64_t{0};
   if (width == 4) {
     auto v = r.u32be(pos);
@@ -109,7 +117,7 @@ bool valid_width(unsigned width) {
 // Sequential big-endian reads inside one box body.
 class Cursor {
  public:
-  explicit Cursor(std::span<const uint8_t> body) : r_(body) {}
+  explicit Cursor(SourceReader body) : r_(body) {}
   uint64_t pos() const { return pos_; }
 
   std::optional<uint16_t> u16() { return take(r_.u16be(pos_), 2); }
@@ -129,7 +137,7 @@ class Cursor {
     return v;
   }
 
-  ByteReader r_;
+  SourceReader r_;
   uint64_t pos_ = 0;
 };
 
@@ -137,7 +145,7 @@ uint32_t full_box_version(uint32_t word) {
   return word >> 24;
 }
 
-Walk<Unit> read_infe(std::span<const uint8_t> body, std::optional<uint32_t>& exif_id) {
+Walk<Unit> read_infe(SourceReader body, std::optional<uint32_t>& exif_id) {
   Cursor c(body);
   auto full = c.u32();
   if (!full) return too_small();
@@ -166,7 +174,7 @@ Walk<Unit> read_infe(std::span<const uint8_t> body, std::optional<uint32_t>& exi
 }
 
 // Only the entry count drives the walk: bytes after the counted entries are never looked at.
-Walk<Unit> read_iinf(std::span<const uint8_t> body, std::optional<uint32_t>& exif_id) {
+Walk<Unit> read_iinf(SourceReader body, std::optional<uint32_t>& exif_id) {
   Cursor c(body);
   auto full = c.u32();
   if (!full) return too_small();
@@ -180,11 +188,10 @@ Walk<Unit> read_iinf(std::span<const uint8_t> body, std::optional<uint32_t>& exi
     if (!n) return too_small();
     count = *n;
   }
-  const ByteReader r(body);
   uint64_t pos = c.pos();
   // Every entry uses at least 8 bytes, so a huge count ends at the end of the body.
   for (uint32_t i = 0; i < count; ++i) {
-    auto child = read_child(r, pos);
+    auto child = read_child(body, pos);
     if (!child) return Err{child.error()};
     if (child->type == kInfe) {
       auto s = read_infe(child->body, exif_id);
@@ -227,7 +234,7 @@ Walk<Unit> check_extents(Cursor& c, const IlocWidths& w, uint16_t count) {
   return Unit{};
 }
 
-Walk<std::optional<ExifLocation>> read_iloc(std::span<const uint8_t> body, uint32_t exif_id) {
+Walk<std::optional<ExifLocation>> read_iloc(SourceReader body, uint32_t exif_id) {
   Cursor c(body);
   auto full = c.u32();
   if (!full) return too_small();
@@ -282,48 +289,48 @@ Walk<std::optional<ExifLocation>> read_iloc(std::span<const uint8_t> body, uint3
   return found;
 }
 
-// One extent's bytes: from the file (method 0) or from the idat (method 1).
-Walk<std::span<const uint8_t>> extent_bytes(const ExifLocation& loc, uint64_t offset,
-                                            uint64_t length,
-                                            std::optional<std::span<const uint8_t>> idat,
-                                            std::span<const uint8_t> file) {
+// Where one extent's bytes lie: in the file (method 0) or in the idat (method 1). Only the
+// range is worked out here; it is read once it is known to fit the item.
+struct Piece {
+  SourceReader* in;
+  uint64_t start;
+  uint64_t len;
+};
+
+Walk<Piece> extent_range(const ExifLocation& loc, uint64_t offset, uint64_t length,
+                         std::optional<SourceReader>& idat, SourceReader& file) {
   constexpr uint64_t kMax = std::numeric_limits<uint64_t>::max();
+  if (offset > kMax - loc.base) return Err{fail("Invalid offset")};
+  const uint64_t start = loc.base + offset;
+  if (loc.method == 0) {
+    // Length 0 reads to the end of the file; starting at or past it reads nothing.
+    if (length == 0) return Piece{&file, start, file.size() - std::min(start, file.size())};
+    if (!file.has(start, length)) return Err{fail(kBroken)};
+    return Piece{&file, start, length};
+  }
+  if (length == 0) {
+    if (start > idat->size()) return Err{fail("Out of ItemDataBox")};
+    return Piece{&*idat, start, idat->size() - start};
+  }
+  if (length > kMax - start) return Err{fail("Invalid length")};
+  if (!idat->has(start, length)) return Err{fail("Out of ItemDataBox")};
+  return Piece{&*idat, start, length};
+}
+
+Walk<TiffBlock> gather_item(const ExifLocation& loc, SourceReader extents,
+                            std::optional<SourceReader> idat, SourceReader file) {
+  // Decided once for the whole item, so an item without extents fails the same way.
   switch (loc.method) {
-    case 0: {
-      if (offset > kMax - loc.base) return Err{fail("Invalid offset")};
-      const ByteReader r(file);
-      const uint64_t start = loc.base + offset;
-      // Length 0 reads to the end of the file; starting at or past it reads nothing.
-      if (length == 0) return r.tail(start);
-      auto piece = r.slice(start, length);
-      if (!piece) return Err{fail(kBroken)};
-      return *piece;
-    }
-    case 1: {
+    case 0:
+      break;
+    case 1:
       if (!idat) return Err{fail("No ItemDataBox")};
-      if (offset > kMax - loc.base) return Err{fail("Invalid offset")};
-      const ByteReader r(*idat);
-      const uint64_t start = loc.base + offset;
-      if (length == 0) {
-        if (start > r.size()) return Err{fail("Out of ItemDataBox")};
-        return r.tail(start);
-      }
-      if (length > kMax - start) return Err{fail("Invalid length")};
-      auto piece = r.slice(start, length);
-      if (!piece) return Err{fail("Out of ItemDataBox")};
-      return *piece;
-    }
+      break;
     case 2:
       return Err{fail("Construction by item offset is not supported")};
     default:
       return Err{fail("Invalid construction_method")};
   }
-}
-
-Walk<TiffBlock> gather_item(const ExifLocation& loc, std::span<const uint8_t> iloc_body,
-                            std::optional<std::span<const uint8_t>> idat,
-                            std::span<const uint8_t> file) {
-  const ByteReader extents(iloc_body);
   const IlocWidths& w = loc.widths;
   std::vector<uint8_t> item;
   for (uint64_t i = 0; i < loc.extent_count; ++i) {
@@ -331,14 +338,17 @@ Walk<TiffBlock> gather_item(const ExifLocation& loc, std::span<const uint8_t> il
     auto offset = sized_at(extents, at, w.offset);
     auto length = sized_at(extents, at + w.offset, w.length);
     if (!offset || !length) return too_small();  // checked by read_iloc; kept for safety
-    auto piece = extent_bytes(loc, *offset, *length, idat, file);
+    auto piece = extent_range(loc, *offset, *length, idat, file);
     if (!piece) return Err{piece.error()};
     // The whole item, offset word included, is capped; checking before the copy gives the same
-    // verdict as checking after it and never copies an oversized extent.
-    if (piece->size() > limits::kHeifExifItemMax - item.size()) {
+    // verdict as checking after it and never reads an oversized extent.
+    if (piece->len > limits::kHeifExifItemMax - item.size()) {
       return Err{fail("Exif data too large")};
     }
-    item.insert(item.end(), piece->begin(), piece->end());
+    if (piece->len == 0) continue;
+    auto bytes = piece->in->slice(piece->start, piece->len);
+    if (!bytes) return Err{fail(kBroken)};  // the file ended early after all
+    item.insert(item.end(), bytes->begin(), bytes->end());
   }
   const ByteReader r(item);
   auto header_offset = r.u32be(0);
@@ -348,18 +358,17 @@ Walk<TiffBlock> gather_item(const ExifLocation& loc, std::span<const uint8_t> il
   return TiffBlock(tiff.begin(), tiff.end());
 }
 
-LocateResult read_meta(std::span<const uint8_t> body, std::span<const uint8_t> file) {
+LocateResult read_meta(SourceReader body, SourceReader file) {
   Cursor c(body);
   auto full = c.u32();
   if (!full) return fail(kBoxTooSmall);
   if (full_box_version(*full) != 0) return fail("Unsupported MetaBox");
 
   std::optional<uint32_t> exif_id;
-  std::optional<std::span<const uint8_t>> iloc;
-  std::optional<std::span<const uint8_t>> idat;
-  const ByteReader r(body);
-  for (uint64_t pos = c.pos(); pos < r.size();) {
-    auto child = read_child(r, pos);
+  std::optional<SourceReader> iloc;
+  std::optional<SourceReader> idat;
+  for (uint64_t pos = c.pos(); pos < body.size();) {
+    auto child = read_child(body, pos);
     if (!child) return child.error();
     if (child->type == kIinf) {
       auto s = read_iinf(child->body, exif_id);
@@ -385,42 +394,44 @@ LocateResult read_meta(std::span<const uint8_t> body, std::span<const uint8_t> f
 }  // namespace
 
 bool is_heif(std::span<const uint8_t> probe) {
-  const ByteReader r(probe);
+  ByteReader r(probe);
   for (uint64_t pos = 0; pos < r.size();) {
     auto h = read_header(r, pos);
     if (!h) return false;
     const uint64_t len = h->body_len.value_or(r.size() - h->body_pos);
     auto body = r.slice(h->body_pos, len);
     if (!body) return false;
-    if (h->type == kFtyp) return body->size() >= 8 && lists_heif_brand(*body);
+    ByteReader b(*body);
+    if (h->type == kFtyp) return body->size() >= 8 && lists_heif_brand(b);
     pos = h->body_pos + len;
   }
   return false;
 }
 
-LocateResult locate_in_heif(std::span<const uint8_t> file) {
-  const ByteReader r(file);
+LocateResult locate_in_heif(SourceReader file) {
   bool ftyp_seen = false;
   uint64_t pos = 0;
-  // Every box uses at least 8 bytes, so the walk is linear in the file.
+  // Every box uses at least 8 bytes, so the walk is linear in the file; bodies of other boxes
+  // are passed over without reading them.
   for (;;) {
-    if (pos >= r.size()) return NotFound{};
-    auto h = read_header(r, pos);
+    if (pos >= file.size()) return NotFound{};
+    auto h = read_header(file, pos);
     if (!h) return fail(h.error() == HeaderFault::Short ? kBroken : kInvalidBoxSize);
-    const uint64_t rest = r.size() - h->body_pos;
+    const uint64_t rest = file.size() - h->body_pos;
 
     if (h->type == kFtyp || h->type == kMeta) {
       if (h->type == kMeta && !ftyp_seen) return fail("MetaBox found before FileTypeBox");
-      auto body = r.slice(h->body_pos, h->body_len.value_or(rest));
-      if (!body) return fail(kBroken);
+      const uint64_t len = h->body_len.value_or(rest);
+      if (!readable(file, h->body_pos, len)) return fail(kBroken);
+      SourceReader body = file.sub(h->body_pos, len);
       // The first meta box decides, whatever follows it.
-      if (h->type == kMeta) return read_meta(*body, file);
-      if (body->size() < 8) return fail(kBoxTooSmall);
-      if (!lists_heif_brand(*body)) {
+      if (h->type == kMeta) return read_meta(body, file);
+      if (len < 8) return fail(kBoxTooSmall);
+      if (!lists_heif_brand(body)) {
         return fail("No compatible brand recognized in ISO base media file");
       }
       ftyp_seen = true;
-      pos = h->body_pos + body->size();
+      pos = h->body_pos + len;
       continue;
     }
     // Other boxes are skipped; one that runs to (or past) the end ends the walk.

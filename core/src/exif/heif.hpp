@@ -5,6 +5,7 @@
 #include <span>
 
 #include "exif/container.hpp"
+#include "source_reader.hpp"
 
 namespace vorlix_core::exif {
 
@@ -12,7 +13,7 @@ namespace vorlix_core::exif {
 // or "msf1" among its compatible brands. Never looks past `probe`.
 bool is_heif(std::span<const uint8_t> probe);
 
-// The TIFF block of the Exif item of a whole HEIF file.
-LocateResult locate_in_heif(std::span<const uint8_t> file);
+// The TIFF block of the Exif item of a HEIF file, reading only the boxes on the way to it.
+LocateResult locate_in_heif(SourceReader file);
 
 }  // namespace vorlix_core::exif

@@ -1,10 +1,17 @@
 // The TIFF header and the IFD walk. Problems inside IFDs are collected, never fatal: the walk
 // keeps every field it could read, as cameras and editors leave many blocks slightly broken.
+//
+// Pointers may lead to the same IFD many times. Reading it again at each pointer would yield the
+// same fields once more, and only the last reading of each field counts (a later field of the
+// same tag in the same IFD number and context wins). So each IFD is read once per IFD number
+// and context, at the place of the last pointer to it: sub-IFDs are read after their parent, in
+// the order of their last pointers, and every field carries its position in the depth-first walk
+// (`seq`), which decides both which field of a tag wins and the order of fields().
 #include "exif/reader.hpp"
 
 #include <algorithm>
 #include <bit>
-#include <tuple>
+#include <unordered_map>
 
 #include "limits.hpp"
 
@@ -38,61 +45,158 @@ const PointerTag* find_pointer(Tag tag) {
   return nullptr;
 }
 
+// A position in the depth-first walk: IFD number, then the entry index at each level (IFD 0..7,
+// Exif/GPS, Interop), each 17 bits wide and counted from 1 so that a parent sorts before its
+// children. Entry counts are 16-bit, so no index overflows its bits.
+constexpr uint64_t ifd_seq(uint64_t ifd) {
+  return ifd << 51;
+}
+constexpr int kLevelShift[] = {34, 17, 17, 0};  // by Context
+constexpr uint64_t kLastIndex = 0x1FFFE;        // after every entry of an IFD
+
+uint64_t entry_seq(uint64_t time, Context ctx, uint64_t index) {
+  return time | ((index + 1) << kLevelShift[static_cast<size_t>(ctx)]);
+}
+
+uint32_t field_key(uint8_t ifd, Tag tag) {
+  return (uint32_t{ifd} << 18) | (uint32_t{static_cast<uint8_t>(tag.context)} << 16) | tag.number;
+}
+
+// An IFD to read under a sub-IFD context, at the place of the last pointer to it.
+struct SubIfd {
+  uint32_t offset;
+  Context ctx;
+  uint64_t time;
+};
+
+}  // namespace
+
+struct Exif::Owned {
+  explicit Owned(std::vector<uint8_t> b) : bytes(std::move(b)), src(bytes), ra(src, bytes.size()) {}
+  std::vector<uint8_t> bytes;
+  MemorySource src;
+  RandomAccess ra;
+};
+
+Exif::Exif(Exif&&) noexcept = default;
+Exif& Exif::operator=(Exif&&) noexcept = default;
+Exif::~Exif() = default;
+
 class Walker {
  public:
-  Walker(std::span<const uint8_t> block, Endian endian, std::vector<Field>& fields,
-         std::vector<IfdError>& errors)
-      : r_(block),
-        endian_(endian),
-        fields_(fields),
-        errors_(errors),
-        entries_left_(entry_allowance(block.size())),
-        value_bytes_left_(value_byte_allowance(block.size())) {}
+  Walker(Exif& out, SourceReader r)
+      : out_(out),
+        r_(r),
+        endian_(out.endian_),
+        entries_left_(entry_allowance(r.size())),
+        value_bytes_left_(value_byte_allowance(r.size())) {}
 
   void walk_chain(uint32_t first) {
     uint32_t offset = first;
-    for (uint32_t ifd = 0; offset != 0; ++ifd) {
+    for (uint32_t ifd = 0; offset != 0 && !stopped_; ++ifd) {
       if (ifd >= limits::kExifMaxIfds) {
-        errors_.push_back(IfdError::IfdCountLimit);
+        add_error(ifd_seq(ifd), IfdError::IfdCountLimit);
         return;
       }
-      auto next = walk_ifd(offset, Context::Tiff, static_cast<uint8_t>(ifd), 0);
-      if (!next) {
-        errors_.push_back(next.error());
-        return;
-      }
-      offset = next.value();
+      const auto n = static_cast<uint8_t>(ifd);
+      std::vector<SubIfd> subs;
+      auto next = read_ifd(offset, Context::Tiff, n, ifd_seq(ifd), &subs);
+      walk_subs(std::move(subs), n);
+      if (!next) return;
+      offset = *next;
     }
+  }
+
+  void finish() {
+    std::sort(slots_.begin(), slots_.end(),
+              [](const Slot& a, const Slot& b) { return a.seq < b.seq; });
+    out_.fields_.reserve(slots_.size());
+    for (const Slot& s : slots_)
+      out_.fields_.push_back(s.field);
+    out_.index_.resize(out_.fields_.size());
+    for (uint32_t i = 0; i < out_.index_.size(); ++i)
+      out_.index_[i] = i;
+    const auto& fields = out_.fields_;
+    std::sort(out_.index_.begin(), out_.index_.end(), [&](uint32_t a, uint32_t b) {
+      return field_key(fields[a].ifd, fields[a].tag) < field_key(fields[b].ifd, fields[b].tag);
+    });
+    std::stable_sort(errors_.begin(), errors_.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (const auto& e : errors_)
+      out_.errors_.push_back(e.second);
+    out_.entries_read_ = entries_read_;
   }
 
  private:
-  // Reads one IFD and the sub-IFDs it points to; returns its next-IFD offset.
-  Result<uint32_t, IfdError> walk_ifd(uint64_t offset, Context ctx, uint8_t ifd, uint32_t depth) {
+  struct Slot {
+    Field field;
+    uint64_t seq;
+  };
+
+  // IFD 0..N's sub-IFDs, then theirs, each read once in the order of the last pointer to it.
+  void walk_subs(std::vector<SubIfd> level, uint8_t ifd) {
+    for (int depth = 0; depth < 2 && !level.empty(); ++depth) {
+      std::sort(level.begin(), level.end(),
+                [](const SubIfd& a, const SubIfd& b) { return a.time < b.time; });
+      std::vector<SubIfd> next_level;
+      for (const SubIfd& s : level) {
+        if (stopped_) return;
+        auto next = read_ifd(s.offset, s.ctx, ifd, s.time, &next_level);
+        if (next && *next != 0) {
+          add_error(entry_seq(s.time, s.ctx, kLastIndex), IfdError::UnexpectedNextIfd);
+        }
+      }
+      level = std::move(next_level);
+    }
+  }
+
+  // Reads one IFD: its fields are kept, pointers to sub-IFDs noted in `pointers`. Returns its
+  // next-IFD offset, or nothing when it could not be read to its end.
+  std::optional<uint32_t> read_ifd(uint32_t offset, Context ctx, uint8_t ifd, uint64_t time,
+                                   std::vector<SubIfd>* pointers) {
     auto count = r_.u16(offset, endian_);
-    if (!count) return Err(IfdError::TruncatedIfdCount);
-    uint64_t pos = offset + 2;
+    if (!count) {
+      add_error(time, IfdError::TruncatedIfdCount);
+      return std::nullopt;
+    }
+    uint64_t pos = uint64_t{offset} + 2;
     for (uint32_t i = 0; i < *count; ++i, pos += 12) {
-      if (!r_.has(pos, 12)) return Err(IfdError::TruncatedIfd);
-      if (entries_left_ == 0) return Err(IfdError::WorkLimit);
+      const uint64_t seq = entry_seq(time, ctx, i);
+      auto entry = r_.slice(pos, 12);
+      if (!entry) {
+        add_error(seq, IfdError::TruncatedIfd);
+        return std::nullopt;
+      }
+      if (entries_left_ == 0) return stop();
       --entries_left_;
-      if (!read_entry(pos, ctx, ifd, depth)) return Err(IfdError::WorkLimit);
+      ++entries_read_;
+      // Decoded before anything else is read: the view lasts until the next read.
+      const ByteReader e(*entry);
+      const Tag tag{ctx, e.u16(0, endian_).value_or(0)};
+      const uint16_t type_code = e.u16(2, endian_).value_or(0);
+      const uint32_t n = e.u32(4, endian_).value_or(0);
+      const uint32_t value_offset = e.u32(8, endian_).value_or(0);
+      if (!read_entry(pos, tag, type_code, n, value_offset, ifd, seq, pointers)) return stop();
     }
     auto next = r_.u32(pos, endian_);
-    if (!next) return Err(IfdError::TruncatedNextIfdOffset);
+    if (!next) {
+      add_error(entry_seq(time, ctx, *count), IfdError::TruncatedNextIfdOffset);
+      return std::nullopt;
+    }
     return *next;
   }
 
-  // False when the work allowance ran out (the whole walk stops).
-  bool read_entry(uint64_t pos, Context ctx, uint8_t ifd, uint32_t depth) {
-    Tag tag{ctx, *r_.u16(pos, endian_)};
-    uint16_t type_code = *r_.u16(pos + 2, endian_);
-    uint32_t count = *r_.u32(pos + 4, endian_);
-    uint64_t byte_size = uint64_t{unit_size(type_code)} * count;
+  // False when the walk must stop.
+  bool read_entry(uint64_t pos, Tag tag, uint16_t type_code, uint32_t count, uint32_t value_offset,
+                  uint8_t ifd, uint64_t seq, std::vector<SubIfd>* pointers) {
+    const uint64_t byte_size = uint64_t{unit_size(type_code)} * count;
     uint64_t value_pos = pos + 8;
     if (byte_size > 4) {
-      value_pos = *r_.u32(pos + 8, endian_);
-      if (!r_.has(value_pos, byte_size)) {
-        errors_.push_back(IfdError::TruncatedFieldValue);
+      value_pos = value_offset;
+      // The last byte must also be readable: a file that shrank since its length was taken ends
+      // the block where its data end.
+      if (!r_.has(value_pos, byte_size) || !r_.slice(value_pos + byte_size - 1, 1)) {
+        add_error(seq, IfdError::TruncatedFieldValue);
         return true;
       }
     }
@@ -101,38 +205,72 @@ class Walker {
 
     const PointerTag* pointer = find_pointer(tag);
     if (!pointer) {
-      fields_.push_back(Field{tag, ifd, type_code, count, value_pos});
+      add_field(seq, Field{tag, ifd, type_code, count, value_pos});
       return true;
     }
-    ValueView v(type_code, count, *r_.slice(value_pos, byte_size), endian_, value_pos);
+    ValueView v(type_code, count, r_.sub(value_pos, byte_size), endian_, value_pos);
     uint32_t target = 0;
-    if (!v.first_uint(target) || depth >= limits::kExifMaxSubIfdDepth) {
-      errors_.push_back(IfdError::InvalidPointer);
+    if (!v.first_uint(target) || !pointers) {
+      add_error(seq, IfdError::InvalidPointer);
       return true;
     }
-    auto next = walk_ifd(target, pointer->target, ifd, depth + 1);
-    if (!next) {
-      if (next.error() == IfdError::WorkLimit) return false;
-      errors_.push_back(next.error());
-    } else if (next.value() != 0) {
-      errors_.push_back(IfdError::UnexpectedNextIfd);
+    return note_pointer(*pointers, SubIfd{target, pointer->target, seq});
+  }
+
+  // The last pointer to an IFD decides when it is read. Real blocks have one Exif, GPS and
+  // Interop IFD each; more distinct sub-IFDs than the limit stop the walk.
+  bool note_pointer(std::vector<SubIfd>& pointers, SubIfd p) {
+    auto same = [&](const SubIfd& s) { return s.offset == p.offset && s.ctx == p.ctx; };
+    if (last_pointer_ < pointers.size() && same(pointers[last_pointer_])) {
+      pointers[last_pointer_].time = p.time;
+      return true;
     }
+    for (size_t i = 0; i < pointers.size(); ++i) {
+      if (same(pointers[i])) {
+        pointers[i].time = p.time;
+        last_pointer_ = i;
+        return true;
+      }
+    }
+    if (pointers.size() >= limits::kExifMaxSubIfds) return false;
+    last_pointer_ = pointers.size();
+    pointers.push_back(p);
     return true;
   }
 
-  ByteReader r_;
+  void add_field(uint64_t seq, const Field& f) {
+    auto [it, inserted] =
+        by_key_.try_emplace(field_key(f.ifd, f.tag), static_cast<uint32_t>(slots_.size()));
+    if (inserted) {
+      slots_.push_back(Slot{f, seq});
+    } else if (slots_[it->second].seq < seq) {
+      slots_[it->second] = Slot{f, seq};
+    }
+  }
+
+  void add_error(uint64_t seq, IfdError e) {
+    if (errors_.size() < limits::kExifMaxKeptErrors) errors_.emplace_back(seq, e);
+  }
+
+  std::nullopt_t stop() {
+    stopped_ = true;
+    // Always reported, and last: nothing after it was read.
+    errors_.emplace_back(UINT64_MAX, IfdError::WorkLimit);
+    return std::nullopt;
+  }
+
+  Exif& out_;
+  SourceReader r_;
   Endian endian_;
-  std::vector<Field>& fields_;
-  std::vector<IfdError>& errors_;
   uint64_t entries_left_;
   uint64_t value_bytes_left_;
+  uint64_t entries_read_ = 0;
+  bool stopped_ = false;
+  size_t last_pointer_ = 0;
+  std::vector<Slot> slots_;
+  std::unordered_map<uint32_t, uint32_t> by_key_;
+  std::vector<std::pair<uint64_t, IfdError>> errors_;
 };
-
-auto index_key(const Field& f) {
-  return std::make_tuple(f.ifd, static_cast<uint8_t>(f.tag.context), f.tag.number);
-}
-
-}  // namespace
 
 uint64_t entry_allowance(uint64_t block_size) {
   return limits::kExifMaxIfds * (block_size / 12) + limits::kExifEntryVisitAllowance;
@@ -150,32 +288,58 @@ std::string_view message(IfdError e) {
   return kIfdErrorMessages[static_cast<size_t>(e)];
 }
 
+std::optional<std::span<const uint8_t>> ValueView::read(uint64_t offset, uint64_t len) const {
+  if (src_) return src_->slice(offset, len);
+  return ByteReader(mem_).slice(offset, len);
+}
+
+std::span<const uint8_t> ValueView::chunk(uint64_t offset) const {
+  const uint64_t size = byte_size();
+  if (offset >= size) return {};
+  const uint64_t n = std::min(kChunkBytes, size - offset);
+  if (src_) return src_->clamped(offset, n);
+  return ByteReader(mem_).clamped(offset, n);
+}
+
 uint32_t ValueView::uint_at(uint32_t i) const {
   switch (type_) {
-    case type::kByte:
-      return reader().u8(i).value_or(0);
-    case type::kShort:
-      return reader().u16(uint64_t{i} * 2, endian_).value_or(0);
-    default:
-      return reader().u32(uint64_t{i} * 4, endian_).value_or(0);
+    case type::kByte: {
+      auto s = read(i, 1);
+      return s ? (*s)[0] : 0;
+    }
+    case type::kShort: {
+      auto s = read(uint64_t{i} * 2, 2);
+      return s ? ByteReader(*s).u16(0, endian_).value_or(0) : 0;
+    }
+    default: {
+      auto s = read(uint64_t{i} * 4, 4);
+      return s ? ByteReader(*s).u32(0, endian_).value_or(0) : 0;
+    }
   }
 }
 
 int32_t ValueView::sint_at(uint32_t i) const {
   switch (type_) {
-    case type::kSByte:
-      return static_cast<int8_t>(reader().u8(i).value_or(0));
-    case type::kSShort:
-      return static_cast<int16_t>(reader().u16(uint64_t{i} * 2, endian_).value_or(0));
-    default:
-      return static_cast<int32_t>(reader().u32(uint64_t{i} * 4, endian_).value_or(0));
+    case type::kSByte: {
+      auto s = read(i, 1);
+      return s ? static_cast<int8_t>((*s)[0]) : 0;
+    }
+    case type::kSShort: {
+      auto s = read(uint64_t{i} * 2, 2);
+      return s ? static_cast<int16_t>(ByteReader(*s).u16(0, endian_).value_or(0)) : 0;
+    }
+    default: {
+      auto s = read(uint64_t{i} * 4, 4);
+      return s ? static_cast<int32_t>(ByteReader(*s).u32(0, endian_).value_or(0)) : 0;
+    }
   }
 }
 
 std::pair<uint32_t, uint32_t> ValueView::rational_at(uint32_t i) const {
-  ByteReader r = reader();
-  return {r.u32(uint64_t{i} * 8, endian_).value_or(0),
-          r.u32(uint64_t{i} * 8 + 4, endian_).value_or(0)};
+  auto s = read(uint64_t{i} * 8, 8);
+  if (!s) return {0, 0};
+  const ByteReader r(*s);
+  return {r.u32(0, endian_).value_or(0), r.u32(4, endian_).value_or(0)};
 }
 
 std::pair<int32_t, int32_t> ValueView::srational_at(uint32_t i) const {
@@ -184,11 +348,13 @@ std::pair<int32_t, int32_t> ValueView::srational_at(uint32_t i) const {
 }
 
 float ValueView::float_at(uint32_t i) const {
-  return std::bit_cast<float>(reader().u32(uint64_t{i} * 4, endian_).value_or(0));
+  auto s = read(uint64_t{i} * 4, 4);
+  return std::bit_cast<float>(s ? ByteReader(*s).u32(0, endian_).value_or(0) : 0);
 }
 
 double ValueView::double_at(uint32_t i) const {
-  return std::bit_cast<double>(reader().u64(uint64_t{i} * 8, endian_).value_or(0));
+  auto s = read(uint64_t{i} * 8, 8);
+  return std::bit_cast<double>(s ? ByteReader(*s).u64(0, endian_).value_or(0) : 0);
 }
 
 bool ValueView::first_uint(uint32_t& out) const {
@@ -197,22 +363,22 @@ bool ValueView::first_uint(uint32_t& out) const {
   return true;
 }
 
-std::vector<std::span<const uint8_t>> ValueView::strings() const {
-  std::vector<std::span<const uint8_t>> out;
-  size_t start = 0;
-  for (size_t i = 0; i <= bytes_.size(); ++i) {
-    if (i == bytes_.size() || bytes_[i] == 0) {
-      out.push_back(bytes_.subspan(start, i - start));
-      start = i + 1;
-    }
-  }
-  if (out.back().empty()) out.pop_back();
+std::optional<ValueView::StringHead> ValueView::first_string() const {
+  if (type_ != type::kAscii || count_ == 0) return std::nullopt;
+  const auto c = chunk(0);
+  const auto head = c.first(std::min<size_t>(c.size(), kHeadBytes + 1));
+  StringHead out;
+  const auto nul = std::find(head.begin(), head.end(), uint8_t{0});
+  const auto end = nul != head.end() ? nul : head.begin() + std::min(head.size(), kHeadBytes);
+  out.bytes.assign(head.begin(), end);
+  out.longer = nul == head.end() && head.size() > kHeadBytes;
   return out;
 }
 
-Result<Exif, HeaderError> parse_tiff(std::vector<uint8_t> block) {
-  ByteReader r(block);
-  if (!r.has(0, 8)) return Err(HeaderError{"Truncated TIFF header"});
+Result<Exif, HeaderError> parse_tiff(SourceReader block) {
+  auto head = block.slice(0, 8);
+  if (!head) return Err(HeaderError{"Truncated TIFF header"});
+  const ByteReader r(*head);
   Exif exif;
   if (r.matches(0, "II")) {
     exif.endian_ = Endian::Little;
@@ -221,45 +387,36 @@ Result<Exif, HeaderError> parse_tiff(std::vector<uint8_t> block) {
   } else {
     return Err(HeaderError{"Invalid TIFF byte order"});
   }
-  if (*r.u16(2, exif.endian_) != 42) return Err(HeaderError{"Invalid forty two"});
-  uint32_t first = *r.u32(4, exif.endian_);
+  if (r.u16(2, exif.endian_).value_or(0) != 42) return Err(HeaderError{"Invalid forty two"});
+  const uint32_t first = r.u32(4, exif.endian_).value_or(0);
 
-  exif.block_ = std::move(block);
-  Walker(exif.block_, exif.endian_, exif.fields_, exif.errors_).walk_chain(first);
-  exif.build_index();
+  exif.block_ = block;
+  Walker walker(exif, block);
+  walker.walk_chain(first);
+  walker.finish();
   return exif;
 }
 
-void Exif::build_index() {
-  index_.resize(fields_.size());
-  for (size_t i = 0; i < index_.size(); ++i)
-    index_[i] = i;
-  std::stable_sort(index_.begin(), index_.end(), [this](size_t a, size_t b) {
-    return index_key(fields_[a]) < index_key(fields_[b]);
-  });
-  // Keep the last of each run of equal keys: lookups answer with the last field.
-  auto same = [this](size_t a, size_t b) { return index_key(fields_[a]) == index_key(fields_[b]); };
-  size_t out = 0;
-  for (size_t i = 0; i < index_.size(); ++i) {
-    if (i + 1 < index_.size() && same(index_[i], index_[i + 1])) continue;
-    index_[out++] = index_[i];
-  }
-  index_.resize(out);
+Result<Exif, HeaderError> parse_tiff(std::vector<uint8_t> block) {
+  auto owned = std::make_unique<Exif::Owned>(std::move(block));
+  auto r = parse_tiff(SourceReader(owned->ra));
+  if (r) r.value().owned_ = std::move(owned);
+  return r;
 }
 
 const Field* Exif::get_field(Tag tag, uint8_t ifd) const {
-  auto key = std::make_tuple(ifd, static_cast<uint8_t>(tag.context), tag.number);
-  auto it = std::lower_bound(index_.begin(), index_.end(), key,
-                             [this](size_t i, const auto& k) { return index_key(fields_[i]) < k; });
-  if (it == index_.end() || index_key(fields_[*it]) != key) return nullptr;
+  const uint32_t key = field_key(ifd, tag);
+  auto it = std::lower_bound(index_.begin(), index_.end(), key, [this](uint32_t i, uint32_t k) {
+    return field_key(fields_[i].ifd, fields_[i].tag) < k;
+  });
+  if (it == index_.end() || field_key(fields_[*it].ifd, fields_[*it].tag) != key) return nullptr;
   return &fields_[*it];
 }
 
 ValueView Exif::value(const Field& f) const {
-  uint64_t len = uint64_t{unit_size(f.type)} * f.count;
+  const uint64_t len = uint64_t{unit_size(f.type)} * f.count;
   // Fields only come from the walk, which checked the range.
-  auto bytes = ByteReader(block_).clamped(f.offset, len);
-  return ValueView(f.type, f.count, bytes, endian_, f.offset);
+  return ValueView(f.type, f.count, block_->sub(f.offset, len), endian_, f.offset);
 }
 
 }  // namespace vorlix_core::exif

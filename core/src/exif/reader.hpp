@@ -1,12 +1,18 @@
 #pragma once
 // The TIFF structure of an EXIF block: the IFD walk, the fields it yields and lookup by tag.
+// The block is read in place through a SourceReader (a range of the source, or bytes copied out
+// of a container), so neither the walk nor rendering ever holds more of it than it looks at.
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "byte_reader.hpp"
+#include "source_reader.hpp"
 #include "vorlix/result.hpp"
 
 namespace vorlix_core::exif {
@@ -39,23 +45,29 @@ inline constexpr uint16_t kDouble = 12;
 // Bytes per component; 0 for unknown types.
 uint32_t unit_size(uint16_t type_code);
 
-// A typed value over its raw bytes (in the block's byte order). For known types the bytes hold
-// exactly count components; for unknown types they are empty.
+// A typed value (in the block's byte order), read on demand: components and chunks of bytes are
+// fetched when asked for, so a value of any size costs only what is looked at. A component that
+// cannot be read (the file shrank meanwhile) reads as 0.
 class ValueView {
  public:
+  // Over bytes in memory; for known types they hold exactly count components.
   ValueView(uint16_t type_code, uint32_t count, std::span<const uint8_t> bytes, Endian endian,
             uint64_t position)
-      : type_(type_code), count_(count), bytes_(bytes), endian_(endian), position_(position) {}
+      : type_(type_code), count_(count), mem_(bytes), endian_(endian), position_(position) {}
+  // Over a range of a block that holds exactly the value.
+  ValueView(uint16_t type_code, uint32_t count, SourceReader bytes, Endian endian,
+            uint64_t position)
+      : type_(type_code), count_(count), src_(bytes), endian_(endian), position_(position) {}
 
   uint16_t type() const { return type_; }
   // The count as stored in the entry.
   uint32_t count() const { return count_; }
-  std::span<const uint8_t> bytes() const { return bytes_; }
   // Where the value starts in the block (the entry's value field for inline and unknown values).
   uint64_t position() const { return position_; }
   bool known() const { return unit_size(type_) != 0; }
   // Number of readable components (0 for unknown types).
   uint32_t size() const { return known() ? count_ : 0; }
+  uint64_t byte_size() const { return uint64_t{unit_size(type_)} * count_; }
 
   bool is_uint() const {
     return type_ == type::kByte || type_ == type::kShort || type_ == type::kLong;
@@ -71,15 +83,32 @@ class ValueView {
   double double_at(uint32_t i) const;
   // The first component of a BYTE/SHORT/LONG value, if there is one.
   bool first_uint(uint32_t& out) const;
-  // The strings of an ASCII value: split at each NUL, one trailing empty piece dropped.
-  std::vector<std::span<const uint8_t>> strings() const;
+
+  // Up to kChunkBytes of the value's bytes from `offset`: fewer at the end, empty past it or when
+  // they cannot be read. Valid until the next read of the same block.
+  static constexpr uint64_t kChunkBytes = 4096;
+  std::span<const uint8_t> chunk(uint64_t offset) const;
+
+  // The first string of an ASCII value (the bytes before its first NUL), of which at most
+  // kHeadBytes are kept: every rule that looks at it compares far fewer bytes.
+  static constexpr size_t kHeadBytes = 64;
+  struct StringHead {
+    std::string bytes;
+    bool longer = false;  // the string goes on after `bytes`
+    // Exactly `s`, not merely starting with it.
+    bool is(std::string_view s) const { return !longer && bytes == s; }
+  };
+  // None for other types and for an empty ASCII value (which has no strings).
+  std::optional<StringHead> first_string() const;
 
  private:
-  ByteReader reader() const { return ByteReader(bytes_); }
+  std::optional<std::span<const uint8_t>> read(uint64_t offset, uint64_t len) const;
 
   uint16_t type_;
   uint32_t count_;
-  std::span<const uint8_t> bytes_;
+  std::span<const uint8_t> mem_;
+  // Reading moves the reader's windows, not the value: accessors stay const.
+  mutable std::optional<SourceReader> src_;
   Endian endian_;
   uint64_t position_;
 };
@@ -115,6 +144,9 @@ struct HeaderError {
 };
 
 class Exif;
+// A block in a range of a source; the RandomAccess behind `block` must outlive the result.
+Result<Exif, HeaderError> parse_tiff(SourceReader block);
+// A block copied out of its container; the result owns it.
 Result<Exif, HeaderError> parse_tiff(std::vector<uint8_t> block);
 
 // How many IFD entries, and how many bytes of values, the walk of a block of this size visits at
@@ -122,30 +154,47 @@ Result<Exif, HeaderError> parse_tiff(std::vector<uint8_t> block);
 uint64_t entry_allowance(uint64_t block_size);
 uint64_t value_byte_allowance(uint64_t block_size);
 
-// The parsed block: owns its bytes; fields refer into them.
+// The parsed block. Only what can be reported is kept: for each IFD number, context and tag, the
+// field met last. Each IFD is read once per IFD number and context, however many pointers lead
+// to it, so a block that points at one IFD many times costs no more than one that points once;
+// the result is the same as reading it again at each pointer.
 class Exif {
  public:
-  Endian endian() const { return endian_; }
-  std::span<const uint8_t> block() const { return block_; }
-  // Depth first in file order: a sub-IFD's fields stand where its pointer entry stood.
-  const std::vector<Field>& fields() const { return fields_; }
-  const std::vector<IfdError>& errors() const { return errors_; }
+  Exif(Exif&&) noexcept;
+  Exif& operator=(Exif&&) noexcept;
+  ~Exif();
 
-  // The last field with this tag in this IFD, or null.
+  Endian endian() const { return endian_; }
+  uint64_t size() const { return block_ ? block_->size() : 0; }
+  // One field per IFD number, context and tag, in the depth-first file order of the walk (a
+  // sub-IFD's fields stand where its pointer entry stood), each where its last occurrence stood.
+  const std::vector<Field>& fields() const { return fields_; }
+  // Problems met, each IFD's once, in walk order; at most limits::kExifMaxKeptErrors of them.
+  const std::vector<IfdError>& errors() const { return errors_; }
+  // IFD entries the walk read: the work it did.
+  uint64_t entries_read() const { return entries_read_; }
+
+  // The field with this tag in this IFD, or null.
   const Field* get_field(Tag tag, uint8_t ifd) const;
+  // Reads through the block: views it hands out last until the block's next read.
   ValueView value(const Field& f) const;
 
  private:
+  struct Owned;
+  friend class Walker;
+  friend Result<Exif, HeaderError> parse_tiff(SourceReader block);
   friend Result<Exif, HeaderError> parse_tiff(std::vector<uint8_t> block);
   Exif() = default;
-  void build_index();
 
-  std::vector<uint8_t> block_;
+  // A copied block's bytes and the reader over them, at a stable address.
+  std::unique_ptr<Owned> owned_;
+  std::optional<SourceReader> block_;
   Endian endian_ = Endian::Big;
   std::vector<Field> fields_;
   std::vector<IfdError> errors_;
-  // Field indices ordered by (ifd, tag), the last of equal keys kept.
-  std::vector<size_t> index_;
+  uint64_t entries_read_ = 0;
+  // Field indices ordered by (ifd, context, tag).
+  std::vector<uint32_t> index_;
 };
 
 }  // namespace vorlix_core::exif

@@ -1,5 +1,10 @@
 // Display text of EXIF values: the default rendering of each field type, the per-tag display
 // rules of the tag table, and units. Every text produced here is printable ASCII.
+//
+// Texts are bounded (limits::kExifMaxFieldText): every loop over components or bytes stops once
+// the text is past the bound, so a value of any size costs the bound in time, memory and bytes
+// read. The bound is applied at the end by cutting the text there and adding "...": the result
+// is the same prefix as the whole text would have.
 #include "exif/render.hpp"
 
 #include <charconv>
@@ -7,6 +12,7 @@
 
 #include "exif/number_text.hpp"
 #include "exif/tag_table.hpp"
+#include "limits.hpp"
 #include "text.hpp"
 
 namespace vorlix_core::exif {
@@ -26,6 +32,17 @@ void append_int(std::string& out, int64_t v) {
   out.append(buf, res.ptr);
 }
 
+// Past the bound: whatever follows is cut anyway.
+bool full(const std::string& out) {
+  return out.size() > limits::kExifMaxFieldText;
+}
+
+void finish(std::string& out) {
+  if (!full(out)) return;
+  out.resize(limits::kExifMaxFieldText);
+  out += "...";
+}
+
 void append_ratio(std::string& out, double num, double den) {
   append_number(out, num / den);
 }
@@ -37,21 +54,62 @@ void append_hex_byte(std::string& out, uint8_t b) {
   out.push_back(kHexDigits[b & 15]);
 }
 
-// Quoted, with backslash escapes for '\' and '"' and \xhh for every non-printable byte.
-void append_quoted(std::string& out, Bytes s) {
-  out.push_back('"');
-  for (uint8_t b : s) {
-    if (b == '\\' || b == '"') {
-      out.push_back('\\');
-      out.push_back(static_cast<char>(b));
-    } else if (b >= 0x20 && b <= 0x7e) {
-      out.push_back(static_cast<char>(b));
-    } else {
-      out += "\\x";
-      append_hex_byte(out, b);
-    }
+// Backslash escapes for '\' and '"' and \xhh for every non-printable byte.
+void append_escaped(std::string& out, uint8_t b) {
+  if (b == '\\' || b == '"') {
+    out.push_back('\\');
+    out.push_back(static_cast<char>(b));
+  } else if (b >= 0x20 && b <= 0x7e) {
+    out.push_back(static_cast<char>(b));
+  } else {
+    out += "\\x";
+    append_hex_byte(out, b);
   }
+}
+
+// Calls f with the value's bytes chunk by chunk until the text is past the bound.
+template <class F>
+void for_each_chunk(const std::string& out, const ValueView& v, F f) {
+  for (uint64_t off = 0; off < v.byte_size() && !full(out);) {
+    Bytes c = v.chunk(off);
+    if (c.empty()) return;  // unreadable: the text ends where the data did
+    f(c);
+    off += c.size();
+  }
+}
+
+// All of the value's bytes as one quoted string.
+void append_quoted_bytes(std::string& out, const ValueView& v) {
   out.push_back('"');
+  for_each_chunk(out, v, [&](Bytes c) {
+    for (uint8_t b : c)
+      append_escaped(out, b);
+  });
+  out.push_back('"');
+}
+
+// The strings of an ASCII value, each quoted: split at each NUL, one trailing empty piece
+// dropped. Streamed, so that a value of NULs costs no more than its text.
+void append_ascii(std::string& out, const ValueView& v) {
+  bool open = false;
+  bool first = true;
+  for_each_chunk(out, v, [&](Bytes c) {
+    for (uint8_t b : c) {
+      if (!open) {
+        if (!first) out += ", ";
+        first = false;
+        out.push_back('"');
+        open = true;
+      }
+      if (b == 0) {
+        out.push_back('"');
+        open = false;
+      } else {
+        append_escaped(out, b);
+      }
+    }
+  });
+  if (open) out.push_back('"');
 }
 
 bool is_digit(uint8_t b) {
@@ -89,20 +147,14 @@ void append_default(std::string& out, const ValueView& v) {
   }
   if (v.type() == type::kUndefined) {
     out += "0x";
-    for (uint8_t b : v.bytes())
-      append_hex_byte(out, b);
+    for_each_chunk(out, v, [&](Bytes c) {
+      for (uint8_t b : c)
+        append_hex_byte(out, b);
+    });
     return;
   }
-  if (v.type() == type::kAscii) {
-    bool first = true;
-    for (Bytes s : v.strings()) {
-      if (!first) out += ", ";
-      first = false;
-      append_quoted(out, s);
-    }
-    return;
-  }
-  for (uint32_t i = 0; i < v.size(); ++i) {
+  if (v.type() == type::kAscii) return append_ascii(out, v);
+  for (uint32_t i = 0; i < v.size() && !full(out); ++i) {
     if (i > 0) out += ", ";
     switch (v.type()) {
       case type::kByte:
@@ -146,7 +198,7 @@ void append_decimal(std::string& out, const ValueView& v) {
     append_default(out, v);
     return;
   }
-  for (uint32_t i = 0; i < v.size(); ++i) {
+  for (uint32_t i = 0; i < v.size() && !full(out); ++i) {
     if (i > 0) out += ", ";
     if (v.type() == type::kRational) {
       auto [n, d] = v.rational_at(i);
@@ -183,10 +235,6 @@ const std::string_view* lookup(const TagInfo& info, std::string_view key) {
     if (p.key == key) return &p.text;
   }
   return nullptr;
-}
-
-std::string_view as_text(Bytes s) {
-  return std::string_view(reinterpret_cast<const char*>(s.data()), s.size());
 }
 
 // The enumeration text of `key`, else "[reserved <label> <default rendering>]".
@@ -262,8 +310,9 @@ bool append_gps_date(std::string& out, Bytes s) {
 
 // Four digits "MMmm" of a version: false when v is not exactly that.
 bool version_digits(const ValueView& v, uint32_t& major, uint32_t& minor) {
-  Bytes b = v.bytes();
-  if (v.type() != type::kUndefined || b.size() != 4 || !all_digits(b)) return false;
+  if (v.type() != type::kUndefined || v.count() != 4) return false;
+  Bytes b = v.chunk(0);
+  if (b.size() != 4 || !all_digits(b)) return false;
   major = (b[0] - '0') * 10u + (b[1] - '0');
   minor = (b[2] - '0') * 10u + (b[3] - '0');
   return true;
@@ -277,9 +326,7 @@ void append_two_digits(std::string& out, uint32_t v) {
 void append_rule(std::string& out, const TagInfo& info, const ValueView& v) {
   uint32_t first = 0;
   const bool has_first = v.first_uint(first);
-  std::vector<Bytes> strings;
-  if (v.type() == type::kAscii) strings = v.strings();
-  const Bytes* first_string = strings.empty() ? nullptr : &strings.front();
+  const auto first_string = v.first_string();
 
   switch (info.display) {
     case Display::Plain:
@@ -292,12 +339,14 @@ void append_rule(std::string& out, const TagInfo& info, const ValueView& v) {
     case Display::Enum:
       return append_numeric_enum(out, info, v, has_first, first);
     case Display::EnumUndef: {
-      bool has = v.type() == type::kUndefined && !v.bytes().empty();
-      return append_numeric_enum(out, info, v, has, has ? v.bytes()[0] : 0);
+      Bytes head = v.type() == type::kUndefined ? v.chunk(0) : Bytes();
+      return append_numeric_enum(out, info, v, !head.empty(), head.empty() ? 0 : head[0]);
     }
-    case Display::EnumAscii:
-      return append_enum(out, info, v, first_string != nullptr,
-                         first_string ? as_text(*first_string) : std::string_view());
+    case Display::EnumAscii: {
+      // Keys are short: a string longer than the kept head matches none.
+      const bool whole = first_string && !first_string->longer;
+      return append_enum(out, info, v, whole, whole ? first_string->bytes : std::string_view());
+    }
     case Display::Flash:
       if (!has_first) break;
       return append_flash(out, first);
@@ -314,12 +363,11 @@ void append_rule(std::string& out, const TagInfo& info, const ValueView& v) {
     }
     case Display::DateTime:
       if (!first_string) break;
-      if (as_text(*first_string) == "    :  :     :  :  " ||
-          as_text(*first_string) == std::string_view("                   ")) {
+      if (first_string->is("    :  :     :  :  ") || first_string->is("                   ")) {
         out += "unknown";
         return;
       }
-      if (append_datetime(out, *first_string)) return;
+      if (append_datetime(out, as_bytes(first_string->bytes))) return;
       break;
     case Display::ExpTime: {
       if (!is_rational(v, 1)) break;
@@ -371,8 +419,10 @@ void append_rule(std::string& out, const TagInfo& info, const ValueView& v) {
     case Display::CpntCfg: {
       if (v.type() != type::kUndefined) break;
       static constexpr std::string_view kComponents[] = {"_", "Y", "Cb", "Cr", "R", "G", "B"};
-      for (uint8_t b : v.bytes())
-        out += b < std::size(kComponents) ? kComponents[b] : "?";
+      for_each_chunk(out, v, [&](Bytes c) {
+        for (uint8_t b : c)
+          out += b < std::size(kComponents) ? kComponents[b] : "?";
+      });
       return;
     }
     case Display::SubjArea: {
@@ -424,9 +474,9 @@ void append_rule(std::string& out, const TagInfo& info, const ValueView& v) {
       }
       return;
     case Display::GpsLatLongRef:
-      if (first_string && first_string->size() == 1 && (*first_string)[0] >= 'A' &&
-          (*first_string)[0] <= 'Z') {
-        out.push_back(static_cast<char>((*first_string)[0]));
+      if (first_string && !first_string->longer && first_string->bytes.size() == 1 &&
+          first_string->bytes[0] >= 'A' && first_string->bytes[0] <= 'Z') {
+        out.push_back(first_string->bytes[0]);
         return;
       }
       break;
@@ -451,11 +501,11 @@ void append_rule(std::string& out, const TagInfo& info, const ValueView& v) {
       }
       return;
     case Display::GpsDateStamp:
-      if (first_string && append_gps_date(out, *first_string)) return;
+      if (first_string && append_gps_date(out, as_bytes(first_string->bytes))) return;
       break;
     case Display::AsciiInUndef:
       if (v.type() != type::kUndefined) break;
-      return append_quoted(out, v.bytes());
+      return append_quoted_bytes(out, v);
   }
   append_default(out, v);
 }
@@ -497,6 +547,7 @@ std::string tag_name(Tag tag) {
 std::string display(Tag tag, const ValueView& v) {
   std::string out;
   append_display(out, tag, v);
+  finish(out);
   return out;
 }
 
@@ -506,6 +557,7 @@ std::string display_with_unit(const Exif& exif, const Field& field) {
   std::string out;
   if (!info || info->unit[0].kind == UnitPiece::Kind::None) {
     append_display(out, field.tag, v);
+    finish(out);
     return out;
   }
   for (const UnitPiece& piece : info->unit) {
@@ -523,6 +575,7 @@ std::string display_with_unit(const Exif& exif, const Field& field) {
         break;
     }
   }
+  finish(out);
   return out;
 }
 

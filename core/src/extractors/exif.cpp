@@ -1,12 +1,15 @@
 // EXIF fields grouped by IFD, as display text, plus the GPS position in decimal degrees.
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <variant>
+#include <vector>
 
 #include "exif/container.hpp"
 #include "exif/reader.hpp"
 #include "exif/render.hpp"
 #include "extractors/extractors.hpp"
+#include "source_reader.hpp"
 
 namespace vorlix_core::extractors {
 namespace {
@@ -58,30 +61,57 @@ bool ExifExtractor::supports(const ProbeContext& ctx) const {
   return false;
 }
 
-ExtractResult ExifExtractor::extract(ByteSource& src, const ProbeContext&) const {
+ExtractResult ExifExtractor::extract(ByteSource& src, const ProbeContext& ctx) const {
   Namespace ns("exif");
-  exif::LocateResult located = exif::locate_tiff(src);
+  RandomAccess ra(src, ctx.length);
+  exif::LocateResult located = exif::locate_tiff(ra);
   if (std::holds_alternative<exif::NotFound>(located)) return ns;
   if (auto* err = std::get_if<exif::ContainerError>(&located)) {
     return Err(ExtractError::other(std::move(err->message)));
   }
-  auto parsed = exif::parse_tiff(std::move(std::get<exif::TiffBlock>(located)));
+  auto parsed = [&] {
+    if (auto* range = std::get_if<exif::SourceRange>(&located)) {
+      return exif::parse_tiff(SourceReader(ra).sub(range->offset, range->length));
+    }
+    return exif::parse_tiff(std::move(std::get<exif::TiffBlock>(located)));
+  }();
+  // A read that failed looks like the end of the data to the walk; the failure is what counts.
+  auto io_failure = [&] { return Err(ExtractError::other(ra.error()->display())); };
+  if (ra.error()) return io_failure();
   if (!parsed) return Err(ExtractError::other(parsed.error().message));
   const exif::Exif& data = parsed.value();
 
-  Map groups;
+  // Fields are unique per IFD number, context and tag, and names are unique per context and tag,
+  // so no group holds a name twice: each group is built in one pass over its sorted entries.
+  struct Entry {
+    uint8_t ifd;
+    std::string name;
+    std::string text;
+  };
+  std::vector<Entry> entries;
+  entries.reserve(data.fields().size());
   for (const exif::Field& f : data.fields()) {
-    // Within an IFD the last field of a tag wins; earlier ones would only be overwritten.
-    if (data.get_field(f.tag, f.ifd) != &f) continue;
-    Value text = Value::text(exif::display_with_unit(data, f));
-    auto [group, inserted] = groups.try_emplace(group_name(f.ifd), Value::map(Map{}));
-    std::get<Map>(group->second.variant()).insert_or_assign(exif::tag_name(f.tag), std::move(text));
+    entries.push_back({f.ifd, exif::tag_name(f.tag), exif::display_with_unit(data, f)});
+  }
+  std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+    return a.ifd != b.ifd ? a.ifd < b.ifd : a.name < b.name;
+  });
+  Map groups;
+  for (size_t i = 0; i < entries.size();) {
+    Map group;
+    const uint8_t ifd = entries[i].ifd;
+    for (; i < entries.size() && entries[i].ifd == ifd; ++i) {
+      group.emplace_hint(group.end(), std::move(entries[i].name),
+                         Value::text(std::move(entries[i].text)));
+    }
+    groups.emplace(group_name(ifd), Value::map(std::move(group)));
   }
   for (auto& [key, value] : groups)
     ns.set(key, std::move(value));
 
   std::optional<double> latitude = gps(data, kGpsLatitude, kGpsLatitudeRef);
   std::optional<double> longitude = gps(data, kGpsLongitude, kGpsLongitudeRef);
+  if (ra.error()) return io_failure();
   if (latitude && longitude) {
     Map position;
     position.emplace("latitude", Value::float64(*latitude));
