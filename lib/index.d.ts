@@ -60,6 +60,8 @@ export interface JpegSegment {
 export interface JpegNamespace {
   /** Every segment passed, in file order (empty for a file too short to walk). */
   segments: JpegSegment[];
+  /** Present (true) only when `segments` stopped at 262,144 records. */
+  segments_truncated?: true;
   /** Sample precision from the last SOF0-SOF3 frame header. */
   bit_depth?: number;
   /** Frame height in pixels (SOF0-SOF3). */
@@ -94,6 +96,8 @@ export interface PngChunk {
 export interface PngNamespace {
   /** Every chunk up to and including IEND (empty for a file under 16 bytes). */
   chunks: PngChunk[];
+  /** Present (true) only when `chunks` stopped at 262,144 records. */
+  chunks_truncated?: true;
   /** IHDR width in pixels. */
   width?: number;
   /** IHDR height in pixels. */
@@ -248,6 +252,8 @@ export interface ZipNamespace {
     /** MS-DOS timestamp as "YYYY-MM-DDTHH:MM:SS", fields not range-checked. */
     modified: string;
   }>;
+  /** Present (true) only when `entries` stopped at 262,144 records. */
+  entries_truncated?: true;
 }
 
 /** A leading ID3v2 tag. */
@@ -285,12 +291,16 @@ export interface Id3Namespace {
 export interface Mp4Namespace {
   /** Outermost boxes in file order; size includes the header. */
   top_level_boxes: Array<{ size: Integer; type: string }>;
+  /** Present (true) only when `top_level_boxes` stopped at 65,536 records. */
+  top_level_boxes_truncated?: true;
   /** "ftyp" major brand, e.g. "isom", "mp42", "M4A ". */
   major_brand?: string;
   /** "ftyp" minor version. */
   minor_version?: number;
   /** Brands listed in "ftyp" after the minor version. */
   compatible_brands?: string[];
+  /** Present (true) only when `compatible_brands` stopped at 262,144 records. */
+  compatible_brands_truncated?: true;
   /** Units per second of the movie header. */
   timescale?: number;
   /** Movie duration in timescale units (from "mvhd"). */
@@ -352,12 +362,67 @@ export interface Report {
   errors?: ReportError[];
 }
 
+/** The extractors, by name; also the namespace each one reports. */
+export type ExtractorName =
+  | 'file' | 'jpeg' | 'png' | 'gif' | 'bmp' | 'riff' | 'exif' | 'id3' | 'mp4' | 'elf' | 'pdf' | 'gzip' | 'zip';
+
+/** Every extractor name, in the order the extractors run. */
+export const extractors: readonly ExtractorName[];
+
+/** What a call should do; without options, everything. Bad options throw (or reject with) a TypeError. */
+export interface ParseOptions {
+  /**
+   * Only these extractors run (the content type is still sniffed). The path facts (`name`,
+   * `extension_claimed`, timestamps) belong to "file". An empty array gives an empty report.
+   */
+  extractors?: readonly ExtractorName[];
+  /** false: no `sha256`, `crc32` or `entropy_bits_per_byte`, and the content is not read for them. */
+  hashes?: boolean;
+}
+
+/** Options of the asynchronous calls. */
+export interface AsyncParseOptions extends ParseOptions {
+  /** Aborting rejects the call with an AbortError (`code` "ABORT_ERR") and stops the work at its next read. */
+  signal?: AbortSignal;
+}
+
+/** The report of a call that chose its extractors: only their namespaces can appear. */
+export type SelectedReport<E extends ExtractorName> = Pick<Report, E | 'errors'>;
+
 /**
  * Reads the file at `path` (regular files and directories; pipes, sockets and devices are
  * refused) and returns its metadata report. Throws an Error with `code` "StringExpected" when
  * `path` is not a string and "GenericFailure" when the file cannot be opened.
  */
-export function parse(path: string): Report;
+export function parse<E extends ExtractorName>(
+  path: string,
+  options: ParseOptions & { extractors: readonly E[] },
+): SelectedReport<E>;
+export function parse(path: string, options?: ParseOptions): Report;
 
 /** Returns the metadata report of the bytes of `buffer` (no path facts). */
-export function parseBytes(buffer: Buffer | Uint8Array): Report;
+export function parseBytes<E extends ExtractorName>(
+  buffer: Buffer | Uint8Array,
+  options: ParseOptions & { extractors: readonly E[] },
+): SelectedReport<E>;
+export function parseBytes(buffer: Buffer | Uint8Array, options?: ParseOptions): Report;
+
+/**
+ * `parse` on the libuv thread pool. Resolves to the same report; rejects with the Error
+ * `parse` would throw (argument and option errors included) or an AbortError.
+ */
+export function parseAsync<E extends ExtractorName>(
+  path: string,
+  options: AsyncParseOptions & { extractors: readonly E[] },
+): Promise<SelectedReport<E>>;
+export function parseAsync(path: string, options?: AsyncParseOptions): Promise<Report>;
+
+/**
+ * `parseBytes` on the libuv thread pool. The bytes are read in place, not copied: changing
+ * them before the promise settles is the caller's race.
+ */
+export function parseBytesAsync<E extends ExtractorName>(
+  buffer: Buffer | Uint8Array,
+  options: AsyncParseOptions & { extractors: readonly E[] },
+): Promise<SelectedReport<E>>;
+export function parseBytesAsync(buffer: Buffer | Uint8Array, options?: AsyncParseOptions): Promise<Report>;
