@@ -255,6 +255,26 @@ TEST(ExifRender, UnknownTypeNamesItsValueFieldPosition) {
             "unknown value (type=65535, count=4294967295, offset=0x12)");
 }
 
+// A text of exactly the bound is whole; one byte more is cut at the bound and marked.
+TEST(ExifRender, TextStopsAtTheBound) {
+  const size_t bound = limits::kExifMaxFieldText;
+  const uint32_t fits = static_cast<uint32_t>((bound - 2) / 2);  // "0x" and two digits a byte
+  Exif exact =
+      parse_ok(one_entry_block(Endian::Little, type::kUndefined, fits, ByteVec(fits, 0xab)));
+  const std::string whole = display_with_unit(exact, exact.fields()[0]);
+  EXPECT_EQ(whole.size(), bound);
+  EXPECT_EQ(whole.substr(bound - 4), "abab");
+  Exif over = parse_ok(
+      one_entry_block(Endian::Little, type::kUndefined, fits + 1, ByteVec(fits + 1, 0xab)));
+  const std::string cut = display_with_unit(over, over.fields()[0]);
+  EXPECT_EQ(cut, whole + "...");
+  // NULs of an ASCII value cost four bytes of text each.
+  Exif nuls = parse_ok(one_entry_block(Endian::Big, type::kAscii, 600000, ByteVec(600000, 0)));
+  const std::string quoted = display_with_unit(nuls, nuls.fields()[0]);
+  EXPECT_EQ(quoted.size(), bound + 3);
+  EXPECT_EQ(quoted.substr(0, 8), "\"\", \"\", ");
+}
+
 // ---------------------------------------------------------------------------------------------
 
 TEST(ExifNumberText, ShortestDigitsLaidOutPositionally) {

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +14,8 @@
 #include <vector>
 
 #include "extractors/extractors.hpp"
+#include "limits.hpp"
+#include "test_support.hpp"
 
 namespace vorlix_core {
 namespace {
@@ -444,6 +449,169 @@ TEST(ExifExtract, BlockWithoutFieldsIsAnEmptyNamespace) {
   ASSERT_TRUE(r);
   EXPECT_TRUE(r.value().empty());
   EXPECT_STREQ(r.value().name(), "exif");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reading: only what the walk looks at, whatever the file's size; cut and failing files.
+
+constexpr uint64_t kGiB = uint64_t{1} << 30;
+// A handful of read windows, against the gigabyte the sources below hold.
+constexpr uint64_t kFewWindows = 4 * RandomAccess::kWindowBytes;
+
+ExtractResult extract_from(ByteSource& src, uint64_t length, std::span<const uint8_t> header) {
+  ProbeContext ctx;
+  ctx.header = header;
+  ctx.length = length;
+  return ExifExtractor().extract(src, ctx);
+}
+
+std::string primary_text(const ExtractResult& r, std::string_view name) {
+  EXPECT_TRUE(r) << (r ? "" : r.error().display());
+  if (!r) return "<error>";
+  const Value* group = testing::find(r.value().fields(), "primary");
+  if (!group || !group->get_if<Map>()) return "<no primary group>";
+  return testing::field<std::string>(*group->get_if<Map>(), name).value_or("<missing>");
+}
+
+// II, 42, IFD 0 at 8 with the given entries (12 bytes each) and no next IFD.
+ByteVec tiff_with(const std::vector<ByteVec>& entries) {
+  ByteVec b = {'I', 'I', 42, 0};
+  put32(b, 8);
+  put16(b, static_cast<uint16_t>(entries.size()));
+  for (const ByteVec& e : entries)
+    b.insert(b.end(), e.begin(), e.end());
+  put32(b, 0);
+  return b;
+}
+ByteVec entry(uint16_t tag, uint16_t type, uint32_t count, uint32_t value) {
+  ByteVec e;
+  put16(e, tag);
+  put16(e, type);
+  put32(e, count);
+  put32(e, value);
+  return e;
+}
+
+TEST(ExifReading, TiffValueBeyondAGigabyteHole) {
+  // Make's six bytes lie after the hole, at the very end of the file.
+  const uint32_t far = 8 + 2 + 12 + 4 + static_cast<uint32_t>(kGiB);
+  const ByteVec head = tiff_with({entry(271, kAscii, 6, far)});
+  testing::HoleSource src(head, kGiB, ascii({"Canon\0", 6}));
+  auto r = extract_from(src, src.size(), head);
+  EXPECT_EQ(primary_text(r, "Make"), "\"Canon\"");
+  EXPECT_LT(src.bytes_read(), kFewWindows);
+}
+
+TEST(ExifReading, TiffIfdBeyondAGigabyteHole) {
+  ByteVec head = {'I', 'I', 42, 0};
+  put32(head, 8 + static_cast<uint32_t>(kGiB));  // IFD 0 after the hole
+  ByteVec ifd;
+  put16(ifd, 1);
+  const ByteVec width = entry(256, 3, 1, 640);  // ImageWidth 640, inline
+  ifd.insert(ifd.end(), width.begin(), width.end());
+  put32(ifd, 0);
+  testing::HoleSource src(head, kGiB, ifd);
+  auto r = extract_from(src, src.size(), head);
+  EXPECT_EQ(primary_text(r, "ImageWidth"), "640 pixels");
+  EXPECT_LT(src.bytes_read(), kFewWindows);
+}
+
+TEST(ExifReading, JpegStopsAtItsExifSegment) {
+  const ByteVec tiff = tiff_with({entry(256, 3, 1, 320)});
+  ByteVec head = {0xFF, 0xD8, 0xFF, 0xE1};
+  const size_t length = 2 + 6 + tiff.size();
+  head.push_back(static_cast<uint8_t>(length >> 8));
+  head.push_back(static_cast<uint8_t>(length));
+  const ByteVec id = ascii({"Exif\0\0", 6});
+  head.insert(head.end(), id.begin(), id.end());
+  head.insert(head.end(), tiff.begin(), tiff.end());
+  testing::HoleSource src(head, kGiB, {0xFF, 0xD9});
+  auto r = extract_from(src, src.size(), head);
+  EXPECT_EQ(primary_text(r, "ImageWidth"), "320 pixels");
+  EXPECT_LT(src.bytes_read(), kFewWindows);
+}
+
+// A gigabyte of NUL bytes as one ASCII and one BYTE value: each text stops at the bound, and
+// only the bytes that the texts show are read.
+TEST(ExifReading, HugeValuesRenderABoundedText) {
+  const uint32_t n = static_cast<uint32_t>(kGiB);
+  const uint32_t at = 8 + 2 + 24 + 4;  // right after IFD 0: the hole
+  const ByteVec head = tiff_with({entry(61441, kAscii, n, at), entry(61442, 1, n, at)});
+  testing::HoleSource src(head, kGiB, {});
+  auto r = extract_from(src, src.size(), head);
+  const std::string ascii_text = primary_text(r, "Tag(Tiff, 61441)");
+  const std::string byte_text = primary_text(r, "Tag(Tiff, 61442)");
+  const size_t bound = limits::kExifMaxFieldText;
+  ASSERT_EQ(ascii_text.size(), bound + 3);
+  EXPECT_EQ(ascii_text.substr(0, 10), "\"\", \"\", \"\"");
+  EXPECT_EQ(ascii_text.substr(bound), "...");
+  ASSERT_EQ(byte_text.size(), bound + 3);
+  EXPECT_EQ(byte_text.substr(0, 9), "0, 0, 0, ");
+  EXPECT_EQ(byte_text.substr(bound), "...");
+  EXPECT_LT(src.bytes_read(), 2 * bound + kFewWindows);
+}
+
+// A file cut after its length was taken: what lies before the cut is reported, nothing crashes.
+TEST(ExifReading, FileShorterThanStated) {
+  const uint32_t value_at = 8 + 2 + 36 + 4;
+  const ByteVec whole = [&] {
+    ByteVec b =
+        tiff_with({entry(256, 3, 1, 640), entry(271, kAscii, 6, value_at), entry(257, 3, 1, 480)});
+    const ByteVec make = ascii({"Canon\0", 6});
+    b.insert(b.end(), make.begin(), make.end());
+    return b;
+  }();
+  struct Case {
+    const char* what;
+    size_t kept;
+    const char* expected;  // the primary group as name=text pairs, or the error
+  };
+  const Case cases[] = {
+      {"whole", whole.size(), "ImageLength=480 pixels ImageWidth=640 pixels Make=\"Canon\""},
+      {"value cut", whole.size() - 1, "ImageLength=480 pixels ImageWidth=640 pixels"},
+      {"IFD cut after its first entry", 8 + 2 + 12 + 5, "ImageWidth=640 pixels"},
+      {"IFD count cut", 9, "{}"},
+      {"header cut", 5, "error: Truncated TIFF header"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FILE* f = std::tmpfile();
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(std::fwrite(whole.data(), 1, whole.size(), f), whole.size());
+    std::fflush(f);
+    ASSERT_EQ(ftruncate(fileno(f), static_cast<off_t>(c.kept)), 0);
+    FileSource src(fileno(f));
+    auto r = extract_from(src, whole.size(), whole);
+    std::string got;
+    if (!r) {
+      got = "error: " + r.error().display();
+    } else if (r.value().empty()) {
+      got = "{}";
+    } else {
+      const Value* group = testing::find(r.value().fields(), "primary");
+      ASSERT_TRUE(group && group->get_if<Map>());
+      for (const auto& [key, value] : *group->get_if<Map>()) {
+        if (!got.empty()) got += ' ';
+        got += key + "=" + *value.get_if<std::string>();
+      }
+    }
+    EXPECT_EQ(got, c.expected);
+    std::fclose(f);
+  }
+}
+
+TEST(ExifReading, ReadFailureIsTheIoText) {
+  // The IFD lies past the first window; the source serves that window and fails afterwards.
+  ByteVec tiff = {'I', 'I', 42, 0};
+  put32(tiff, 100000);
+  tiff.resize(100000);
+  put16(tiff, 0);
+  put32(tiff, 0);
+  testing::FailingSource src(tiff, 1);
+  auto r = extract_from(src, tiff.size(), tiff);
+  ASSERT_FALSE(r);
+  ASSERT_TRUE(std::holds_alternative<ExtractError::Other>(r.error().variant()));
+  EXPECT_EQ(r.error().display(), IoError::os(EIO).display());
 }
 
 }  // namespace
