@@ -68,6 +68,15 @@ inline constexpr size_t kMaxListedRecords = size_t{1} << 18;
 // so this lower cap keeps the report's memory within a small multiple of the input's size.
 inline constexpr size_t kMaxMp4TopLevelBoxes = size_t{1} << 16;
 
+// JPEG segments up to the first scan: real files have a few dozen (a few hundred with many
+// application segments). A crafted file of 4-byte segments would list one record per 4 bytes,
+// so this cap keeps the report within a small multiple of the input's size.
+inline constexpr size_t kMaxJpegSegments = size_t{1} << 16;
+// PNG chunks: most files have tens; very large images written in 8 KiB IDAT chunks reach tens of
+// thousands. A crafted file of 12-byte empty chunks would list one record per 12 bytes; past this
+// cap the list is cut (and says so), and the walk still reads the chunks it reports on.
+inline constexpr size_t kMaxPngChunks = size_t{1} << 16;
+
 // gzip: the original file name runs to its zero byte. Names are file names (at most a few KiB on
 // any file system); a zero byte not found within this many bytes means there is no name, so a
 // crafted header cannot make the walk read, or the report hold, a whole large file.

@@ -166,11 +166,14 @@ TEST(BoundedReads, SegmentOffsetsPastFourGiBStayExact) {
   ctx.length = src.size();
   auto r = JpegExtractor().extract(src, ctx);
   ASSERT_TRUE(r.ok());
+  // The list stops at its cap, whose last record already lies past 4 GiB; the scan is found
+  // beyond it all the same.
   const auto segs = records(*r, "segments");
-  ASSERT_EQ(segs.size(), count + 1);
+  ASSERT_EQ(segs.size(), limits::kMaxJpegSegments);
+  const uint64_t last_listed = 2 + (segs.size() - 1) * LongJpegSource::kSegment;
+  EXPECT_GT(last_listed, uint64_t{1} << 32);
+  EXPECT_EQ(field<uint64_t>(segs.back(), "offset"), last_listed);
   const uint64_t sos_at = 2 + count * LongJpegSource::kSegment;
-  EXPECT_GT(sos_at, uint64_t{1} << 32);
-  EXPECT_EQ(field<uint64_t>(segs.back(), "offset"), sos_at);
   EXPECT_EQ(field<uint64_t>(r->fields(), "scan_data_offset"), sos_at + 4);
 }
 
@@ -232,9 +235,10 @@ TEST(CutLists, FlaggedOnlyWhenTheLimitCutsThem) {
     size_t records;
     bool cut;
   };
-  for (const Case& c : {Case{"under", limits::kMaxListedRecords - 1, false},
-                        Case{"at", limits::kMaxListedRecords, false},
-                        Case{"over", limits::kMaxListedRecords + 1, true}}) {
+  static_assert(limits::kMaxJpegSegments == limits::kMaxPngChunks);
+  constexpr size_t kCap = limits::kMaxJpegSegments;
+  for (const Case& c :
+       {Case{"under", kCap - 1, false}, Case{"at", kCap, false}, Case{"over", kCap + 1, true}}) {
     SCOPED_TRACE(c.name);
     // JPEG: records are SOI-less segments of 4 bytes each (APP5, empty payload), then SOS
     // counts as one of them.
@@ -245,25 +249,32 @@ TEST(CutLists, FlaggedOnlyWhenTheLimitCutsThem) {
     MemorySource jsrc(jpeg);
     auto j = JpegExtractor().extract(jsrc, testing::context_for(jpeg));
     ASSERT_TRUE(j.ok());
-    EXPECT_EQ(records(*j, "segments").size(), std::min(c.records, limits::kMaxListedRecords));
+    EXPECT_EQ(records(*j, "segments").size(), std::min(c.records, kCap));
     EXPECT_EQ(field<bool>(j->fields(), "segments_truncated"),
               c.cut ? std::optional<bool>(true) : std::nullopt);
-    EXPECT_EQ(find(j->fields(), "scan_data_offset") != nullptr, !c.cut);
+    // The walk goes on past the cap: the scan is still found.
+    EXPECT_EQ(field<uint64_t>(j->fields(), "scan_data_offset"), jpeg.size());
 
-    // PNG: empty chunks of an unknown type, the last being IEND.
+    // PNG: empty chunks of an unknown type, then a text and IEND.
     Bytes png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
     const Bytes empty = png_chunk("abCd", {});
-    png.reserve(png.size() + c.records * empty.size());
+    const Bytes text = png_chunk("tEXt", {'k', 0, 'v'});
+    const Bytes iend = png_chunk("IEND", {});
+    png.reserve(png.size() + c.records * text.size());
     for (size_t i = 0; i < c.records; ++i) {
-      const Bytes& chunk = i + 1 < c.records ? empty : png_chunk("IEND", {});
+      const Bytes& chunk = i + 1 == c.records ? iend : i + 2 == c.records ? text : empty;
       png.insert(png.end(), chunk.begin(), chunk.end());
     }
     MemorySource psrc(png);
     auto p = PngExtractor().extract(psrc, testing::context_for(png));
     ASSERT_TRUE(p.ok());
-    EXPECT_EQ(records(*p, "chunks").size(), std::min(c.records, limits::kMaxListedRecords));
+    EXPECT_EQ(records(*p, "chunks").size(), std::min(c.records, kCap));
     EXPECT_EQ(field<bool>(p->fields(), "chunks_truncated"),
               c.cut ? std::optional<bool>(true) : std::nullopt);
+    // The walk goes on past the cap: the text is still read.
+    const Value* texts = find(p->fields(), "text");
+    ASSERT_TRUE(texts && texts->get_if<Map>());
+    EXPECT_EQ(field<std::string>(*texts->get_if<Map>(), "k"), "v");
   }
 }
 

@@ -210,6 +210,7 @@ void describe_segment(uint8_t code, std::span<const uint8_t> payload, Map& recor
 void walk_segments(SourceReader& r, Namespace& ns) {
   // Always present, and built in place so no list or record is moved afterwards.
   List& segments = ns.fields()["segments"].variant().emplace<List>();
+  Map unlisted;
   uint64_t p = 2;  // SOI was checked by supports()
   while (r.size() >= kMinWalkBytes && r.has(p, 4)) {
     const auto head = r.slice(p, 4);
@@ -232,16 +233,16 @@ void walk_segments(SourceReader& r, Namespace& ns) {
     if (code == kEoi) break;
     const uint16_t length = *h.u16be(2);
     const uint64_t end = p + 2 + length;
-    if (segments.size() >= limits::kMaxListedRecords) {
-      ns.set("segments_truncated", true);
-      break;
-    }
     // Only payloads that say something are fetched; the rest are passed over by their length.
     const auto payload =
         (length >= 2 && describes(code) ? r.slice(p + 4, length - 2u) : std::nullopt)
             .value_or(std::span<const uint8_t>{});
 
-    Map& record = segments.emplace_back().variant().emplace<Map>();
+    // Past the cap the walk goes on for the frame and scan facts, without listing.
+    const bool listed = segments.size() < limits::kMaxJpegSegments;
+    if (!listed) ns.set("segments_truncated", true);
+    unlisted.clear();
+    Map& record = listed ? segments.emplace_back().variant().emplace<Map>() : unlisted;
     record.emplace("marker", Value::text(marker_text(code)));
     record.emplace("name", Value::text(marker_name(code)));
     record.emplace("offset", Value::uint64(p));
@@ -260,17 +261,31 @@ void walk_segments(SourceReader& r, Namespace& ns) {
 }  // namespace
 
 uint32_t estimate_ijg_quality(std::span<const uint8_t, 64> table) {
-  uint32_t best_quality = 1;
-  uint64_t best_error = UINT64_MAX;
-  for (uint32_t q = 1; q <= 100; ++q) {
-    const uint32_t scale = q < 50 ? 5000 / q : 200 - 2 * q;
-    uint64_t error = 0;
-    for (size_t k = 0; k < 64; ++k) {
-      const uint32_t reference = kStandardLuminance[kZigzagToNatural[k]];
-      const uint32_t expected = std::clamp((reference * scale + 50) / 100, 1u, 255u);
-      const uint32_t actual = table[k];
-      error += actual > expected ? actual - expected : expected - actual;
+  // The IJG luminance table at every quality, in zigzag order, built at compile time. Each
+  // entry fits a byte, so the distance below is a sum of absolute byte differences, which
+  // compilers turn into a few vector instructions per quality.
+  using Tables = std::array<std::array<uint8_t, 64>, 100>;
+  static constexpr Tables kScaled = [] {
+    Tables t{};
+    for (uint32_t q = 1; q <= 100; ++q) {
+      const uint32_t scale = q < 50 ? 5000 / q : 200 - 2 * q;
+      for (size_t k = 0; k < 64; ++k) {
+        const uint32_t reference = kStandardLuminance[kZigzagToNatural[k]];
+        t[q - 1][k] = static_cast<uint8_t>(std::clamp((reference * scale + 50) / 100, 1u, 255u));
+      }
     }
+    return t;
+  }();
+  uint32_t best_quality = 1;
+  uint32_t best_error = UINT32_MAX;
+  for (uint32_t q = 1; q <= 100; ++q) {
+    const std::array<uint8_t, 64>& expected = kScaled[q - 1];
+    uint32_t error = 0;
+    for (size_t k = 0; k < 64; ++k) {
+      const int diff = static_cast<int>(table[k]) - static_cast<int>(expected[k]);
+      error += static_cast<uint32_t>(diff < 0 ? -diff : diff);
+    }
+    // The first quality with the smallest distance wins.
     if (error < best_error) {
       best_error = error;
       best_quality = q;

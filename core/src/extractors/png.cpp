@@ -113,15 +113,15 @@ void walk_chunks(SourceReader& r, Namespace& ns) {
     const uint32_t length = *h.u32be(0);
     std::array<uint8_t, 4> type{};
     std::copy_n(head->begin() + 4, type.size(), type.begin());
-    if (chunks.size() >= limits::kMaxListedRecords) {
+    // Past the cap the walk goes on for the fields and texts, without listing.
+    if (chunks.size() < limits::kMaxPngChunks) {
+      Map& record = chunks.emplace_back().variant().emplace<Map>();
+      record.emplace("type", Value::text(latin1_to_utf8(type)));
+      record.emplace("offset", Value::uint64(k));
+      record.emplace("length", Value::uint64(length));
+    } else {
       ns.set("chunks_truncated", true);
-      break;
     }
-
-    Map& record = chunks.emplace_back().variant().emplace<Map>();
-    record.emplace("type", Value::text(latin1_to_utf8(type)));
-    record.emplace("offset", Value::uint64(k));
-    record.emplace("length", Value::uint64(length));
 
     if (const ChunkHandler* h = find_handler(type)) {
       // Only the chunks read here are fetched; image data is passed over by its length.
