@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "byte_reader.hpp"
+#include "unicode_upper.hpp"
 
 // A compound file opens only when its header, FAT, directory and MiniFAT are all present and
 // mutually consistent; any doubt rejects, so that a damaged or truncated file is reported by its
@@ -276,16 +277,28 @@ std::optional<std::vector<DirEntry>> read_directory(const Layout& l,
   return entries;
 }
 
-uint32_t upper(uint32_t cp) {
-  return cp >= 'a' && cp <= 'z' ? cp - ('a' - 'A') : cp;
-}
+// A name's full Unicode upper-case form: each code point may expand to up to three.
+struct UpperName {
+  std::array<uint32_t, DirEntry::kMaxPoints * unicode::kMaxUpperPoints> points{};
+  size_t size = 0;
 
-// Sibling order: shorter names first, then upper-cased code points.
+  explicit UpperName(const DirEntry& e) {
+    for (uint32_t cp : std::span(e.name).first(e.name_points)) {
+      const unicode::Upper u = unicode::full_upper(cp);
+      for (uint8_t i = 0; i < u.size; ++i)
+        points[size++] = u.points[i];
+    }
+  }
+  std::span<const uint32_t> view() const { return std::span(points).first(size); }
+};
+
+// Sibling order: fewer UTF-16 units first (as stored, before any upper-casing), then the full
+// upper-case forms code point by code point, so "é" equals "É" and "ßA" ("SSA") sorts before
+// "SZ" although both are two units long.
 bool name_less(const DirEntry& a, const DirEntry& b) {
   if (a.name_units != b.name_units) return a.name_units < b.name_units;
-  const auto a_name = std::span(a.name).first(a.name_points);
-  const auto b_name = std::span(b.name).first(b.name_points);
-  return std::ranges::lexicographical_compare(a_name, b_name, {}, upper, upper);
+  const UpperName a_upper(a), b_upper(b);
+  return std::ranges::lexicographical_compare(a_upper.view(), b_upper.view());
 }
 
 // The tree under the root: reachable once each, storages and streams only, siblings ordered.

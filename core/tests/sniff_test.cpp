@@ -370,6 +370,48 @@ TEST(SniffOle, ConsistentLayoutsOpenAndEachFaultFallsBackToTheMagic) {
   }
 }
 
+// Sibling names compare by their UTF-16 length as stored, then by their full Unicode upper-case
+// forms. Each case puts `left` as the left sibling of `parent`, which opens only when left sorts
+// strictly first; every pair is also tried the other way round.
+TEST(SniffOle, SiblingNamesCompareByLengthThenFullUpperCase) {
+  struct NameCase {
+    const char* why;
+    std::u16string left, parent;
+    const char* ext;          // left of parent
+    const char* swapped_ext;  // parent of left
+  };
+  const NameCase cases[] = {
+      {"ASCII letters fold to upper case", u"a", u"B", "doc", "msi"},
+      {"ASCII case only: equal", u"b", u"B", "msi", "msi"},
+      {"upper, not lower, folding: 'A' < '_'", u"a", u"_", "doc", "msi"},
+      {"shorter first whatever the letters", u"Z", u"AA", "doc", "msi"},
+      {"e acute equals E acute", u"\u00E9", u"\u00C9", "msi", "msi"},
+      {"E acute before E circumflex, either case", u"\u00E9", u"\u00CA", "doc", "msi"},
+      {"sharp s upper-cases to SS: SSA < SZ", u"\u00DFA", u"SZ", "doc", "msi"},
+      {"sharp s with S equals S with sharp s", u"\u00DFS", u"S\u00DF", "msi", "msi"},
+      {"the stored length counts, not the upper-cased one", u"\u00DF", u"SS", "doc", "msi"},
+      {"a prefix sorts first: SS < SSS", u"SS", u"\u00DFS", "doc", "msi"},
+      {"ligature ffi upper-cases to FFI", u"\uFB03X", u"FG", "doc", "msi"},
+      {"dotless i equals I", u"\u0131", u"I", "msi", "msi"},
+      {"dotted capital I has no other form", u"i", u"\u0130", "doc", "msi"},
+      {"micro sign equals capital mu", u"\u00B5", u"\u039C", "msi", "msi"},
+      {"title-case DZ equals capital DZ", u"\u01C5", u"\u01C4", "msi", "msi"},
+      {"Deseret letters beyond the BMP", u"\U00010428", u"\U00010400", "msi", "msi"},
+      {"Deseret small before a later capital", u"\U00010428", u"\U00010401", "doc", "msi"},
+  };
+  for (const auto& c : cases) {
+    for (const bool swapped : {false, true}) {
+      Ole ole(kWord);
+      ole.u32(Ole::entry(0) + 76, 1);  // root's child: the parent
+      ole.stream(1, swapped ? c.left : c.parent);
+      ole.stream(2, swapped ? c.parent : c.left);
+      ole.u32(Ole::entry(1) + 68, 2);  // its left sibling
+      EXPECT_EQ(sniffed_ext(ole.b), swapped ? c.swapped_ext : c.ext)
+          << c.why << (swapped ? " (swapped)" : "");
+    }
+  }
+}
+
 TEST(SniffOle, HeaderDifatNamingOneSectorRepeatedlyIsRejectedQuickly) {
   // 109 header slots all naming sector 0 make a FAT of 109 copies of it: too long to trim.
   Ole ole(kWord, 15);
