@@ -1,5 +1,5 @@
-// The tag table, generated from the tag reference file and kept in its row order; exif_reader_test
-// compares every row with that file.
+// The tag table, kept in the row order of the tag reference file (exif-tags.tsv among the test
+// fixtures); exif_reader_test compares every row with that file.
 #include "exif/tag_table.hpp"
 
 #include <algorithm>
