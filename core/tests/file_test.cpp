@@ -80,6 +80,42 @@ TEST(FileExtractor, EntropyEdges) {
   EXPECT_EQ(*run_file(three, 4).at("entropy_bits_per_byte").get_if<double>(), 1.5);
 }
 
+TEST(FileExtractor, InMemoryAndStreamedSourcesGiveTheSameFacts) {
+  // Bytes in memory are hashed in place, other sources through a buffer, read by read; sizes
+  // around the SHA block and the read chunk, fed in steps that split blocks unevenly.
+  for (size_t size : {size_t{0}, size_t{1}, size_t{63}, size_t{64}, size_t{65}, size_t{65536},
+                      size_t{65537}, size_t{300001}}) {
+    std::vector<uint8_t> data(size);
+    uint32_t x = 12345;
+    for (auto& b : data) {
+      x = x * 1103515245u + 12345u;
+      b = static_cast<uint8_t>(x >> (x % 7 == 0 ? 24 : 16));
+    }
+    const Map whole = run_file(data, size);
+    for (size_t step : {size_t{1000}, size_t{65536}}) {
+      if (size > 70000 && step == 1000) continue;  // enough uneven steps on the smaller sizes
+      extractors::FileExtractor fx;
+      testing::TrickleSource src(data, step);
+      ProbeContext ctx;
+      ctx.length = size;
+      auto r = fx.extract(src, ctx);
+      ASSERT_TRUE(r.ok()) << size;
+      const Map& streamed = r->fields();
+      for (const char* key : {"sha256", "crc32"})
+        EXPECT_EQ(*streamed.at(key).get_if<std::string>(), *whole.at(key).get_if<std::string>())
+            << key << " of " << size << " bytes";
+      EXPECT_EQ(streamed.count("entropy_bits_per_byte"), whole.count("entropy_bits_per_byte"));
+      if (size > 0) {
+        EXPECT_EQ(*streamed.at("entropy_bits_per_byte").get_if<double>(),
+                  *whole.at("entropy_bits_per_byte").get_if<double>());
+      }
+    }
+    char want[9];
+    snprintf(want, sizeof want, "%08x", slow_crc32(data));
+    EXPECT_EQ(*whole.at("crc32").get_if<std::string>(), want) << size;
+  }
+}
+
 TEST(FileExtractor, StatedLengthIsReportedAsGiven) {
   const std::vector<uint8_t> data = {1, 2, 3};
   const Map f = run_file(data, 99);
