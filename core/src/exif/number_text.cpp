@@ -7,54 +7,81 @@
 namespace vorlix_core::exif {
 namespace {
 
-// Digits without the point, and the decimal exponent of the first digit.
+// Digits without the point (at most 17 from a shortest form), and the decimal exponent of the
+// first digit.
 struct Decimal {
-  std::string digits;
+  char digits[64];
+  size_t len = 0;
   int exponent = 0;
+
+  std::string_view view() const { return {digits, len}; }
 };
 
-// Parses the magnitude part of to_chars scientific output ("1.25e+03").
-Decimal split_scientific(std::string_view s) {
-  Decimal d;
-  size_t e = s.find('e');
+// Parses the magnitude part of to_chars scientific output ("1.25e+03"), dropping trailing zeros
+// of the digits.
+template <size_t N>
+void split_scientific(std::string_view s, char (&digits)[N], size_t& len, int& exponent) {
+  const size_t e = s.find('e');
+  len = 0;
   for (char c : s.substr(0, e)) {
-    if (c != '.') d.digits.push_back(c);
+    if (c != '.' && len < N) digits[len++] = c;
   }
-  int exp = 0;
-  std::from_chars(s.data() + e + 1 + (s[e + 1] == '+' ? 1 : 0), s.data() + s.size(), exp);
-  d.exponent = exp;
-  return d;
+  while (len > 1 && digits[len - 1] == '0')
+    --len;
+  exponent = 0;
+  std::from_chars(s.data() + e + 1 + (s[e + 1] == '+' ? 1 : 0), s.data() + s.size(), exponent);
 }
 
+// A tie between two shortest candidates means the exact value is the shortest digits plus a
+// single 5: at most 18 significant digits for a double (9 for a float). A binary value m * 2^e
+// (m odd, below 2^53) has that few only when e >= -25 (5^26 has 19 digits) and, for integers,
+// below 2^133 (m holds at most 22 factors of five, so at most 22 trailing zeros). Everything
+// else skips the exact expansion.
+bool tie_possible(double magnitude) {
+  const double scaled = magnitude * 0x1p25;
+  return magnitude < 0x1p133 && std::trunc(scaled) == scaled;
+}
+
+// Where a tie is possible the value has at most 41 significant digits, so 48 after the point in
+// scientific form print it exactly.
+constexpr int kExactPrecision = 48;
+
 // The standard library breaks exact ties between two shortest candidates towards an even last
-// digit; we want the candidate of larger magnitude. Exact expansions tell the two cases apart:
-// a tie is exactly the shortest digits followed by a single 5.
+// digit; we want the candidate of larger magnitude.
 template <class T>
-void prefer_larger_on_tie(Decimal& shortest, T magnitude, int exact_precision) {
-  char buf[1024];
+void prefer_larger_on_tie(Decimal& shortest, T magnitude) {
+  if (!tie_possible(static_cast<double>(magnitude))) return;
+  char buf[128];
   auto res = std::to_chars(buf, buf + sizeof buf, magnitude, std::chars_format::scientific,
-                           exact_precision);
-  Decimal exact = split_scientific(std::string_view(buf, static_cast<size_t>(res.ptr - buf)));
-  const std::string& sd = shortest.digits;
-  if (exact.exponent != shortest.exponent || exact.digits.size() <= sd.size() ||
-      exact.digits.compare(0, sd.size(), sd) != 0 || exact.digits[sd.size()] != '5' ||
-      exact.digits.find_first_not_of('0', sd.size() + 1) != std::string::npos) {
+                           kExactPrecision);
+  char exact[64];
+  size_t exact_len = 0;
+  int exact_exponent = 0;
+  split_scientific(std::string_view(buf, static_cast<size_t>(res.ptr - buf)), exact, exact_len,
+                   exact_exponent);
+  const size_t n = shortest.len;
+  if (exact_exponent != shortest.exponent || exact_len != n + 1 ||
+      std::string_view(exact, n) != shortest.view() || exact[n] != '5') {
     return;
   }
-  size_t i = sd.size();
+  size_t i = n;
   while (i > 0 && shortest.digits[i - 1] == '9')
     shortest.digits[--i] = '0';
   if (i > 0) {
     ++shortest.digits[i - 1];
   } else {
-    shortest.digits.insert(shortest.digits.begin(), '1');
-    shortest.digits.pop_back();
+    // All nines: 99.5 becomes 100, one more power of ten with the same number of digits.
+    shortest.digits[0] = '1';
+    for (size_t k = 1; k < n; ++k)
+      shortest.digits[k] = '0';
     ++shortest.exponent;
   }
+  while (shortest.len > 1 && shortest.digits[shortest.len - 1] == '0')
+    --shortest.len;
 }
 
 template <class T>
-void append_impl(std::string& out, T v, int exact_precision) {
+void append_impl(std::string& out, T v) {
   if (std::isnan(v)) {
     out += "NaN";
     return;
@@ -67,37 +94,36 @@ void append_impl(std::string& out, T v, int exact_precision) {
   }
   char buf[64];
   auto res = std::to_chars(buf, buf + sizeof buf, magnitude, std::chars_format::scientific);
-  Decimal d = split_scientific(std::string_view(buf, static_cast<size_t>(res.ptr - buf)));
-  if (magnitude != 0) prefer_larger_on_tie(d, magnitude, exact_precision);
-  while (d.digits.size() > 1 && d.digits.back() == '0')
-    d.digits.pop_back();
+  Decimal d;
+  split_scientific(std::string_view(buf, static_cast<size_t>(res.ptr - buf)), d.digits, d.len,
+                   d.exponent);
+  if (magnitude != 0) prefer_larger_on_tie(d, magnitude);
 
-  const std::string& digits = d.digits;
+  const std::string_view digits = d.view();
   if (d.exponent < 0) {
     out += "0.";
     out.append(static_cast<size_t>(-d.exponent - 1), '0');
     out += digits;
     return;
   }
-  size_t int_len = static_cast<size_t>(d.exponent) + 1;
+  const size_t int_len = static_cast<size_t>(d.exponent) + 1;
   if (digits.size() <= int_len) {
     out += digits;
     out.append(int_len - digits.size(), '0');
   } else {
-    out.append(digits, 0, int_len);
+    out += digits.substr(0, int_len);
     out.push_back('.');
-    out.append(digits, int_len);
+    out += digits.substr(int_len);
   }
 }
 
 }  // namespace
 
-// Precisions at which to_chars prints the exact binary value of any double / float.
 void append_number(std::string& out, double v) {
-  append_impl(out, v, 800);
+  append_impl(out, v);
 }
 void append_number(std::string& out, float v) {
-  append_impl(out, v, 120);
+  append_impl(out, v);
 }
 
 std::string number_text(double v) {
