@@ -60,7 +60,7 @@ export interface JpegSegment {
 export interface JpegNamespace {
   /** Every segment passed, in file order (empty for a file too short to walk). */
   segments: JpegSegment[];
-  /** Present (true) only when `segments` stopped at 262,144 records. */
+  /** Present (true) only when `segments` stopped at 65,536 records. */
   segments_truncated?: true;
   /** Sample precision from the last SOF0-SOF3 frame header. */
   bit_depth?: number;
@@ -96,7 +96,7 @@ export interface PngChunk {
 export interface PngNamespace {
   /** Every chunk up to and including IEND (empty for a file under 16 bytes). */
   chunks: PngChunk[];
-  /** Present (true) only when `chunks` stopped at 262,144 records. */
+  /** Present (true) only when `chunks` stopped at 65,536 records. */
   chunks_truncated?: true;
   /** IHDR width in pixels. */
   width?: number;
