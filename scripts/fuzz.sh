@@ -1,25 +1,74 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer target (clang, ASan + UBSan) and runs it for the given number of seconds
-# (default 60), seeded from the sample files in the repository and beside it.
+# Builds the libFuzzer targets (clang, ASan + UBSan) and fuzzes each for its share of SECONDS
+# (default 60), with inputs up to MAXLEN bytes (default 65536):
+#   parse_fuzz    the whole parse, every extractor that claims the input
+#   extract_fuzz  one extractor's extract called directly, picked by the first byte
+#   exif_fuzz     the EXIF reader and its value rendering on a bare TIFF block
+# Every input under fuzz/regressions/ is replayed through each target first. New crashes, timeouts
+# and slow units land in $build/artifacts/TARGET/; copy them to fuzz/regressions/TARGET/ to keep.
+# Usage: scripts/fuzz.sh [SECONDS] [MAXLEN]; VORLIX_FUZZ_BUILD names the build folder.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
+max_len=${2:-65536}
+build=${VORLIX_FUZZ_BUILD:-build-fuzz}
+targets=(parse_fuzz extract_fuzz exif_fuzz)
 flags="-fsanitize=address,undefined -fsanitize=fuzzer-no-link -fno-sanitize-recover=all -g -O1 -D_GLIBCXX_ASSERTIONS"
-cmake -S . -B build-fuzz -DVORLIX_FUZZ=ON -DCMAKE_BUILD_TYPE=Debug \
+cmake -S . -B "$build" -DVORLIX_FUZZ=ON -DCMAKE_BUILD_TYPE=Debug \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
-cmake --build build-fuzz --target parse_fuzz --parallel "$(nproc)"
+cmake --build "$build" --target "${targets[@]}" --parallel "$(nproc)"
 
-seeds=build-fuzz/seeds
-rm -rf "$seeds" && mkdir -p "$seeds" build-fuzz/corpus
-for dir in examples test/fixtures core/tests/fixtures ../shared/fixtures; do
+# Seeds: the sample files in the repository.
+seeds=$build/seeds
+rm -rf "$seeds" && mkdir -p "$seeds/plain" "$seeds/extract"
+for dir in examples test/fixtures core/tests/fixtures; do
   [ -d "$dir" ] || continue
-  find "$dir" -type f -size -256k ! -name '*.json' ! -name '*.tsv' ! -name '*.md' ! -name '*.py' \
-    -exec cp -t "$seeds" {} + 2>/dev/null || true
+  find "$dir" -type f -size "-${max_len}c" ! -name '*.json' ! -name '*.tsv' ! -name '*.md' \
+    ! -name '*.py' -exec cp -t "$seeds/plain" {} + 2>/dev/null || true
 done
-# Fuzz crashes are kept as regression inputs: every file here is replayed before fuzzing.
-if [ -d fuzz/regressions ] && [ -n "$(ls -A fuzz/regressions)" ]; then
-  ./build-fuzz/parse_fuzz fuzz/regressions/*
+# extract_fuzz reads its first byte as the extractor's index in the default registry order (file,
+# jpeg, png, gif, bmp, riff, exif, id3, mp4, elf, pdf, gzip, zip): each seed is given the
+# selectors of the extractors its magic calls for, the file extractor when none.
+for f in "$seeds/plain"/*; do
+  head=$(od -An -tx1 -N12 "$f" | tr -d ' \n')
+  picks=()
+  case $head in
+    ffd8ff*) picks=(01 06) ;;
+    89504e47*) picks=(02 06) ;;
+    474946*) picks=(03) ;;
+    424d*) picks=(04) ;;
+    52494646*) picks=(05 06) ;;
+    49492a00* | 4d4d002a*) picks=(06) ;;
+    494433*) picks=(07) ;;
+    ????????66747970*) picks=(08 06) ;;
+    7f454c46*) picks=(09) ;;
+    25504446*) picks=(0a) ;;
+    1f8b*) picks=(0b) ;;
+    504b0304* | 504b0506*) picks=(0c) ;;
+    *) picks=(00) ;;
+  esac
+  for p in "${picks[@]}"; do
+    { printf "\\x$p"; cat "$f"; } >"$seeds/extract/$p-$(basename "$f")"
+  done
+done
+
+regressions=()
+if [ -d fuzz/regressions ]; then
+  mapfile -t regressions < <(find fuzz/regressions -type f | sort)
 fi
-./build-fuzz/parse_fuzz -max_total_time="$seconds" -max_len=65536 -timeout=10 -rss_limit_mb=2048 \
-  -print_final_stats=1 build-fuzz/corpus "$seeds"
+share=$((seconds / ${#targets[@]}))
+[ "$share" -ge 1 ] || share=1
+for t in "${targets[@]}"; do
+  mkdir -p "$build/corpus/$t" "$build/artifacts/$t"
+  if [ ${#regressions[@]} -gt 0 ]; then
+    echo "== $t: replaying ${#regressions[@]} regression inputs"
+    "./$build/$t" -timeout=10 -rss_limit_mb=2048 "${regressions[@]}"
+  fi
+  seed_dir=$seeds/plain
+  [ "$t" = extract_fuzz ] && seed_dir=$seeds/extract
+  echo "== $t: fuzzing for ${share}s, inputs up to $max_len bytes"
+  "./$build/$t" -max_total_time="$share" -max_len="$max_len" -timeout=10 -rss_limit_mb=2048 \
+    -report_slow_units=5 -artifact_prefix="$build/artifacts/$t/" -print_final_stats=1 \
+    "$build/corpus/$t" "$seed_dir"
+done
