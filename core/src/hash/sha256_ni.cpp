@@ -102,14 +102,21 @@ void compress(Sha256State& state, std::span<const uint8_t> blocks, CountTables* 
   _mm_storeu_si128(reinterpret_cast<__m128i*>(&state[4]), efgh_out);
 }
 
-}  // namespace
-
-bool sha_ni_available() {
+bool detect_sha_ni() {
   unsigned a = 0, b = 0, c = 0, d = 0;
   if (!__get_cpuid(1, &a, &b, &c, &d)) return false;
   const bool sse = (c & bit_SSSE3) && (c & bit_SSE4_1);
   if (!__get_cpuid_count(7, 0, &a, &b, &c, &d)) return false;
   return sse && (b & bit_SHA);
+}
+
+}  // namespace
+
+// CPUID traps to the hypervisor in a virtual machine (tens of microseconds, more than a whole
+// small parse), so the answer is asked once per process; it cannot change while we run.
+bool sha_ni_available() {
+  static const bool available = detect_sha_ni();
+  return available;
 }
 
 void sha256_ni_blocks(Sha256State& state, std::span<const uint8_t> blocks) {
