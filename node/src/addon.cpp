@@ -1,15 +1,16 @@
-// Registration and the two entry points, parse(path) and parseBytes(buffer).
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
+// Registration and the entry points: parse(path) and parseBytes(buffer), their asynchronous
+// twins, and cancel(token) for the latter.
+#include <exception>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "async.hpp"
 #include "convert.hpp"
 #include "errors.hpp"
+#include "job.hpp"
+#include "options.hpp"
 #include "vorlix/parse.hpp"
 
 namespace vorlix_node {
@@ -17,21 +18,6 @@ namespace vorlix_node {
 namespace {
 
 using vorlix_core::Report;
-
-// Closes the descriptor on every path out of parse().
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 std::optional<JsError> status_error(napi_status s, std::string message) {
   if (s == napi_ok) return std::nullopt;
@@ -121,75 +107,6 @@ std::variant<std::string, JsError> path_argument(napi_env env, napi_value v) {
   return JsError{s, prefix + std::get<std::string>(d) + "` into type `String`"};
 }
 
-// The last normal component of the path ("" for a final ".." or a bare root).
-std::string file_name(std::string_view path) {
-  std::string_view last;
-  size_t i = 0;
-  while (i <= path.size()) {
-    size_t j = path.find('/', i);
-    if (j == std::string_view::npos) j = path.size();
-    std::string_view part = path.substr(i, j - i);
-    if (!part.empty() && part != ".") last = part;
-    i = j + 1;
-  }
-  return last == ".." ? std::string() : std::string(last);
-}
-
-// Text after the last dot, unless that dot starts the name (".bashrc" has none).
-std::optional<std::string> claimed_extension(const std::string& name) {
-  const size_t dot = name.rfind('.');
-  if (dot == std::string::npos || dot == 0) return std::nullopt;
-  return name.substr(dot + 1);
-}
-
-struct FileFacts {
-  uint64_t size = 0;
-  std::optional<uint64_t> modified;
-  std::optional<uint64_t> created;
-};
-
-// Opens without blocking (a FIFO would otherwise wait for a writer) and refuses what could
-// never reach an end: pipes, sockets, devices. Directories open and fail later as reads.
-std::variant<int, std::string> open_input(const std::string& path, FileFacts& facts) {
-  if (path.find('\0') != std::string::npos) return "file name contained an unexpected NUL byte";
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return vorlix_core::IoError::os(errno).display();
-  struct statx stx {};
-  if (::statx(fd, "", AT_EMPTY_PATH, STATX_BASIC_STATS | STATX_BTIME, &stx) != 0) {
-    const int err = errno;
-    ::close(fd);
-    return vorlix_core::IoError::os(err).display();
-  }
-  if (!S_ISREG(stx.stx_mode) && !S_ISDIR(stx.stx_mode)) {
-    ::close(fd);
-    return "not a regular file or directory";
-  }
-  // Back to blocking reads for the file itself.
-  const int flags = ::fcntl(fd, F_GETFL);
-  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-  facts.size = stx.stx_size;
-  if ((stx.stx_mask & STATX_MTIME) && stx.stx_mtime.tv_sec >= 0) {
-    facts.modified = static_cast<uint64_t>(stx.stx_mtime.tv_sec);
-  }
-  if ((stx.stx_mask & STATX_BTIME) && stx.stx_btime.tv_sec >= 0) {
-    facts.created = static_cast<uint64_t>(stx.stx_btime.tv_sec);
-  }
-  return fd;
-}
-
-void add_path_facts(Report& report, const std::string& path, const FileFacts& facts) {
-  vorlix_core::Namespace ns("file");
-  if (auto it = report.namespaces.find("file"); it != report.namespaces.end()) {
-    ns.fields() = std::move(it->second);
-  }
-  const std::string name = file_name(path);
-  if (auto ext = claimed_extension(name)) ns.set("extension_claimed", std::move(*ext));
-  ns.set("name", std::string_view(name));
-  if (facts.modified) ns.set("modified_unix", *facts.modified);
-  if (facts.created) ns.set("created_unix", *facts.created);
-  report.namespaces.insert_or_assign("file", std::move(ns.fields()));
-}
-
 napi_value finish(napi_env env, JsResult r) {
   if (auto* e = std::get_if<JsError>(&r)) {
     throw_error(env, *e);
@@ -198,71 +115,126 @@ napi_value finish(napi_env env, JsResult r) {
   return std::get<napi_value>(r);
 }
 
-napi_value one_argument(napi_env env, napi_callback_info info, bool& ok) {
-  size_t argc = 1;
-  napi_value arg = nullptr;
-  if (auto s = napi_get_cb_info(env, info, &argc, &arg, nullptr, nullptr); s != napi_ok) {
+// The first `n` arguments; missing ones are undefined.
+template <size_t N>
+bool arguments(napi_env env, napi_callback_info info, napi_value (&args)[N]) {
+  size_t argc = N;
+  if (auto s = napi_get_cb_info(env, info, &argc, args, nullptr, nullptr); s != napi_ok) {
     throw_error(env, {s, "Failed to initialize napi function call."});
-    ok = false;
-    return nullptr;
+    return false;
   }
-  if (argc == 0) napi_get_undefined(env, &arg);
-  ok = true;
-  return arg;
+  for (size_t i = argc; i < N; ++i)
+    napi_get_undefined(env, &args[i]);
+  return true;
 }
 
-napi_value Parse(napi_env env, napi_callback_info info) {
-  bool ok = false;
-  napi_value arg = one_argument(env, info, ok);
-  if (!ok) return nullptr;
-  auto path = path_argument(env, arg);
-  if (auto* e = std::get_if<JsError>(&path)) {
-    throw_error(env, *e);
-    return nullptr;
-  }
-  const std::string& p = std::get<std::string>(path);
-  FileFacts facts;
-  auto opened = open_input(p, facts);
-  if (auto* why = std::get_if<std::string>(&opened)) {
-    throw_error(env, {napi_generic_failure, p + ": " + *why});
-    return nullptr;
-  }
-  Report report;
-  {
-    Fd fd(std::get<int>(opened));
-    vorlix_core::FileSource source(fd.get());
-    report = vorlix_core::parse(source, facts.size);
-  }
-  add_path_facts(report, p, facts);
-  return finish(env, report_to_js(env, report));
+// The path and options of parse(path, options) and parseAsync(path, options, callback).
+std::variant<Job, JsError> path_job(napi_env env, napi_value path_value, napi_value options) {
+  auto path = path_argument(env, path_value);
+  if (auto* e = std::get_if<JsError>(&path)) return std::move(*e);
+  auto opts = read_options(env, options);
+  if (auto* e = std::get_if<JsError>(&opts)) return std::move(*e);
+  Job job;
+  job.from_path = true;
+  job.path = std::move(std::get<std::string>(path));
+  job.options = std::move(std::get<vorlix_core::ParseOptions>(opts));
+  return job;
 }
 
-napi_value ParseBytes(napi_env env, napi_callback_info info) {
-  bool ok = false;
-  napi_value arg = one_argument(env, info, ok);
-  if (!ok) return nullptr;
-  napi_ref ref = nullptr;
-  if (auto s = napi_create_reference(env, arg, 1, &ref); s != napi_ok) {
-    throw_error(env, {s, "Failed to create reference from Buffer"});
-    return nullptr;
+// The Buffer behind parseBytes: held by `ref` until the caller releases it, never copied.
+std::variant<Job, JsError> bytes_job(napi_env env, napi_value buffer, napi_value options,
+                                     napi_ref& ref) {
+  ref = nullptr;
+  if (auto s = napi_create_reference(env, buffer, 1, &ref); s != napi_ok) {
+    return JsError{s, "Failed to create reference from Buffer"};
   }
   void* data = nullptr;
   size_t length = 0;
-  auto release = [&] {
-    uint32_t count = 0;
-    napi_reference_unref(env, ref, &count);
-    napi_delete_reference(env, ref);
-  };
-  if (auto s = napi_get_buffer_info(env, arg, &data, &length); s != napi_ok) {
-    release();
-    throw_error(env, {s, "Failed to get Buffer pointer and length"});
+  if (auto s = napi_get_buffer_info(env, buffer, &data, &length); s != napi_ok) {
+    return JsError{s, "Failed to get Buffer pointer and length"};
+  }
+  auto opts = read_options(env, options);
+  if (auto* e = std::get_if<JsError>(&opts)) return std::move(*e);
+  Job job;
+  job.bytes = std::span<const uint8_t>(static_cast<const uint8_t*>(data), data ? length : 0);
+  job.options = std::move(std::get<vorlix_core::ParseOptions>(opts));
+  return job;
+}
+
+void drop(napi_env env, napi_ref& ref) {
+  if (ref) napi_delete_reference(env, ref);
+  ref = nullptr;
+}
+
+// Runs a job on this thread and converts its report; no C++ exception leaves.
+napi_value run_sync(napi_env env, const Job& job) {
+  try {
+    auto outcome = run_job(job);
+    if (auto* e = std::get_if<JsError>(&outcome)) {
+      throw_error(env, *e);
+      return nullptr;
+    }
+    return finish(env, report_to_js(env, std::get<vorlix_core::Report>(outcome)));
+  } catch (const std::bad_alloc&) {
+    throw_error(env, {napi_generic_failure, "out of memory"});
+  } catch (const std::exception& e) {
+    throw_error(env, {napi_generic_failure, e.what()});
+  } catch (...) {
+    throw_error(env, {napi_generic_failure, "unknown failure"});
+  }
+  return nullptr;
+}
+
+napi_value Parse(napi_env env, napi_callback_info info) {
+  napi_value args[2];
+  if (!arguments(env, info, args)) return nullptr;
+  auto job = path_job(env, args[0], args[1]);
+  if (auto* e = std::get_if<JsError>(&job)) {
+    throw_error(env, *e);
     return nullptr;
   }
-  const std::span<const uint8_t> bytes(static_cast<const uint8_t*>(data), data ? length : 0);
-  vorlix_core::MemorySource source(bytes);
-  Report report = vorlix_core::parse(source, bytes.size());
-  release();
-  return finish(env, report_to_js(env, report));
+  return run_sync(env, std::get<Job>(job));
+}
+
+napi_value ParseBytes(napi_env env, napi_callback_info info) {
+  napi_value args[2];
+  if (!arguments(env, info, args)) return nullptr;
+  napi_ref ref = nullptr;
+  auto job = bytes_job(env, args[0], args[1], ref);
+  napi_value result = nullptr;
+  if (auto* e = std::get_if<JsError>(&job)) {
+    throw_error(env, *e);
+  } else {
+    result = run_sync(env, std::get<Job>(job));
+  }
+  drop(env, ref);
+  return result;
+}
+
+// Errors found before the work is queued are thrown; lib/index.js turns them into rejections.
+napi_value ParseAsync(napi_env env, napi_callback_info info) {
+  napi_value args[3];
+  if (!arguments(env, info, args)) return nullptr;
+  auto job = path_job(env, args[0], args[1]);
+  if (auto* e = std::get_if<JsError>(&job)) {
+    throw_error(env, *e);
+    return nullptr;
+  }
+  return finish(env, start_async(env, std::move(std::get<Job>(job)), nullptr, args[2]));
+}
+
+napi_value ParseBytesAsync(napi_env env, napi_callback_info info) {
+  napi_value args[3];
+  if (!arguments(env, info, args)) return nullptr;
+  napi_ref ref = nullptr;
+  auto job = bytes_job(env, args[0], args[1], ref);
+  if (auto* e = std::get_if<JsError>(&job)) {
+    drop(env, ref);
+    throw_error(env, *e);
+    return nullptr;
+  }
+  // The reference now belongs to the async work.
+  return finish(env, start_async(env, std::move(std::get<Job>(job)), ref, args[2]));
 }
 
 std::optional<JsError> export_function(napi_env env, napi_value exports, const char* js_name,
@@ -282,8 +254,11 @@ std::optional<JsError> export_function(napi_env env, napi_value exports, const c
 
 NAPI_MODULE_INIT() {
   using namespace vorlix_node;
-  for (auto [js, internal, cb] : {std::tuple{"parse", "parse", &Parse},
-                                  std::tuple{"parseBytes", "parse_bytes", &ParseBytes}}) {
+  for (auto [js, internal, cb] :
+       {std::tuple{"parse", "parse", &Parse}, std::tuple{"parseBytes", "parse_bytes", &ParseBytes},
+        std::tuple{"parseAsync", "parse_async", &ParseAsync},
+        std::tuple{"parseBytesAsync", "parse_bytes_async", &ParseBytesAsync},
+        std::tuple{"cancel", "cancel", &CancelAsync}}) {
     if (auto e = export_function(env, exports, js, internal, cb)) {
       throw_error(env, *e);
       return nullptr;
