@@ -83,16 +83,16 @@ class Cursor {
 
   // The next n bytes as the TIFF block: copied when small, else left in place once its last
   // byte is known to be there.
-  Walk<LocateResult> block(uint64_t n) {
+  LocateResult block(uint64_t n) {
     if (n <= kMaxCopiedBlock) {
       auto s = take(n);
-      if (!s) return Err{s.error()};
-      return LocateResult(TiffBlock(s->begin(), s->end()));
+      if (!s) return s.error();
+      return TiffBlock(s->begin(), s->end());
     }
     const uint64_t start = pos_;
-    if (auto s = skip(n - 1); !s) return Err{s.error()};
-    if (auto s = take(1); !s) return Err{s.error()};
-    return LocateResult(SourceRange{start, n});
+    if (auto s = skip(n - 1); !s) return s.error();
+    if (auto s = take(1); !s) return s.error();
+    return SourceRange{start, n};
   }
 
  private:
@@ -154,9 +154,7 @@ LocateResult walk_png(Cursor& in) {
     const ByteReader r(*head);
     const uint32_t length = r.u32be(0).value_or(0);
     if (r.matches(4, "eXIf")) {
-      auto block = in.block(length);
-      if (!block) return block.error();
-      return std::move(block).value();
+      return in.block(length);
     }
     if (auto s = in.skip(uint64_t{length} + 4); !s) return s.error();  // data and CRC
   }
@@ -180,9 +178,7 @@ LocateResult walk_webp(Cursor& in) {
     if (size > left) return ContainerError{kOverflow};
     left -= size;
     if (exif) {
-      auto block = in.block(size);
-      if (!block) return block.error();
-      return std::move(block).value();
+      return in.block(size);
     }
     uint64_t skip = size;
     if (size % 2 == 1 && left > 0) {  // pad byte, when the parent still has room for it
