@@ -68,9 +68,12 @@ TEST(Limits, RecordListsStopAtTheCap) {
     ASSERT_TRUE(r.namespaces.contains(c.ns)) << c.ns;
     const auto* list = r.namespaces.at(c.ns).at(c.list).get_if<List>();
     ASSERT_NE(list, nullptr) << c.list;
-    // MP4 top-level boxes have a lower cap of their own.
-    const size_t cap = std::string_view(c.list) == "top_level_boxes" ? limits::kMaxMp4TopLevelBoxes
-                                                                     : limits::kMaxListedRecords;
+    // MP4 top-level boxes, JPEG segments and PNG chunks have lower caps of their own.
+    const std::string_view list_key = c.list;
+    const size_t cap = list_key == "top_level_boxes" ? limits::kMaxMp4TopLevelBoxes
+                       : list_key == "segments"      ? limits::kMaxJpegSegments
+                       : list_key == "chunks"        ? limits::kMaxPngChunks
+                                                     : limits::kMaxListedRecords;
     EXPECT_EQ(list->size(), cap) << c.ns << "." << c.list;
   }
 }
