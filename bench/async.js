@@ -125,7 +125,7 @@ async function main() {
   });
   console.log(`\n3. ${gib} GiB file`);
   console.log(`   aborted after 30 ms, settled after a further: ${(tAbort * 1000).toFixed(1)} ms`);
-  console.log(`   full parse: ${async.elapsed.toFixed(3)} s   hashes: false: ${(tNoHash * 1000).toFixed(1)} ms` +
+  console.log(`   full parse: ${async.elapsed.toFixed(3)} s   hashes: false: ${(tNoHash * 1000).toFixed(2)} ms` +
     `   ratio: ${(async.elapsed / tNoHash).toFixed(0)}x`);
 }
 
