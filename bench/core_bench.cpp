@@ -1,11 +1,15 @@
 // Core throughput on in-memory inputs: the whole parse of random bytes (file extractor only)
-// and of the bundled sample photo.
+// and of the bundled sample photo; and the two small-input hot spots, the JPEG quality estimate
+// and EXIF number text.
 #include <benchmark/benchmark.h>
 
+#include <array>
 #include <fstream>
 #include <iterator>
 #include <random>
 
+#include "exif/number_text.hpp"
+#include "extractors/jpeg.hpp"
 #include "vorlix/parse.hpp"
 
 namespace {
@@ -13,7 +17,8 @@ namespace {
 void BM_ParseRandom(benchmark::State& state) {
   std::vector<uint8_t> data(static_cast<size_t>(state.range(0)));
   std::mt19937_64 rng(42);
-  for (auto& b : data) b = static_cast<uint8_t>(rng());
+  for (auto& b : data)
+    b = static_cast<uint8_t>(rng());
   for (auto _ : state) {
     vorlix_core::MemorySource src(data);
     benchmark::DoNotOptimize(vorlix_core::parse(src, data.size()));
@@ -31,6 +36,67 @@ void BM_ParseSamplePhoto(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_ParseSamplePhoto);
+
+void BM_EstimateIjgQuality(benchmark::State& state) {
+  // A quality-75 luminance table with a few entries off by one, as some encoders write them.
+  std::array<uint8_t, 64> table{};
+  std::mt19937 rng(7);
+  for (size_t k = 0; k < table.size(); ++k)
+    table[k] = static_cast<uint8_t>(8 + k * 3 / 2 + rng() % 2);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(table);
+    benchmark::DoNotOptimize(vorlix_core::extractors::estimate_ijg_quality(table));
+  }
+}
+BENCHMARK(BM_EstimateIjgQuality);
+
+// Typical EXIF rationals (resolutions, exposure times, f-numbers, GPS parts) and values at exact
+// ties, the slow case of shortest-digit text.
+void BM_NumberText(benchmark::State& state) {
+  const double values[] = {72.0,
+                           1.0 / 60,
+                           2.8,
+                           35.5,
+                           1.0 / 3,
+                           4032.0,
+                           0.0125,
+                           51.5074,
+                           1e-7,
+                           1125899906842624.25,
+                           2147483649.0 / 2048.0,
+                           1048576.0,
+                           0.1 + 0.2,
+                           3.0 / 8,
+                           1e21};
+  std::string out;
+  for (auto _ : state) {
+    out.clear();
+    for (double v : values)
+      vorlix_core::exif::append_number(out, v);
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * std::size(values));
+}
+BENCHMARK(BM_NumberText);
+
+// One long list of rationals, as one EXIF entry with millions of components renders.
+void BM_NumberTextRationalList(benchmark::State& state) {
+  std::mt19937 rng(3);
+  std::vector<double> values(static_cast<size_t>(state.range(0)));
+  for (auto& v : values)
+    v = static_cast<double>(rng()) / static_cast<double>(rng() | 1);
+  std::string out;
+  for (auto _ : state) {
+    out.clear();
+    for (double v : values) {
+      vorlix_core::exif::append_number(out, v);
+      out.push_back(' ');
+    }
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * state.range(0));
+}
+BENCHMARK(BM_NumberTextRationalList)->Arg(100000);
 
 }  // namespace
 
