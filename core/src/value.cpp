@@ -11,6 +11,57 @@ void Namespace::put(std::string_view key, Value v) {
   }
 }
 
+RecordList::RecordList(std::vector<std::string_view> keys)
+    : keys_(std::move(keys)), width_(keys_.size()) {}
+
+bool RecordList::push(const Map& record) {
+  const size_t start = cells_.size();
+  cells_.resize(start + width_);
+  size_t k = 0;
+  // Both the record and keys_ are in byte order, so one merge places every value.
+  for (const auto& [key, value] : record) {
+    while (k < width_ && keys_[k] < key)
+      ++k;
+    if (k == width_ || keys_[k] != key) {
+      cells_.resize(start);
+      return false;
+    }
+    Cell& c = cells_[start + k];
+    if (const auto* b = value.get_if<bool>()) {
+      c = Cell{Kind::Bool, 0, *b ? 1u : 0u};
+    } else if (const auto* u = value.get_if<uint64_t>()) {
+      c = Cell{Kind::UInt, 0, *u};
+    } else if (const auto* t = value.get_if<std::string>(); t && t->size() <= UINT32_MAX) {
+      c = Cell{Kind::Text, static_cast<uint32_t>(t->size()), arena_.size()};
+      arena_ += *t;
+    } else {
+      cells_.resize(start);
+      return false;
+    }
+  }
+  return true;
+}
+
+Value RecordList::cell_value(const Cell& c) const {
+  switch (c.kind) {
+    case Kind::Bool:
+      return Value::boolean(c.data != 0);
+    case Kind::UInt:
+      return Value::uint64(c.data);
+    case Kind::Text:
+      return Value::text(std::string_view(arena_).substr(c.data, c.text_len));
+    case Kind::Absent:
+      break;
+  }
+  return Value::null();
+}
+
+Map RecordList::record(size_t i) const {
+  Map m;
+  for_each(i, [&](std::string_view key, Value v) { m.emplace_hint(m.end(), key, std::move(v)); });
+  return m;
+}
+
 std::string to_hex(std::span<const uint8_t> bytes) {
   static constexpr char kDigits[] = "0123456789abcdef";
   std::string out;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "limits.hpp"
+#include "test_support.hpp"
 #include "vorlix/parse.hpp"
 
 namespace vorlix_core {
@@ -66,15 +67,16 @@ TEST(Limits, RecordListsStopAtTheCap) {
     MemorySource src(std::span(reinterpret_cast<const uint8_t*>(c.bytes.data()), c.bytes.size()));
     const Report r = parse(src, c.bytes.size());
     ASSERT_TRUE(r.namespaces.contains(c.ns)) << c.ns;
-    const auto* list = r.namespaces.at(c.ns).at(c.list).get_if<List>();
-    ASSERT_NE(list, nullptr) << c.list;
+    const Value& value = r.namespaces.at(c.ns).at(c.list);
+    ASSERT_TRUE(testing::is_list(&value)) << c.list;
+    const List list = testing::as_list(&value);
     // MP4 top-level boxes, JPEG segments and PNG chunks have lower caps of their own.
     const std::string_view list_key = c.list;
     const size_t cap = list_key == "top_level_boxes" ? limits::kMaxMp4TopLevelBoxes
                        : list_key == "segments"      ? limits::kMaxJpegSegments
                        : list_key == "chunks"        ? limits::kMaxPngChunks
                                                      : limits::kMaxListedRecords;
-    EXPECT_EQ(list->size(), cap) << c.ns << "." << c.list;
+    EXPECT_EQ(list.size(), cap) << c.ns << "." << c.list;
   }
 }
 

@@ -73,7 +73,7 @@ ByteVec mvhd0(uint32_t timescale, uint32_t duration) {
 
 Boxes top_boxes(const Namespace& ns) {
   Boxes out;
-  for (const auto& v : *ns.fields().at("top_level_boxes").get_if<List>()) {
+  for (const auto& v : testing::as_list(&ns.fields().at("top_level_boxes"))) {
     const Map& m = *v.get_if<Map>();
     out.emplace_back(*m.at("type").get_if<std::string>(), *m.at("size").get_if<uint64_t>());
   }
@@ -478,9 +478,9 @@ TEST(Mp4, CutListsSaySo) {
   for (const auto& c : cases) {
     auto r = extract(Mp4Extractor(), c.bytes);
     ASSERT_TRUE(r.ok()) << c.what;
-    const auto* list = r->fields().at(c.list).get_if<List>();
-    ASSERT_NE(list, nullptr) << c.what;
-    EXPECT_EQ(list->size(), c.listed) << c.what;
+    ASSERT_TRUE(testing::is_list(&r->fields().at(c.list))) << c.what;
+    const List list = testing::as_list(&r->fields().at(c.list));
+    EXPECT_EQ(list.size(), c.listed) << c.what;
     const std::string flag = std::string(c.list) + "_truncated";
     EXPECT_EQ(has(*r, flag.c_str()), c.cut) << c.what;
     if (c.cut) {

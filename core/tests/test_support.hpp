@@ -157,13 +157,29 @@ std::optional<T> field(const Map& m, std::string_view key) {
   if (!v || !v->get_if<T>()) return std::nullopt;
   return *v->get_if<T>();
 }
+// Whether a value is a list as every consumer sees it: a List, or the compact record list.
+inline bool is_list(const Value* v) {
+  return v && (v->get_if<List>() || v->get_if<RecordList>());
+}
+// Such a list's elements (a record list read as a List of Map); empty for anything else.
+inline List as_list(const Value* v) {
+  List out;
+  if (!v) return out;
+  if (const auto* l = v->get_if<List>()) out = *l;
+  if (const auto* r = v->get_if<RecordList>()) {
+    out.reserve(r->size());
+    for (size_t i = 0; i < r->size(); ++i)
+      out.push_back(Value::map(r->record(i)));
+  }
+  return out;
+}
+
 // The maps of a list-of-records field ("segments", "chunks", ...); a missing list fails the test.
 inline std::vector<Map> records(const Namespace& ns, std::string_view key) {
   std::vector<Map> out;
   const Value* v = find(ns.fields(), key);
-  EXPECT_TRUE(v && v->get_if<List>()) << key << " missing";
-  if (!v || !v->get_if<List>()) return out;
-  for (const auto& item : *v->get_if<List>()) {
+  EXPECT_TRUE(is_list(v)) << key << " missing";
+  for (const auto& item : as_list(v)) {
     EXPECT_TRUE(item.get_if<Map>());
     if (item.get_if<Map>()) out.push_back(*item.get_if<Map>());
   }

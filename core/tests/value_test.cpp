@@ -88,5 +88,42 @@ TEST(ExtractError, DisplayTexts) {
     EXPECT_EQ(c.err.display(), c.want);
 }
 
+TEST(RecordList, ReadsBackAsTheMapsItWasGiven) {
+  RecordList list({"a", "b", "name"});
+  Map first;
+  first.emplace("name", Value::text("x.txt"));
+  first.emplace("a", Value::uint64(uint64_t{1} << 60));
+  first.emplace("b", Value::boolean(false));
+  Map second;  // a record may lack keys
+  second.emplace("name", Value::text(""));
+  ASSERT_TRUE(list.push(first));
+  ASSERT_TRUE(list.push(second));
+  ASSERT_EQ(list.size(), 2u);
+
+  const Map r0 = list.record(0);
+  ASSERT_EQ(r0.size(), 3u);
+  EXPECT_EQ(*r0.at("a").get_if<uint64_t>(), uint64_t{1} << 60);
+  EXPECT_EQ(*r0.at("b").get_if<bool>(), false);
+  EXPECT_EQ(*r0.at("name").get_if<std::string>(), "x.txt");
+  const Map r1 = list.record(1);
+  ASSERT_EQ(r1.size(), 1u);
+  EXPECT_EQ(*r1.at("name").get_if<std::string>(), "");
+
+  std::vector<std::string> seen;
+  list.for_each(0, [&](std::string_view key, const Value&) { seen.emplace_back(key); });
+  EXPECT_EQ(seen, (std::vector<std::string>{"a", "b", "name"}));
+}
+
+TEST(RecordList, RefusesKeysAndKindsItCannotHold) {
+  RecordList list({"k"});
+  Map unknown_key;
+  unknown_key.emplace("other", Value::uint64(1));
+  Map unsupported;
+  unsupported.emplace("k", Value::float64(1.5));
+  EXPECT_FALSE(list.push(unknown_key));
+  EXPECT_FALSE(list.push(unsupported));
+  EXPECT_EQ(list.size(), 0u);
+}
+
 }  // namespace
 }  // namespace vorlix_core

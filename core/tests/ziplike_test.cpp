@@ -101,12 +101,10 @@ std::string error_of(std::string_view bytes) {
 constexpr auto field = testing::find;
 template <class T>
 constexpr auto get = testing::field<T>;
-const List& entries_of(const Namespace& ns) {
-  static const List kNone;
-  const Value* v = field(ns.fields(), "entries");
-  return v && v->get_if<List>() ? *v->get_if<List>() : kNone;
+List entries_of(const Namespace& ns) {
+  return testing::as_list(field(ns.fields(), "entries"));
 }
-const Map& entry(const Namespace& ns, size_t i) {
+Map entry(const Namespace& ns, size_t i) {
   return *entries_of(ns).at(i).get_if<Map>();
 }
 std::string kind_of(const Namespace& ns) {

@@ -25,12 +25,50 @@ using List = std::vector<Value>;
 // the byte-wise key order the report needs.
 using Map = std::map<std::string, Value, std::less<>>;
 
+// The compact form of a long List of Map whose records share a few keys (ZIP entries, JPEG
+// segments, PNG chunks, MP4 boxes). Every consumer sees it as that List of Map; stored as
+// 16-byte cells with the texts in one arena, a record costs about a tenth of a Map, so a
+// hostile file of tiny records cannot make the report hundreds of times its own size.
+class RecordList {
+ public:
+  // The keys a record may hold, in byte order; they must outlive the list (string literals).
+  explicit RecordList(std::vector<std::string_view> keys);
+
+  enum class Kind : uint8_t { Absent, Bool, UInt, Text };
+  struct Cell {
+    Kind kind = Kind::Absent;
+    uint32_t text_len = 0;
+    uint64_t data = 0;  // the bool, the number, or the text's offset in the arena
+  };
+
+  size_t size() const { return width_ == 0 ? 0 : cells_.size() / width_; }
+  const std::vector<std::string_view>& keys() const { return keys_; }
+  // Appends a record; false (and nothing appended) when a key is not one of keys() or a value
+  // is of a kind cells cannot hold.
+  bool push(const Map& record);
+  void reserve(size_t records) { cells_.reserve(records * width_); }
+
+  // Calls f(key, value) for each key the record holds, in key order; value is a Value.
+  template <class F>
+  void for_each(size_t record, F&& f) const;
+  Map record(size_t i) const;
+
+ private:
+  Value cell_value(const Cell& c) const;
+
+  std::vector<std::string_view> keys_;
+  size_t width_;
+  std::vector<Cell> cells_;
+  std::string arena_;
+};
+
 class Value {
  public:
-  // Alternatives in tag order: Null, Bool, Int, UInt, Float, Rational, Text, Bytes, List, Map.
+  // Alternatives in tag order: Null, Bool, Int, UInt, Float, Rational, Text, Bytes, List, Map,
+  // then Records, the compact List of Map.
   using Variant = std::variant<std::monostate, bool, int64_t, uint64_t, double, Rational,
-                               std::string, Bytes, List, Map>;
-  enum class Kind { Null, Bool, Int, UInt, Float, Rational, Text, Bytes, List, Map };
+                               std::string, Bytes, List, Map, RecordList>;
+  enum class Kind { Null, Bool, Int, UInt, Float, Rational, Text, Bytes, List, Map, Records };
 
   Value() = default;
   explicit Value(Variant v) : v_(std::move(v)) {}
@@ -49,6 +87,9 @@ class Value {
   static Value bytes(Bytes b) { return Value(Variant(std::in_place_index<7>, std::move(b))); }
   static Value list(List l) { return Value(Variant(std::in_place_index<8>, std::move(l))); }
   static Value map(Map m) { return Value(Variant(std::in_place_index<9>, std::move(m))); }
+  static Value records(RecordList r) {
+    return Value(Variant(std::in_place_index<10>, std::move(r)));
+  }
 
   Kind kind() const { return static_cast<Kind>(v_.index()); }
   const Variant& variant() const { return v_; }
@@ -86,6 +127,7 @@ class Namespace {
   void set(std::string_view key, std::string&& v) { put(key, Value::text(std::move(v))); }
   void set(std::string_view key, List&& v) { put(key, Value::list(std::move(v))); }
   void set(std::string_view key, Map&& v) { put(key, Value::map(std::move(v))); }
+  void set(std::string_view key, RecordList&& v) { put(key, Value::records(std::move(v))); }
   void set(std::string_view key, Value v) { put(key, std::move(v)); }
 
  private:
@@ -94,6 +136,14 @@ class Namespace {
   const char* name_;
   Map fields_;
 };
+
+template <class F>
+void RecordList::for_each(size_t record, F&& f) const {
+  for (size_t k = 0; k < width_; ++k) {
+    const Cell& c = cells_[record * width_ + k];
+    if (c.kind != Kind::Absent) f(keys_[k], cell_value(c));
+  }
+}
 
 // Two lowercase hex digits per byte, no separators.
 std::string to_hex(std::span<const uint8_t> bytes);

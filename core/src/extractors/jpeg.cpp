@@ -208,9 +208,10 @@ void describe_segment(uint8_t code, std::span<const uint8_t> payload, Map& recor
 }
 
 void walk_segments(SourceReader& r, Namespace& ns) {
-  // Always present, and built in place so no list or record is moved afterwards.
-  List& segments = ns.fields()["segments"].variant().emplace<List>();
-  Map unlisted;
+  // Always present, even when empty. Each record is built in one reused map and then packed.
+  RecordList segments(
+      {"comment", "density", "jfif_version", "length", "marker", "name", "offset", "payload"});
+  Map record;
   uint64_t p = 2;  // SOI was checked by supports()
   while (r.size() >= kMinWalkBytes && r.has(p, 4)) {
     const auto head = r.slice(p, 4);
@@ -238,16 +239,18 @@ void walk_segments(SourceReader& r, Namespace& ns) {
         (length >= 2 && describes(code) ? r.slice(p + 4, length - 2u) : std::nullopt)
             .value_or(std::span<const uint8_t>{});
 
-    // Past the cap the walk goes on for the frame and scan facts, without listing.
-    const bool listed = segments.size() < limits::kMaxJpegSegments;
-    if (!listed) ns.set("segments_truncated", true);
-    unlisted.clear();
-    Map& record = listed ? segments.emplace_back().variant().emplace<Map>() : unlisted;
+    record.clear();
     record.emplace("marker", Value::text(marker_text(code)));
     record.emplace("name", Value::text(marker_name(code)));
     record.emplace("offset", Value::uint64(p));
     record.emplace("length", Value::uint64(length));
     describe_segment(code, payload, record, ns);
+    // Past the cap the walk goes on for the frame and scan facts, without listing.
+    if (segments.size() < limits::kMaxJpegSegments) {
+      segments.push(record);
+    } else {
+      ns.set("segments_truncated", true);
+    }
 
     if (code == kSos) {
       ns.set("scan_data_offset", end);
@@ -256,6 +259,7 @@ void walk_segments(SourceReader& r, Namespace& ns) {
     // A length below 2 still moves on (by 2 or 3 bytes), so the walk always advances.
     p = end;
   }
+  ns.set("segments", std::move(segments));
 }
 
 }  // namespace

@@ -28,7 +28,8 @@ std::string box_type(std::span<const uint8_t> type) {
 
 // A list's key and the key that says it was cut: set together, so that a later box replacing the
 // list also replaces what was said about the earlier one.
-void set_list(Namespace& ns, std::string_view key, List&& list, bool cut) {
+template <class L>
+void set_list(Namespace& ns, std::string_view key, L&& list, bool cut) {
   const std::string flag = std::string(key) + "_truncated";
   ns.set(key, std::move(list));
   if (cut) {
@@ -92,7 +93,8 @@ bool is_type(const BoxType& type, std::string_view want) {
 
 // The top-level boxes, and whether the list stopped at its cap.
 struct BoxList {
-  List list;
+  RecordList list{{"size", "type"}};
+  Map record;
   bool cut = false;
 };
 
@@ -129,9 +131,10 @@ void walk_boxes(SourceReader& r, uint64_t start, uint64_t end, uint32_t depth, B
         top.cut = true;
         return;
       }
-      auto& record = std::get<Map>(top.list.emplace_back(Value::map({})).variant());
-      record.emplace("size", Value::uint64(size));
-      record.emplace("type", Value::text(box_type(type)));
+      top.record.clear();
+      top.record.emplace("size", Value::uint64(size));
+      top.record.emplace("type", Value::text(box_type(type)));
+      top.list.push(top.record);
     }
     const uint64_t payload = p + header;
     const uint64_t n = size - header;

@@ -103,8 +103,9 @@ const ChunkHandler* find_handler(std::span<const uint8_t> type) {
 
 void walk_chunks(SourceReader& r, Namespace& ns) {
   Walk w{ns, {}};
-  // Always present, and built in place so no list or record is moved afterwards.
-  List& chunks = ns.fields()["chunks"].variant().emplace<List>();
+  // Always present, even when empty.
+  RecordList chunks({"length", "offset", "type"});
+  Map record;
   uint64_t k = 8;  // after the signature, which supports() checked
   while (r.size() >= kMinWalkBytes && r.has(k, 8)) {
     const auto head = r.slice(k, 8);
@@ -115,10 +116,11 @@ void walk_chunks(SourceReader& r, Namespace& ns) {
     std::copy_n(head->begin() + 4, type.size(), type.begin());
     // Past the cap the walk goes on for the fields and texts, without listing.
     if (chunks.size() < limits::kMaxPngChunks) {
-      Map& record = chunks.emplace_back().variant().emplace<Map>();
+      record.clear();
       record.emplace("type", Value::text(latin1_to_utf8(type)));
       record.emplace("offset", Value::uint64(k));
       record.emplace("length", Value::uint64(length));
+      chunks.push(record);
     } else {
       ns.set("chunks_truncated", true);
     }
@@ -134,6 +136,7 @@ void walk_chunks(SourceReader& r, Namespace& ns) {
     // k < size and length < 2^32, so this cannot overflow; a length past the end ends the walk.
     k += length + kChunkOverhead;
   }
+  ns.set("chunks", std::move(chunks));
   if (!w.text.empty()) ns.fields()["text"].variant().emplace<Map>(std::move(w.text));
 }
 

@@ -160,7 +160,8 @@ ExtractResult ZipExtractor::extract(ByteSource& src, const ProbeContext& ctx) co
   const uint16_t declared = ByteReader(*record).u16le(10).value_or(0);
   const uint32_t dir_offset = ByteReader(*record).u32le(16).value_or(0);
 
-  List entries;
+  RecordList entries({"compressed", "method", "modified", "name", "uncompressed"});
+  Map entry;
   // Records are at least 46 bytes and usually end at the end record: room for that many, which
   // saves the list's regrowth (its peak would be half as large again) on large archives.
   const uint64_t dir_end = dir_offset < *end ? *end : r.size();
@@ -185,12 +186,13 @@ ExtractResult ZipExtractor::extract(ByteSource& src, const ProbeContext& ctx) co
     sum_compressed += h->compressed;
     sum_uncompressed += h->uncompressed;
 
-    auto& entry = std::get<Map>(entries.emplace_back(Value::map({})).variant());
+    entry.clear();
     entry.emplace("name", Value::text(std::move(name)));
     entry.emplace("method", Value::text(method_name(h->method)));
     entry.emplace("compressed", Value::uint64(h->compressed));
     entry.emplace("uncompressed", Value::uint64(h->uncompressed));
     entry.emplace("modified", Value::text(dos_datetime(h->date, h->time)));
+    entries.push(entry);
 
     pos += kCentralHeaderSize + h->name_len + h->extra_len + h->comment_len;
   }
