@@ -27,7 +27,7 @@ function corpus() {
   const files = [];
   const sizes = [];
   for (let i = 0; i < 48; i++) sizes.push(4096 << (i % 6)); // 4 KiB .. 128 KiB
-  for (let i = 0; i < 16; i++) sizes.push((1 + (i % 4)) * 1024 * 1024); // 1 .. 4 MiB
+  for (let i = 0; i < 40; i++) sizes.push((1 + (i % 4)) * 1024 * 1024); // 1 .. 4 MiB
   sizes.forEach((n, i) => {
     const p = path.join(dir, `c${i}.bin`);
     fs.writeFileSync(p, crypto.randomBytes(n));
