@@ -4,4 +4,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
-npx --no-install cmake-js compile --out build-addon --parallel "$(nproc)" >/dev/null
+# Warnings are errors here (our own builds); a user's `npm install` compiles without -Werror.
+npx --no-install cmake-js compile --out build-addon --parallel "$(nproc)" --CDVORLIX_WERROR=ON \
+  >/dev/null

@@ -14,7 +14,7 @@ max_len=${2:-65536}
 build=${VORLIX_FUZZ_BUILD:-build-fuzz}
 targets=(parse_fuzz extract_fuzz exif_fuzz)
 flags="-fsanitize=address,undefined -fsanitize=fuzzer-no-link -fno-sanitize-recover=all -g -O1 -D_GLIBCXX_ASSERTIONS"
-cmake -S . -B "$build" -DVORLIX_FUZZ=ON -DCMAKE_BUILD_TYPE=Debug \
+cmake -S . -B "$build" -DVORLIX_FUZZ=ON -DVORLIX_WERROR=ON -DCMAKE_BUILD_TYPE=Debug \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
 cmake --build "$build" --target "${targets[@]}" --parallel "$(nproc)"

@@ -6,11 +6,13 @@
 #include <string>
 #include <string_view>
 
+#include "arguments.hpp"
 #include "async.hpp"
 #include "convert.hpp"
 #include "errors.hpp"
 #include "job.hpp"
 #include "options.hpp"
+#include "test_hooks.hpp"
 #include "vorlix/parse.hpp"
 
 namespace vorlix_node {
@@ -22,89 +24,6 @@ using vorlix_core::Report;
 std::optional<JsError> status_error(napi_status s, std::string message) {
   if (s == napi_ok) return std::nullopt;
   return JsError{s, std::move(message)};
-}
-
-// Reads a JS string (the caller has checked it is one, or the call fails with the status).
-napi_status get_string(napi_env env, napi_value v, std::string& out) {
-  size_t len = 0;
-  if (auto s = napi_get_value_string_utf8(env, v, nullptr, 0, &len); s != napi_ok) return s;
-  out.assign(len + 1, '\0');
-  if (auto s = napi_get_value_string_utf8(env, v, out.data(), out.size(), &len); s != napi_ok) {
-    return s;
-  }
-  out.resize(len);
-  return napi_ok;
-}
-
-// The description of a value that could not be read as a string: "Number 42 ", "Object {..}",
-// "function f(..) ". A failure while describing yields that call's status and no message.
-std::variant<std::string, napi_status> describe(napi_env env, napi_value v) {
-  napi_valuetype t;
-  if (auto s = napi_typeof(env, v, &t); s != napi_ok) return s;
-  auto coerced = [&](const char* type) -> std::variant<std::string, napi_status> {
-    napi_value str;
-    if (auto s = napi_coerce_to_string(env, v, &str); s != napi_ok) return s;
-    std::string text;
-    if (auto s = get_string(env, str, text); s != napi_ok) return s;
-    return std::string(type) + " " + text + " ";
-  };
-  switch (t) {
-    case napi_undefined:
-      return std::string("Undefined");
-    case napi_null:
-      return std::string("Null");
-    case napi_string:
-      return std::string("String");
-    case napi_symbol:
-      return std::string("Symbol");
-    case napi_external:
-      return std::string("External");
-    case napi_boolean:
-      return coerced("Boolean");
-    case napi_number:
-      return coerced("Number");
-    case napi_bigint:
-      return coerced("BigInt");
-    case napi_object: {
-      napi_value global, json, stringify, result;
-      if (auto s = napi_get_global(env, &global); s != napi_ok) return s;
-      if (auto s = napi_get_named_property(env, global, "JSON", &json); s != napi_ok) return s;
-      if (auto s = napi_get_named_property(env, json, "stringify", &stringify); s != napi_ok)
-        return s;
-      if (auto s = napi_call_function(env, json, stringify, 1, &v, &result); s != napi_ok) return s;
-      std::string text;
-      if (auto s = get_string(env, result, text); s != napi_ok) return s;
-      return "Object " + text;
-    }
-    case napi_function: {
-      napi_value name;
-      if (auto s = napi_get_named_property(env, v, "name", &name); s != napi_ok) return s;
-      std::string text;
-      if (auto s = get_string(env, name, text); s != napi_ok) return s;
-      return "function " + (text.empty() ? std::string("anonymous") : text) + "(..) ";
-    }
-  }
-  return std::string("Unknown");
-}
-
-// The path argument as UTF-8, or the error to throw.
-std::variant<std::string, JsError> path_argument(napi_env env, napi_value v) {
-  size_t len = 0;
-  const char* prefix = "Failed to convert JavaScript value `";
-  napi_status s = napi_get_value_string_utf8(env, v, nullptr, 0, &len);
-  std::string path;
-  if (s == napi_ok) {
-    path.assign(len + 1, '\0');
-    s = napi_get_value_string_utf8(env, v, path.data(), path.size(), &len);
-    prefix = "Failed to convert napi `";
-    if (s == napi_ok) {
-      path.resize(len);
-      return path;
-    }
-  }
-  auto d = describe(env, v);
-  if (auto* failed = std::get_if<napi_status>(&d)) return JsError{*failed, ""};
-  return JsError{s, prefix + std::get<std::string>(d) + "` into type `String`"};
 }
 
 napi_value finish(napi_env env, JsResult r) {
@@ -188,24 +107,34 @@ napi_value run_sync(napi_env env, const Job& job) {
 napi_value Parse(napi_env env, napi_callback_info info) {
   napi_value args[2];
   if (!arguments(env, info, args)) return nullptr;
-  auto job = path_job(env, args[0], args[1]);
-  if (auto* e = std::get_if<JsError>(&job)) {
-    throw_error(env, *e);
+  // Reading the path allocates as much as the string is long.
+  try {
+    auto job = path_job(env, args[0], args[1]);
+    if (auto* e = std::get_if<JsError>(&job)) {
+      throw_error(env, *e);
+      return nullptr;
+    }
+    return run_sync(env, std::get<Job>(job));
+  } catch (...) {
+    throw_error(env, current_exception_error());
     return nullptr;
   }
-  return run_sync(env, std::get<Job>(job));
 }
 
 napi_value ParseBytes(napi_env env, napi_callback_info info) {
   napi_value args[2];
   if (!arguments(env, info, args)) return nullptr;
   napi_ref ref = nullptr;
-  auto job = bytes_job(env, args[0], args[1], ref);
   napi_value result = nullptr;
-  if (auto* e = std::get_if<JsError>(&job)) {
-    throw_error(env, *e);
-  } else {
-    result = run_sync(env, std::get<Job>(job));
+  try {
+    auto job = bytes_job(env, args[0], args[1], ref);
+    if (auto* e = std::get_if<JsError>(&job)) {
+      throw_error(env, *e);
+    } else {
+      result = run_sync(env, std::get<Job>(job));
+    }
+  } catch (...) {
+    throw_error(env, current_exception_error());
   }
   drop(env, ref);
   return result;
@@ -263,6 +192,10 @@ NAPI_MODULE_INIT() {
       throw_error(env, *e);
       return nullptr;
     }
+  }
+  if (auto e = register_test_hooks(env, exports)) {
+    throw_error(env, *e);
+    return nullptr;
   }
   return exports;
 }

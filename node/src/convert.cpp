@@ -1,122 +1,67 @@
 #include "convert.hpp"
 
-#include "number_rules.hpp"
-
 #include <cmath>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "number_rules.hpp"
 
 namespace vorlix_node {
 
+using vorlix_core::List;
 using vorlix_core::Map;
 using vorlix_core::Value;
 
 namespace {
 
+// Keys are defined, never assigned: an assignment would run setters a host put on
+// Object.prototype, turn "__proto__" into a prototype change and drop keys that a frozen
+// prototype holds as read-only ("constructor", "toString").
+constexpr auto kDataProperty = napi_default_jsproperty;
+
 JsError fail(napi_status s, std::string message) {
   return JsError{s, std::move(message)};
 }
 
-JsResult make_null(napi_env env) {
-  napi_value v;
-  if (auto s = napi_get_null(env, &v); s != napi_ok)
-    return fail(s, "Failed to create napi null value");
-  return v;
-}
-
-JsResult make_double(napi_env env, double d) {
-  if (!std::isfinite(d)) return make_null(env);
-  napi_value v;
-  if (auto s = napi_create_double(env, d, &v); s != napi_ok) {
-    return fail(s, "Failed to convert 64-bit float into napi value");
+// Closes the scope on every path out of a block, exceptions included.
+class HandleScope {
+ public:
+  explicit HandleScope(napi_env env) : env_(env), status_(napi_open_handle_scope(env, &scope_)) {}
+  HandleScope(const HandleScope&) = delete;
+  HandleScope& operator=(const HandleScope&) = delete;
+  ~HandleScope() {
+    if (status_ == napi_ok) napi_close_handle_scope(env_, scope_);
   }
-  return v;
-}
+  napi_status status() const { return status_; }
 
-JsResult make_integer(napi_env env, JsInteger n) {
-  napi_value v;
-  if (!n.bigint) {
-    const auto i = static_cast<int64_t>(n.magnitude);
-    if (auto s = napi_create_int64(env, n.negative ? -i : i, &v); s != napi_ok) {
-      return fail(s, "Failed to convert 64-bit integer into napi value");
-    }
-    return v;
-  }
-  if (auto s = napi_create_bigint_words(env, n.negative ? 1 : 0, 1, &n.magnitude, &v);
-      s != napi_ok) {
-    return fail(s, "");
-  }
-  return v;
-}
+ private:
+  napi_env env_;
+  napi_handle_scope scope_ = nullptr;
+  napi_status status_;
+};
 
-JsResult make_string(napi_env env, const std::string& text) {
-  napi_value v;
-  if (auto s = napi_create_string_utf8(env, text.data(), text.size(), &v); s != napi_ok) {
-    return fail(s, "Failed to convert string into napi value");
+class EscapableScope {
+ public:
+  explicit EscapableScope(napi_env env)
+      : env_(env), status_(napi_open_escapable_handle_scope(env, &scope_)) {}
+  EscapableScope(const EscapableScope&) = delete;
+  EscapableScope& operator=(const EscapableScope&) = delete;
+  ~EscapableScope() {
+    if (status_ == napi_ok) napi_close_escapable_handle_scope(env_, scope_);
   }
-  return v;
-}
-
-JsResult make_object(napi_env env) {
-  napi_value v;
-  if (auto s = napi_create_object(env, &v); s != napi_ok)
-    return fail(s, "Failed to create napi Object");
-  return v;
-}
-
-// Sets obj[key] = value, refusing keys that a C string cannot carry.
-std::optional<JsError> set_property(napi_env env, napi_value obj, const std::string& key,
-                                    napi_value value) {
-  if (auto nul = key.find('\0'); nul != std::string::npos) {
-    return fail(napi_generic_failure,
-                "nul byte found in provided data at position: " + std::to_string(nul));
+  napi_status status() const { return status_; }
+  napi_status escape(napi_value v, napi_value* out) {
+    return napi_escape_handle(env_, scope_, v, out);
   }
-  if (auto s = napi_set_named_property(env, obj, key.c_str(), value); s != napi_ok) {
-    return fail(s, "Failed to set property with field `" + key + "`");
-  }
-  return std::nullopt;
-}
 
-// Converts `value` and sets it under `key`; the value is created before the property is set.
-std::optional<JsError> put(napi_env env, napi_value obj, const std::string& key, JsResult value) {
-  if (auto* e = std::get_if<JsError>(&value)) return std::move(*e);
-  return set_property(env, obj, key, std::get<napi_value>(value));
-}
-
-JsResult map_to_js(napi_env env, const Map& map) {
-  auto obj = make_object(env);
-  if (std::holds_alternative<JsError>(obj)) return obj;
-  const napi_value o = std::get<napi_value>(obj);
-  for (const auto& [key, value] : map) {
-    if (auto e = put(env, o, key, value_to_js(env, value))) return std::move(*e);
-  }
-  return o;
-}
-
-JsResult list_to_js(napi_env env, const vorlix_core::List& list) {
-  napi_value arr;
-  if (auto s = napi_create_array_with_length(env, list.size(), &arr); s != napi_ok) {
-    return fail(s, "Failed to create napi Array");
-  }
-  for (size_t i = 0; i < list.size(); ++i) {
-    auto v = value_to_js(env, list[i]);
-    if (auto* e = std::get_if<JsError>(&v)) return std::move(*e);
-    if (auto s = napi_set_element(env, arr, static_cast<uint32_t>(i), std::get<napi_value>(v));
-        s != napi_ok) {
-      return fail(s, "Failed to set element with index `" + std::to_string(i) + "`");
-    }
-  }
-  return arr;
-}
-
-JsResult rational_to_js(napi_env env, const vorlix_core::Rational& r) {
-  auto obj = make_object(env);
-  if (std::holds_alternative<JsError>(obj)) return obj;
-  const napi_value o = std::get<napi_value>(obj);
-  if (auto e = put(env, o, "den", make_integer(env, js_integer(r.den)))) return std::move(*e);
-  if (auto e = put(env, o, "num", make_integer(env, js_integer(r.num)))) return std::move(*e);
-  if (auto e = put(env, o, "value", make_double(env, r.value))) return std::move(*e);
-  return o;
-}
+ private:
+  napi_env env_;
+  napi_escapable_handle_scope scope_ = nullptr;
+  napi_status status_;
+};
 
 template <class... F>
 struct Overloaded : F... {
@@ -125,76 +70,391 @@ struct Overloaded : F... {
 template <class... F>
 Overloaded(F...) -> Overloaded<F...>;
 
-}  // namespace
+// One conversion. Key strings are created once per distinct key and reused: creating (and
+// internalising) a key on every property costs more than the rest of the conversion. They are
+// created in the caller's scope, before any inner scope opens, so they outlive the per-element
+// scopes; the views point into the report, which outlives the conversion.
+class Converter {
+ public:
+  Converter(napi_env env, const ConvertOptions& options) : env_(env), options_(options) {}
 
-JsResult value_to_js(napi_env env, const Value& value) {
-  return std::visit(Overloaded{
-                        [&](std::monostate) { return make_null(env); },
-                        [&](bool b) -> JsResult {
-                          napi_value v;
-                          if (auto s = napi_get_boolean(env, b, &v); s != napi_ok) {
-                            return fail(s, "Failed to convert boolean into napi value");
-                          }
-                          return v;
-                        },
-                        [&](int64_t i) { return make_integer(env, js_integer(i)); },
-                        [&](uint64_t u) { return make_integer(env, js_integer(u)); },
-                        [&](double d) { return make_double(env, d); },
-                        [&](const vorlix_core::Rational& r) { return rational_to_js(env, r); },
-                        [&](const std::string& s) { return make_string(env, s); },
-                        [&](const vorlix_core::Bytes& b) {
-                          return make_string(env, vorlix_core::bytes_display(b));
-                        },
-                        [&](const vorlix_core::List& l) { return list_to_js(env, l); },
-                        [&](const Map& m) { return map_to_js(env, m); },
-                    },
-                    value.variant());
-}
-
-namespace {
-
-JsResult errors_to_js(napi_env env, const std::vector<vorlix_core::ReportError>& errors) {
-  napi_value arr;
-  if (auto s = napi_create_array_with_length(env, errors.size(), &arr); s != napi_ok) {
-    return fail(s, "Failed to create napi Array");
+  // Creates the keys of `map` and of everything below it that are not known yet.
+  std::optional<JsError> add_keys(const Map& map) {
+    for (const auto& [key, value] : map) {
+      if (auto e = add_key(key)) return e;
+      if (auto e = add_keys(value)) return e;
+    }
+    return std::nullopt;
   }
-  for (size_t i = 0; i < errors.size(); ++i) {
-    auto obj = make_object(env);
+
+  std::optional<JsError> add_key(std::string_view key) {
+    auto [it, inserted] = keys_.try_emplace(key, nullptr);
+    if (!inserted) return std::nullopt;
+    if (auto s = napi_create_string_utf8(env_, key.data(), key.size(), &it->second); s != napi_ok) {
+      keys_.erase(it);
+      return fail(s, "Failed to set property with field `" + std::string(key) + "`");
+    }
+    return std::nullopt;
+  }
+
+  // A namespace's fields as one object, its working handles released before it returns.
+  JsResult namespace_to_js(const Map& fields) {
+    if (auto e = add_keys(fields)) return *e;
+    EscapableScope scope(env_);
+    if (auto s = scope.status(); s != napi_ok) return fail(s, "Failed to open a handle scope");
+    auto obj = map_to_js(fields);
     if (std::holds_alternative<JsError>(obj)) return obj;
-    const napi_value o = std::get<napi_value>(obj);
-    if (auto e = put(env, o, "extractor", make_string(env, errors[i].extractor)))
-      return std::move(*e);
-    if (auto e = put(env, o, "message", make_string(env, errors[i].message))) return std::move(*e);
-    if (auto s = napi_set_element(env, arr, static_cast<uint32_t>(i), o); s != napi_ok) {
-      return fail(s, "Failed to set element with index `" + std::to_string(i) + "`");
+    napi_value escaped;
+    if (auto s = scope.escape(std::get<napi_value>(obj), &escaped); s != napi_ok) {
+      return fail(s, "Failed to escape a handle scope");
+    }
+    return escaped;
+  }
+
+  JsResult errors_to_js(const std::vector<vorlix_core::ReportError>& errors) {
+    napi_value arr;
+    if (auto s = napi_create_array_with_length(env_, errors.size(), &arr); s != napi_ok) {
+      return fail(s, "Failed to create napi Array");
+    }
+    for (size_t i = 0; i < errors.size(); ++i) {
+      HandleScope scope(env_);
+      if (auto s = scope.status(); s != napi_ok) return fail(s, "Failed to open a handle scope");
+      auto obj = make_object();
+      if (std::holds_alternative<JsError>(obj)) return obj;
+      const napi_value o = std::get<napi_value>(obj);
+      const size_t base = props_.size();
+      if (auto e = push("extractor", make_string(errors[i].extractor))) return *e;
+      if (auto e = push("message", make_string(errors[i].message))) return *e;
+      if (auto e = define(o, base)) return *e;
+      if (auto e = set_element(arr, i, o)) return *e;
+    }
+    return arr;
+  }
+
+  // Queues `key: value` for the next define(); the value exists before its property does.
+  std::optional<JsError> push(std::string_view key, JsResult value) {
+    if (auto* e = std::get_if<JsError>(&value)) return std::move(*e);
+    if (auto nul = key.find('\0'); nul != std::string_view::npos) {
+      return fail(napi_generic_failure,
+                  "nul byte found in provided data at position: " + std::to_string(nul));
+    }
+    napi_value name;
+    if (const auto it = keys_.find(key); it != keys_.end()) {
+      name = it->second;
+    } else if (auto s = napi_create_string_utf8(env_, key.data(), key.size(), &name);
+               s != napi_ok) {
+      // Not cached: this may run inside an inner scope, which the key would not outlive.
+      return fail(s, "Failed to set property with field `" + std::string(key) + "`");
+    }
+    props_.push_back({nullptr, name, nullptr, nullptr, nullptr, std::get<napi_value>(value),
+                      kDataProperty, nullptr});
+    prop_keys_.push_back(key);
+    return std::nullopt;
+  }
+
+  // Defines the properties queued since `base` on `obj`, in one call, and drops them from the
+  // queue (which nested objects share, one above the other).
+  std::optional<JsError> define(napi_value obj, size_t base) {
+    const size_t count = props_.size() - base;
+    napi_status s = napi_define_properties(env_, obj, count, props_.data() + base);
+    std::optional<JsError> result;
+    if (s != napi_ok) result = name_failed_property(obj, base, s);
+    unwind(base);
+    return result;
+  }
+
+  // Drops what a failed object left queued.
+  void unwind(size_t base) {
+    if (props_.size() > base) {
+      props_.resize(base);
+      prop_keys_.resize(base);
     }
   }
-  return arr;
+
+  size_t queued() const { return props_.size(); }
+
+  JsResult make_object() {
+    napi_value v;
+    if (auto s = napi_create_object(env_, &v); s != napi_ok) {
+      return fail(s, "Failed to create napi Object");
+    }
+    return v;
+  }
+
+  JsResult make_string(const std::string& text) {
+    napi_value v;
+    napi_status s = text.size() > options_.max_string_bytes
+                        ? napi_generic_failure
+                        : napi_create_string_utf8(env_, text.data(), text.size(), &v);
+    if (s != napi_ok) return fail(s, "Failed to convert string into napi value");
+    return v;
+  }
+
+ private:
+  // A batch reports one status for all its properties; defining them one by one again finds
+  // the key to name in the message (redefining a configurable data property is harmless).
+  JsError name_failed_property(napi_value obj, size_t base, napi_status batch_status) {
+    napi_value exception;
+    napi_get_and_clear_last_exception(env_, &exception);
+    for (size_t i = base; i < props_.size(); ++i) {
+      if (auto s = napi_define_properties(env_, obj, 1, &props_[i]); s != napi_ok) {
+        napi_get_and_clear_last_exception(env_, &exception);
+        return fail(s, "Failed to set property with field `" + std::string(prop_keys_[i]) + "`");
+      }
+    }
+    const std::string_view last = prop_keys_.size() > base ? prop_keys_.back() : "";
+    return fail(batch_status, "Failed to set property with field `" + std::string(last) + "`");
+  }
+
+  std::optional<JsError> add_keys(const Value& value) {
+    if (const auto* map = std::get_if<Map>(&value.variant())) return add_keys(*map);
+    if (const auto* list = std::get_if<List>(&value.variant())) {
+      for (const auto& v : *list) {
+        if (auto e = add_keys(v)) return e;
+      }
+    }
+    if (const auto* records = std::get_if<vorlix_core::RecordList>(&value.variant())) {
+      for (std::string_view key : records->keys()) {
+        if (auto e = add_key(key)) return e;
+      }
+    }
+    if (std::holds_alternative<vorlix_core::Rational>(value.variant())) {
+      for (const char* key : {"den", "num", "value"}) {
+        if (auto e = add_key(key)) return e;
+      }
+    }
+    return std::nullopt;
+  }
+
+  std::optional<JsError> set_element(napi_value arr, size_t i, napi_value v) {
+    if (auto s = napi_set_element(env_, arr, static_cast<uint32_t>(i), v); s != napi_ok) {
+      return fail(s, "Failed to set element with index `" + std::to_string(i) + "`");
+    }
+    return std::nullopt;
+  }
+
+  JsResult make_null() {
+    napi_value v;
+    if (auto s = napi_get_null(env_, &v); s != napi_ok) {
+      return fail(s, "Failed to create napi null value");
+    }
+    return v;
+  }
+
+  JsResult make_double(double d) {
+    if (!std::isfinite(d)) return make_null();
+    napi_value v;
+    if (auto s = napi_create_double(env_, d, &v); s != napi_ok) {
+      return fail(s, "Failed to convert 64-bit float into napi value");
+    }
+    return v;
+  }
+
+  JsResult make_integer(JsInteger n) {
+    napi_value v;
+    if (!n.bigint) {
+      const auto i = static_cast<int64_t>(n.magnitude);
+      if (auto s = napi_create_int64(env_, n.negative ? -i : i, &v); s != napi_ok) {
+        return fail(s, "Failed to convert 64-bit integer into napi value");
+      }
+      return v;
+    }
+    if (auto s = napi_create_bigint_words(env_, n.negative ? 1 : 0, 1, &n.magnitude, &v);
+        s != napi_ok) {
+      return fail(s, "");
+    }
+    return v;
+  }
+
+  JsResult map_to_js(const Map& map) {
+    auto obj = make_object();
+    if (std::holds_alternative<JsError>(obj)) return obj;
+    const napi_value o = std::get<napi_value>(obj);
+    const size_t base = props_.size();
+    for (const auto& [key, value] : map) {
+      if (auto e = push(key, value_to_js(value))) {
+        unwind(base);
+        return *e;
+      }
+    }
+    if (auto e = define(o, base)) return *e;
+    return o;
+  }
+
+  // Each element gets its own scope: a list may hold a quarter of a million records, whose
+  // working handles would otherwise pile up until the call returns.
+  JsResult list_to_js(const List& list) {
+    napi_value arr;
+    if (auto s = napi_create_array_with_length(env_, list.size(), &arr); s != napi_ok) {
+      return fail(s, "Failed to create napi Array");
+    }
+    for (size_t i = 0; i < list.size(); ++i) {
+      HandleScope scope(env_);
+      if (auto s = scope.status(); s != napi_ok) return fail(s, "Failed to open a handle scope");
+      auto v = value_to_js(list[i]);
+      if (auto* e = std::get_if<JsError>(&v)) return std::move(*e);
+      if (auto e = set_element(arr, i, std::get<napi_value>(v))) return *e;
+    }
+    return arr;
+  }
+
+  // The compact record list becomes the same array of objects a List of Map would.
+  JsResult records_to_js(const vorlix_core::RecordList& records) {
+    napi_value arr;
+    if (auto s = napi_create_array_with_length(env_, records.size(), &arr); s != napi_ok) {
+      return fail(s, "Failed to create napi Array");
+    }
+    for (size_t i = 0; i < records.size(); ++i) {
+      HandleScope scope(env_);
+      if (auto s = scope.status(); s != napi_ok) return fail(s, "Failed to open a handle scope");
+      auto obj = make_object();
+      if (auto* e = std::get_if<JsError>(&obj)) return std::move(*e);
+      const napi_value o = std::get<napi_value>(obj);
+      const size_t base = props_.size();
+      std::optional<JsError> failed;
+      records.for_each(i, [&](std::string_view key, const Value& v) {
+        if (!failed) failed = push(key, value_to_js(v));
+      });
+      if (failed) {
+        unwind(base);
+        return *failed;
+      }
+      if (auto e = define(o, base)) return *e;
+      if (auto e = set_element(arr, i, o)) return *e;
+    }
+    return arr;
+  }
+
+  JsResult rational_to_js(const vorlix_core::Rational& r) {
+    auto obj = make_object();
+    if (std::holds_alternative<JsError>(obj)) return obj;
+    const napi_value o = std::get<napi_value>(obj);
+    const size_t base = props_.size();
+    std::optional<JsError> e;
+    if (!(e = push("den", make_integer(js_integer(r.den)))) &&
+        !(e = push("num", make_integer(js_integer(r.num))))) {
+      e = push("value", make_double(r.value));
+    }
+    if (e) {
+      unwind(base);
+      return *e;
+    }
+    if (auto d = define(o, base)) return *d;
+    return o;
+  }
+
+  JsResult value_to_js(const Value& value) {
+    return std::visit(
+        Overloaded{
+            [&](std::monostate) { return make_null(); },
+            [&](bool b) -> JsResult {
+              napi_value v;
+              if (auto s = napi_get_boolean(env_, b, &v); s != napi_ok) {
+                return fail(s, "Failed to convert boolean into napi value");
+              }
+              return v;
+            },
+            [&](int64_t i) { return make_integer(js_integer(i)); },
+            [&](uint64_t u) { return make_integer(js_integer(u)); },
+            [&](double d) { return make_double(d); },
+            [&](const vorlix_core::Rational& r) { return rational_to_js(r); },
+            [&](const std::string& s) { return make_string(s); },
+            [&](const vorlix_core::Bytes& b) { return make_string(vorlix_core::bytes_display(b)); },
+            [&](const List& l) { return list_to_js(l); },
+            [&](const Map& m) { return map_to_js(m); },
+            [&](const vorlix_core::RecordList& r) { return records_to_js(r); },
+        },
+        value.variant());
+  }
+
+  napi_env env_;
+  const ConvertOptions& options_;
+  std::unordered_map<std::string_view, napi_value> keys_;
+  std::vector<napi_property_descriptor> props_;
+  std::vector<std::string_view> prop_keys_;  // the key text of each queued property
+};
+
+constexpr std::string_view kErrors = "errors";
+
+// Converts one namespace; any failure, a C++ exception included, is returned as its message.
+std::variant<napi_value, std::string> convert_namespace(napi_env env, Converter& c,
+                                                        const Map& fields) {
+  const size_t base = c.queued();
+  std::string message;
+  try {
+    auto v = c.namespace_to_js(fields);
+    if (auto* ok = std::get_if<napi_value>(&v)) return *ok;
+    message = std::move(std::get<JsError>(v).message);
+  } catch (...) {
+    message = current_exception_error().message;
+  }
+  c.unwind(base);
+  // Nothing that failed here may leave an exception pending over the rest of the report.
+  napi_value exception;
+  bool pending = false;
+  if (napi_is_exception_pending(env, &pending) == napi_ok && pending) {
+    napi_get_and_clear_last_exception(env, &exception);
+  }
+  return message;
 }
 
-}  // namespace
+JsResult build_report(napi_env env, const vorlix_core::Report& report,
+                      const ConvertOptions& options) {
+  Converter c(env, options);
+  for (std::string_view key :
+       {kErrors, std::string_view("extractor"), std::string_view("message")}) {
+    if (auto e = c.add_key(key)) return *e;
+  }
+  std::vector<std::pair<std::string_view, napi_value>> members;
+  members.reserve(report.namespaces.size() + 1);
+  std::vector<vorlix_core::ReportError> errors = report.errors;
+  for (const auto& [name, fields] : report.namespaces) {
+    if (auto e = c.add_key(name)) return *e;
+    auto v = convert_namespace(env, c, fields);
+    if (auto* message = std::get_if<std::string>(&v)) {
+      errors.push_back({name, std::move(*message)});
+      continue;
+    }
+    members.emplace_back(name, std::get<napi_value>(v));
+  }
 
-JsResult report_to_js(napi_env env, const vorlix_core::Report& report) {
-  auto obj = make_object(env);
+  auto obj = c.make_object();
   if (std::holds_alternative<JsError>(obj)) return obj;
   const napi_value o = std::get<napi_value>(obj);
-  const std::string kErrors = "errors";
-  const bool has_errors = !report.errors.empty();
-  bool errors_done = !has_errors;
+  const size_t base = c.queued();
+  std::optional<napi_value> error_list;
+  if (!errors.empty()) {
+    auto list = c.errors_to_js(errors);
+    if (std::holds_alternative<JsError>(list)) return list;
+    error_list = std::get<napi_value>(list);
+  }
   // "errors" takes its place in key order among the namespace names, replacing a namespace of
   // that name.
-  for (const auto& [name, fields] : report.namespaces) {
+  bool errors_done = !error_list;
+  for (const auto& [name, value] : members) {
     if (!errors_done && name >= kErrors) {
-      if (auto e = put(env, o, kErrors, errors_to_js(env, report.errors))) return std::move(*e);
+      if (auto e = c.push(kErrors, *error_list)) return *e;
       errors_done = true;
       if (name == kErrors) continue;
     }
-    if (auto e = put(env, o, name, map_to_js(env, fields))) return std::move(*e);
+    if (auto e = c.push(name, value)) return *e;
   }
   if (!errors_done) {
-    if (auto e = put(env, o, kErrors, errors_to_js(env, report.errors))) return std::move(*e);
+    if (auto e = c.push(kErrors, *error_list)) return *e;
   }
+  if (auto e = c.define(o, base)) return *e;
   return o;
+}
+
+}  // namespace
+
+JsResult report_to_js(napi_env env, const vorlix_core::Report& report,
+                      const ConvertOptions& options) noexcept {
+  try {
+    return build_report(env, report, options);
+  } catch (...) {
+    return current_exception_error();
+  }
 }
 
 }  // namespace vorlix_node

@@ -2,6 +2,8 @@
 // The report as one plain JS object, every object's properties in byte order of their keys.
 #include <node_api.h>
 
+#include <cstddef>
+#include <limits>
 #include <variant>
 
 #include "errors.hpp"
@@ -11,7 +13,16 @@ namespace vorlix_node {
 
 using JsResult = std::variant<napi_value, JsError>;
 
-JsResult report_to_js(napi_env env, const vorlix_core::Report& report);
-JsResult value_to_js(napi_env env, const vorlix_core::Value& value);
+struct ConvertOptions {
+  // Strings longer than this fail to convert as if the engine had refused them. The engine's own
+  // limit (about 2^29 characters) is far beyond what a test can build; tests lower this one.
+  size_t max_string_bytes = std::numeric_limits<size_t>::max();
+};
+
+// A namespace whose values cannot all become JS values is left out and reported in `errors`
+// under its own name, so one bad value never costs the rest of the report. Fails only when the
+// report object or its `errors` list cannot be built. Never throws.
+JsResult report_to_js(napi_env env, const vorlix_core::Report& report,
+                      const ConvertOptions& options = {}) noexcept;
 
 }  // namespace vorlix_node

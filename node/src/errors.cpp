@@ -1,6 +1,8 @@
 #include "errors.hpp"
 
 #include <array>
+#include <exception>
+#include <new>
 
 namespace vorlix_node {
 
@@ -49,6 +51,24 @@ void throw_error(napi_env env, const JsError& err) {
     return;
   }
   napi_throw(env, error);
+}
+
+JsError current_exception_error() noexcept {
+  // Short texts fit the string's inline buffer, so building them cannot itself run out of
+  // memory; copying a long what() can, and then the short text stands in for it.
+  try {
+    throw;
+  } catch (const std::bad_alloc&) {
+    return {napi_generic_failure, "out of memory"};
+  } catch (const std::exception& e) {
+    try {
+      return {napi_generic_failure, e.what()};
+    } catch (...) {
+      return {napi_generic_failure, "out of memory"};
+    }
+  } catch (...) {
+    return {napi_generic_failure, "unknown error"};
+  }
 }
 
 }  // namespace vorlix_node

@@ -18,4 +18,10 @@ const char* status_name(napi_status status);
 // and nothing new is thrown.
 void throw_error(napi_env env, const JsError& err);
 
+// The exception being handled, as an Error with code "GenericFailure": "out of memory" for
+// std::bad_alloc, the text of what() for other standard exceptions. Call only from a catch
+// block. The binding's entry points end in one of these: an exception that unwinds into Node
+// aborts the process.
+JsError current_exception_error() noexcept;
+
 }  // namespace vorlix_node

@@ -1,0 +1,119 @@
+#include "test_hooks.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "convert.hpp"
+#include "vorlix/parse.hpp"
+#include "vorlix/source.hpp"
+
+namespace vorlix_node {
+
+namespace {
+
+napi_value fail_with(napi_env env, JsError e) {
+  throw_error(env, e);
+  return nullptr;
+}
+
+napi_value ParseBytesWithStringLimit(napi_env env, napi_callback_info info) try {
+  size_t argc = 2;
+  napi_value args[2] = {nullptr, nullptr};
+  if (auto s = napi_get_cb_info(env, info, &argc, args, nullptr, nullptr); s != napi_ok) {
+    return fail_with(env, {s, "Failed to initialize napi function call."});
+  }
+  void* data = nullptr;
+  size_t length = 0;
+  if (auto s = napi_get_buffer_info(env, args[0], &data, &length); s != napi_ok) {
+    return fail_with(env, {s, "Failed to get Buffer pointer and length"});
+  }
+  int64_t limit = 0;
+  if (auto s = napi_get_value_int64(env, args[1], &limit); s != napi_ok || limit < 0) {
+    return fail_with(env, {napi_number_expected, "maxBytes must be a number of bytes"});
+  }
+  const std::span<const uint8_t> bytes(static_cast<const uint8_t*>(data), data ? length : 0);
+  vorlix_core::MemorySource source(bytes);
+  const vorlix_core::Report report = vorlix_core::parse(source, bytes.size());
+  ConvertOptions options;
+  options.max_string_bytes = static_cast<size_t>(limit);
+  JsResult r = report_to_js(env, report, options);
+  if (auto* e = std::get_if<JsError>(&r)) return fail_with(env, *e);
+  return std::get<napi_value>(r);
+} catch (...) {
+  return fail_with(env, current_exception_error());
+}
+
+// [core ms, conversion ms], each the best of `runs`: the conversion alone cannot be timed from JS.
+napi_value TimeConversion(napi_env env, napi_callback_info info) try {
+  size_t argc = 2;
+  napi_value args[2] = {nullptr, nullptr};
+  if (auto s = napi_get_cb_info(env, info, &argc, args, nullptr, nullptr); s != napi_ok) {
+    return fail_with(env, {s, "Failed to initialize napi function call."});
+  }
+  void* data = nullptr;
+  size_t length = 0;
+  if (auto s = napi_get_buffer_info(env, args[0], &data, &length); s != napi_ok) {
+    return fail_with(env, {s, "Failed to get Buffer pointer and length"});
+  }
+  uint32_t runs = 0;
+  if (napi_get_value_uint32(env, args[1], &runs) != napi_ok || runs == 0) {
+    return fail_with(env, {napi_number_expected, "runs must be a positive number"});
+  }
+  using Clock = std::chrono::steady_clock;
+  auto ms = [](Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); };
+  const std::span<const uint8_t> bytes(static_cast<const uint8_t*>(data), data ? length : 0);
+  double core = 1e300, convert = 1e300;
+  for (uint32_t i = 0; i < runs; ++i) {
+    napi_handle_scope scope;
+    if (auto s = napi_open_handle_scope(env, &scope); s != napi_ok) {
+      return fail_with(env, {s, "Failed to open a handle scope"});
+    }
+    const auto t0 = Clock::now();
+    vorlix_core::MemorySource source(bytes);
+    const vorlix_core::Report report = vorlix_core::parse(source, bytes.size());
+    const auto t1 = Clock::now();
+    JsResult r = report_to_js(env, report);
+    const auto t2 = Clock::now();
+    napi_close_handle_scope(env, scope);
+    if (auto* e = std::get_if<JsError>(&r)) return fail_with(env, *e);
+    core = std::min(core, ms(t1 - t0));
+    convert = std::min(convert, ms(t2 - t1));
+  }
+  napi_value out, a, b;
+  if (napi_create_array_with_length(env, 2, &out) != napi_ok ||
+      napi_create_double(env, core, &a) != napi_ok ||
+      napi_create_double(env, convert, &b) != napi_ok ||
+      napi_set_element(env, out, 0, a) != napi_ok || napi_set_element(env, out, 1, b) != napi_ok) {
+    return fail_with(env, {napi_generic_failure, "Failed to create the timings"});
+  }
+  return out;
+} catch (...) {
+  return fail_with(env, current_exception_error());
+}
+
+std::optional<JsError> export_hook(napi_env env, napi_value exports, const char* name,
+                                   napi_callback cb) {
+  napi_value fn;
+  if (auto s = napi_create_function(env, name, NAPI_AUTO_LENGTH, cb, nullptr, &fn); s != napi_ok) {
+    return JsError{s, std::string("Failed to register function `") + name + "`"};
+  }
+  if (auto s = napi_set_named_property(env, exports, name, fn); s != napi_ok) {
+    return JsError{s, std::string("Failed to register export `") + name + "`"};
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<JsError> register_test_hooks(napi_env env, napi_value exports) {
+  if (auto e =
+          export_hook(env, exports, "__parseBytesWithStringLimit", ParseBytesWithStringLimit)) {
+    return e;
+  }
+  return export_hook(env, exports, "__timeConversion", TimeConversion);
+}
+
+}  // namespace vorlix_node
