@@ -121,6 +121,19 @@ test('usage errors exit with status 2 and a message on stderr', () => {
     assert.match(r.stderr, message);
     assert.match(r.stderr, /Usage: vorlix/);
   }
-  // Progress goes to a terminal only: captured stderr stays empty.
+});
+
+test('progress goes to stderr only when it is a terminal', (t) => {
+  // Captured stderr is a pipe: nothing.
   assert.equal(vorlix(sample, sample).stderr, '');
+  // Under a pseudo-terminal (util-linux `script`), with stdout sent elsewhere.
+  const probe = spawnSync('script', ['--version'], { encoding: 'utf8' });
+  if (probe.status !== 0) {
+    t.skip('no `script` command to provide a terminal');
+    return;
+  }
+  const cmd = [process.execPath, bin, sample, sample].map((a) => JSON.stringify(a)).join(' ');
+  const r = spawnSync('script', ['-qec', `${cmd} > /dev/null`, '/dev/null'], { encoding: 'utf8' });
+  assert.equal(r.status, 0);
+  assert.match(r.stdout, /\r1\/2 files, [\d.]+ [KMG]?B\/s\r2\/2 files, [\d.]+ [KMG]?B\/s/);
 });
