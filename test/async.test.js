@@ -154,3 +154,23 @@ test('the Buffer is read in place and kept alive until the parse settles', async
   assert.deepEqual(report, parseBytes(Buffer.from('GIF89a')));
   assert.equal(report.file.size_bytes, 6);
 });
+
+test('a Buffer dropped by the caller stays alive until its parse settles', async () => {
+  require('node:v8').setFlagsFromString('--expose-gc');
+  const gc = require('node:vm').runInNewContext('gc');
+  const crypto = require('node:crypto');
+  let expected;
+  // The only reference to the bytes is the one the pending parse holds.
+  const pending = (() => {
+    const bytes = crypto.randomBytes(32 * 1024 * 1024);
+    expected = crypto.createHash('sha256').update(bytes).digest('hex');
+    return parseBytesAsync(bytes);
+  })();
+  for (let i = 0; i < 5; i++) {
+    gc();
+    Buffer.alloc(32 * 1024 * 1024, 0xaa); // would reuse freed memory
+    await new Promise((resolve) => setImmediate(resolve));
+  }
+  const report = await pending;
+  assert.equal(report.file.sha256, expected);
+});
