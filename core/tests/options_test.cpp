@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "cancellable_source.hpp"
+#include "extractors/extractors.hpp"
 #include "test_support.hpp"
 #include "vorlix/parse.hpp"
 
@@ -164,6 +165,22 @@ TEST(Cancel, FlagSetBeforeTheCallReadsNothing) {
   EXPECT_EQ(src.reads, 0);
   EXPECT_TRUE(r.namespaces.empty());
   EXPECT_TRUE(r.errors.empty());
+}
+
+TEST(Cancel, FileExtractorChecksTheFlagAlsoForBytesInMemory) {
+  // In-memory content is hashed in place, without reads a source could fail.
+  const std::vector<uint8_t> data(4 * limits::kStreamChunk, 'x');
+  for (const bool set : {false, true}) {
+    std::atomic<bool> flag{set};
+    MemorySource src(data);
+    ProbeContext ctx = testing::context_for(data);
+    ctx.cancel = &flag;
+    const auto r = extractors::FileExtractor().extract(src, ctx);
+    ASSERT_EQ(r.ok(), !set);
+    if (set) {
+      EXPECT_EQ(r.error().display(), "I/O error: cancelled");
+    }
+  }
 }
 
 TEST(Cancel, SourceFailsEveryReadOnceFlagged) {
