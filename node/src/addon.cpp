@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "arguments.hpp"
 #include "async.hpp"
@@ -94,14 +95,10 @@ napi_value run_sync(napi_env env, const Job& job) {
       return nullptr;
     }
     return finish(env, report_to_js(env, std::get<vorlix_core::Report>(outcome)));
-  } catch (const std::bad_alloc&) {
-    throw_error(env, {napi_generic_failure, "out of memory"});
-  } catch (const std::exception& e) {
-    throw_error(env, {napi_generic_failure, e.what()});
   } catch (...) {
-    throw_error(env, {napi_generic_failure, "unknown failure"});
+    throw_error(env, current_exception_error());
+    return nullptr;
   }
-  return nullptr;
 }
 
 napi_value Parse(napi_env env, napi_callback_info info) {
@@ -144,26 +141,38 @@ napi_value ParseBytes(napi_env env, napi_callback_info info) {
 napi_value ParseAsync(napi_env env, napi_callback_info info) {
   napi_value args[3];
   if (!arguments(env, info, args)) return nullptr;
-  auto job = path_job(env, args[0], args[1]);
-  if (auto* e = std::get_if<JsError>(&job)) {
-    throw_error(env, *e);
+  try {
+    auto job = path_job(env, args[0], args[1]);
+    if (auto* e = std::get_if<JsError>(&job)) {
+      throw_error(env, *e);
+      return nullptr;
+    }
+    return finish(env, start_async(env, std::move(std::get<Job>(job)), nullptr, args[2]));
+  } catch (...) {
+    throw_error(env, current_exception_error());
     return nullptr;
   }
-  return finish(env, start_async(env, std::move(std::get<Job>(job)), nullptr, args[2]));
 }
 
 napi_value ParseBytesAsync(napi_env env, napi_callback_info info) {
   napi_value args[3];
   if (!arguments(env, info, args)) return nullptr;
   napi_ref ref = nullptr;
-  auto job = bytes_job(env, args[0], args[1], ref);
-  if (auto* e = std::get_if<JsError>(&job)) {
+  try {
+    auto job = bytes_job(env, args[0], args[1], ref);
+    if (auto* e = std::get_if<JsError>(&job)) {
+      drop(env, ref);
+      throw_error(env, *e);
+      return nullptr;
+    }
+    // The reference now belongs to the async work, which releases it on every path.
+    napi_ref held = std::exchange(ref, nullptr);
+    return finish(env, start_async(env, std::move(std::get<Job>(job)), held, args[2]));
+  } catch (...) {
     drop(env, ref);
-    throw_error(env, *e);
+    throw_error(env, current_exception_error());
     return nullptr;
   }
-  // The reference now belongs to the async work.
-  return finish(env, start_async(env, std::move(std::get<Job>(job)), ref, args[2]));
 }
 
 std::optional<JsError> export_function(napi_env env, napi_value exports, const char* js_name,

@@ -1,9 +1,7 @@
 #include "async.hpp"
 
 #include <atomic>
-#include <exception>
 #include <memory>
-#include <new>
 #include <string>
 
 #include "convert.hpp"
@@ -91,12 +89,8 @@ void complete(napi_env env, napi_status status, void* data) {
   napi_value args[3] = {nullptr, nullptr, nullptr};
   try {
     settle_args(env, status, *w, args);
-  } catch (const std::bad_alloc&) {
-    args[0] = make_error(env, {napi_generic_failure, "out of memory"});
-  } catch (const std::exception& e) {
-    args[0] = make_error(env, {napi_generic_failure, e.what()});
   } catch (...) {
-    args[0] = make_error(env, {napi_generic_failure, "unknown failure"});
+    args[0] = make_error(env, current_exception_error());
   }
   // The report is in JS now: drop the C++ copy and the Buffer before the caller resumes.
   w->outcome = JsError{napi_ok, ""};
@@ -166,20 +160,25 @@ std::variant<napi_value, JsError> start_async(napi_env env, Job job, napi_ref ke
   std::unique_ptr<Work> w;
   try {
     w = std::make_unique<Work>();
-    w->job = std::move(job);
-  } catch (const std::bad_alloc&) {
+  } catch (...) {
     if (keep) napi_delete_reference(env, keep);
-    return JsError{napi_generic_failure, "out of memory"};
+    return current_exception_error();
   }
-  w->keep = keep;
-  w->job.options.cancel = w->cancel.get();
-  auto token = queue(env, *w, callback);
-  if (std::holds_alternative<JsError>(token)) {
-    w->free_handles(env);
+  w->keep = keep;  // from here released together with the work
+  try {
+    w->job = std::move(job);
+    w->job.options.cancel = w->cancel.get();
+    auto token = queue(env, *w, callback);
+    if (std::holds_alternative<JsError>(token)) {
+      w->free_handles(env);
+      return token;
+    }
+    w.release();  // complete() owns it now
     return token;
+  } catch (...) {
+    w->free_handles(env);
+    return current_exception_error();
   }
-  w.release();  // complete() owns it now
-  return token;
 }
 
 napi_value CancelAsync(napi_env env, napi_callback_info info) {

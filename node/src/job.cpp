@@ -3,8 +3,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <exception>
-#include <new>
 
 #include "path_facts.hpp"
 
@@ -61,12 +59,8 @@ std::variant<Report, JsError> run_unguarded(const Job& job) {
 std::variant<Report, JsError> run_job(const Job& job) {
   try {
     return run_unguarded(job);
-  } catch (const std::bad_alloc&) {
-    return JsError{napi_generic_failure, "out of memory"};
-  } catch (const std::exception& e) {
-    return JsError{napi_generic_failure, e.what()};
   } catch (...) {
-    return JsError{napi_generic_failure, "unknown failure"};
+    return current_exception_error();
   }
 }
 
