@@ -174,3 +174,32 @@ test('a Buffer dropped by the caller stays alive until its parse settles', async
   const report = await pending;
   assert.equal(report.file.sha256, expected);
 });
+
+test('the addon itself refuses malformed calls with errors, never a crash', () => {
+  const addon = require('../build-addon/Release/vorlix.node');
+  const sample = path.join(__dirname, '..', 'examples', 'sample.jpg');
+  const cases = [
+    [() => addon.cancel(), 'InvalidArg', 'Expected a cancel token'],
+    [() => addon.cancel({}), 'InvalidArg', 'Expected a cancel token'],
+    [() => addon.cancel(42), 'InvalidArg', 'Expected a cancel token'],
+    [() => addon.parseAsync(sample), 'FunctionExpected', 'Expected a completion callback'],
+    [() => addon.parseBytesAsync(Buffer.from('x'), undefined, 'cb'), 'FunctionExpected', 'Expected a completion callback'],
+    [() => addon.parse(sample, 'opts'), 'InvalidArg', 'options must be an object'],
+    [() => addon.parse(sample, { extractors: 'file' }), 'InvalidArg', 'options.extractors must be an array of extractor names'],
+    [() => addon.parseBytes(Buffer.from('x'), { extractors: [1] }), 'InvalidArg', 'options.extractors must hold only strings'],
+    [() => addon.parseAsync(sample, { hashes: 1 }, () => {}), 'InvalidArg', 'options.hashes must be a boolean'],
+  ];
+  for (const [call, code, message] of cases) {
+    assert.throws(call, (err) => err.code === code && err.message === message, message);
+  }
+  // A token from a settled parse is still accepted and changes nothing.
+  return new Promise((resolve) => {
+    const token = addon.parseBytesAsync(Buffer.from('GIF89a'), undefined, (err, report, cancelled) => {
+      assert.equal(err, undefined);
+      assert.equal(cancelled, false);
+      assert.equal(report.file.size_bytes, 6);
+      addon.cancel(token);
+      resolve();
+    });
+  });
+});
