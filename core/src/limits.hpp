@@ -46,6 +46,13 @@ inline constexpr uint64_t kExifValueByteAllowance = 65536;
 // BYTE array in decimal) stays below 400 KiB. Rendering reads only the value bytes that the
 // text shows, so a 100 MB value costs this bound, not 100 MB.
 inline constexpr size_t kExifMaxFieldText = size_t{1} << 20;
+// EXIF fields reported per block, and their texts together. Real blocks hold a few hundred
+// fields and a few KiB of text. A crafted TIFF can name a distinct tag in every 12-byte entry and
+// make each render far more text than its value holds, so past either bound the namespace stops
+// adding fields (in file order, so the main image's come first) and says so with
+// "fields_truncated"; the report then stays within a small multiple of the input's size.
+inline constexpr size_t kExifMaxFields = size_t{1} << 16;
+inline constexpr size_t kExifMaxTotalText = size_t{16} << 20;
 
 // HEIF: an Exif item larger than this is refused ("Exif data too large"), so gathering its
 // extents never holds more, whatever sizes the extents declare.

@@ -235,19 +235,4 @@ IoResult<std::span<const uint8_t>> RandomAccess::read_at(uint64_t offset, uint64
                                                  static_cast<size_t>(std::min(n, w.len - skip)));
 }
 
-IoResult<Content> Content::read_from(ByteSource& src) {
-  Content c;
-  std::span<const uint8_t> view;
-  if (src.remaining_in_memory(view)) {
-    c.view_ = view;
-    auto r = src.seek(0, Whence::End);
-    (void)r;
-    return c;
-  }
-  auto r = src.read_to_end(c.owned_);
-  if (!r) return Err{std::move(r).error()};
-  c.view_ = c.owned_;
-  return c;
-}
-
 }  // namespace vorlix_core

@@ -426,6 +426,54 @@ TEST(ExifExtract, GroupsAndTextsOfABareTiff) {
   EXPECT_EQ(r.value().fields().size(), 1u);
 }
 
+// A little-endian TIFF whose IFD 0 holds `ifd0` SHORT fields with distinct tags and whose IFD 1
+// holds `ifd1` more: more distinct fields than any camera writes.
+ByteVec many_fields_tiff(uint32_t ifd0, uint32_t ifd1) {
+  ByteVec b = {'I', 'I', 42, 0, 8, 0, 0, 0};
+  auto le16 = [&](uint32_t v) {
+    b.push_back(static_cast<uint8_t>(v));
+    b.push_back(static_cast<uint8_t>(v >> 8));
+  };
+  auto le32 = [&](uint32_t v) {
+    le16(v & 0xFFFF);
+    le16(v >> 16);
+  };
+  auto ifd = [&](uint32_t count, uint32_t next) {
+    le16(count);
+    for (uint32_t tag = 1, n = 0; n < count; ++tag) {
+      if (tag == 0x8769 || tag == 0x8825) continue;  // pointers, not fields
+      le16(tag);
+      le16(3);  // SHORT
+      le32(1);
+      le32(7);
+      ++n;
+    }
+    le32(next);
+  };
+  ifd(ifd0, 8 + 2 + 12 * ifd0 + 4);
+  ifd(ifd1, 0);
+  return b;
+}
+
+TEST(ExifExtract, FieldsPastTheCapAreCutAndFlagged) {
+  constexpr uint32_t kCap = limits::kExifMaxFields;
+  struct Case {
+    uint32_t ifd0, ifd1;
+    bool cut;
+  } cases[] = {{kCap - 10, 10, false}, {kCap - 10, 11, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.ifd1);
+    auto r = extract(many_fields_tiff(c.ifd0, c.ifd1));
+    ASSERT_TRUE(r);
+    const Map& fields = r.value().fields();
+    EXPECT_EQ(fields.at("primary").get_if<Map>()->size(), c.ifd0);
+    // File order decides what is kept: the main image's fields come first.
+    EXPECT_EQ(fields.at("thumbnail").get_if<Map>()->size(), 10u);
+    EXPECT_EQ(testing::field<bool>(fields, "fields_truncated"),
+              c.cut ? std::optional<bool>(true) : std::nullopt);
+  }
+}
+
 TEST(ExifExtract, ContainerAndHeaderErrorsAreOtherWithTheTextAlone) {
   struct Case {
     ByteVec bytes;

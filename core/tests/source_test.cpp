@@ -76,22 +76,6 @@ TEST(FileSource, BufferedReadsAndSeeksMatchTheFile) {
   EXPECT_EQ(all, data);
 }
 
-TEST(Content, ViewsMemoryWithoutCopyAndOwnsFileBytes) {
-  const auto data = iota_bytes(100);
-  MemorySource mem(data);
-  ASSERT_TRUE(mem.seek(10, Whence::Start).ok());
-  auto c = Content::read_from(mem);
-  ASSERT_TRUE(c.ok());
-  EXPECT_EQ(c->bytes().data(), data.data() + 10);
-  EXPECT_EQ(c->size(), 90u);
-
-  TempFile f(data);
-  FileSource file(f.fd());
-  auto fc = Content::read_from(file);
-  ASSERT_TRUE(fc.ok());
-  EXPECT_TRUE(std::equal(fc->bytes().begin(), fc->bytes().end(), data.begin(), data.end()));
-}
-
 TEST(RandomAccess, MemoryViewsPointIntoTheCallersBytes) {
   const auto data = iota_bytes(300000);
   MemorySource mem(data);

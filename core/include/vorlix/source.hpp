@@ -144,23 +144,4 @@ class RandomAccess {
   std::optional<IoError> error_;
 };
 
-// Transitional: the whole remaining content of a source. Being replaced by RandomAccess.
-class Content {
- public:
-  Content() = default;
-  Content(const Content&) = delete;
-  Content& operator=(const Content&) = delete;
-  Content(Content&&) = default;
-  Content& operator=(Content&&) = default;
-
-  std::span<const uint8_t> bytes() const { return view_; }
-  uint64_t size() const { return view_.size(); }
-
-  static IoResult<Content> read_from(ByteSource& src);
-
- private:
-  std::vector<uint8_t> owned_;
-  std::span<const uint8_t> view_;
-};
-
 }  // namespace vorlix_core

@@ -9,6 +9,7 @@
 #include "exif/reader.hpp"
 #include "exif/render.hpp"
 #include "extractors/extractors.hpp"
+#include "limits.hpp"
 #include "source_reader.hpp"
 
 namespace vorlix_core::extractors {
@@ -89,9 +90,17 @@ ExtractResult ExifExtractor::extract(ByteSource& src, const ProbeContext& ctx) c
     std::string text;
   };
   std::vector<Entry> entries;
-  entries.reserve(data.fields().size());
+  entries.reserve(std::min(data.fields().size(), limits::kExifMaxFields));
+  size_t text_bytes = 0;
+  bool cut = false;
   for (const exif::Field& f : data.fields()) {
-    entries.push_back({f.ifd, exif::tag_name(f.tag), exif::display_with_unit(data, f)});
+    if (entries.size() >= limits::kExifMaxFields || text_bytes >= limits::kExifMaxTotalText) {
+      cut = true;
+      break;
+    }
+    Entry& e =
+        entries.emplace_back(Entry{f.ifd, exif::tag_name(f.tag), exif::display_with_unit(data, f)});
+    text_bytes += e.name.size() + e.text.size();
   }
   std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
     return a.ifd != b.ifd ? a.ifd < b.ifd : a.name < b.name;
@@ -108,6 +117,7 @@ ExtractResult ExifExtractor::extract(ByteSource& src, const ProbeContext& ctx) c
   }
   for (auto& [key, value] : groups)
     ns.set(key, std::move(value));
+  if (cut) ns.set("fields_truncated", true);
 
   std::optional<double> latitude = gps(data, kGpsLatitude, kGpsLatitudeRef);
   std::optional<double> longitude = gps(data, kGpsLongitude, kGpsLongitudeRef);
