@@ -177,6 +177,15 @@ function hostileCases() {
     for (let i = 0; i < subs; i++) sub.copy(b, subStart + i * ifdBytes);
     return whole('fanout.tif', b);
   });
+  add('tiff 0.8 MB, 65,533 distinct fields in IFD 0 and 1,000 in IFD 1', () => {
+    const fields = (n) => {
+      const out = [];
+      for (let tag = 1; out.length < n; tag++) if (tag !== 0x8769 && tag !== 0x8825) out.push([tag, 3, 1, 7]);
+      return out;
+    };
+    const first = ifd(fields(65533));
+    return whole('fields.tif', cat(tiffHeader(8), ifd(fields(65533), 8 + first.length), ifd(fields(1000))));
+  });
   add('tiff 25 MiB, 65,535 pointers at one 65,535-entry IFD', () => {
     const n = 65535;
     const first = 8, sub = first + 2 + 12 * n + 4;
