@@ -1,14 +1,12 @@
 #!/usr/bin/env bash
-# Refreshes the test data kept in core/tests/fixtures/ from the shared sample folder beside the
-# checkout (../shared), when that folder exists. The tests only ever read the in-repository copy.
+# Refreshes the test data kept in core/tests/fixtures/ from a folder of shared sample files (one
+# holding fixtures/ and reference/), given as the only argument. The tests only ever read the
+# in-repository copy.
+# Usage: scripts/sync-fixtures.sh SAMPLES_DIR
 set -euo pipefail
+src=$(cd "${1:?usage: scripts/sync-fixtures.sh SAMPLES_DIR}" && pwd)
 cd "$(dirname "$0")/.."
-src=../shared
 dst=core/tests/fixtures
-if [ ! -d "$src" ]; then
-  echo "nothing to sync: $src is not beside this checkout" >&2
-  exit 0
-fi
 for dir in content-types exif; do
   mkdir -p "$dst/$dir"
   # Mirror exactly: files removed upstream go away here too.
