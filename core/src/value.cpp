@@ -1,5 +1,7 @@
 #include "vorlix/value.hpp"
 
+#include <algorithm>
+
 namespace vorlix_core {
 
 void Namespace::put(std::string_view key, Value v) {
@@ -32,14 +34,20 @@ bool RecordList::push(const Map& record) {
     } else if (const auto* u = value.get_if<uint64_t>()) {
       c = Cell{Kind::UInt, 0, *u};
     } else if (const auto* t = value.get_if<std::string>(); t && t->size() <= UINT32_MAX) {
-      c = Cell{Kind::Text, static_cast<uint32_t>(t->size()), arena_.size()};
-      arena_ += *t;
+      set(k, std::string_view(*t));
     } else {
       cells_.resize(start);
       return false;
     }
   }
   return true;
+}
+
+void RecordList::set(size_t key, std::string_view text) {
+  // Texts come from 16-bit length fields or short tables; the clamp only keeps the cell honest.
+  const size_t n = std::min<size_t>(text.size(), UINT32_MAX);
+  last(key) = Cell{Kind::Text, static_cast<uint32_t>(n), arena_.size()};
+  arena_.append(text.substr(0, n));
 }
 
 Value RecordList::cell_value(const Cell& c) const {

@@ -163,8 +163,11 @@ TEST(ZipExtractor, EntryRecords) {
       {.name = "c\xFF"
                "d",
        .method = 12},  // bzip2 has no name of ours
+      {.name = "max", .time = 0xFFFF, .date = 0xFFFF},
   }));
-  ASSERT_EQ(entries_of(ns).size(), 3u);
+  ASSERT_EQ(entries_of(ns).size(), 4u);
+  // Every field at its largest still fits its width.
+  EXPECT_EQ(get<std::string>(entry(ns, 3), "modified"), "2107-15-31T31:63:62");
   const Map& a = entry(ns, 0);
   EXPECT_EQ(a.size(), 5u);
   EXPECT_EQ(get<std::string>(a, "name"), "a.txt");

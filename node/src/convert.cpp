@@ -181,7 +181,7 @@ class Converter {
     return v;
   }
 
-  JsResult make_string(const std::string& text) {
+  JsResult make_string(std::string_view text) {
     napi_value v;
     napi_status s = text.size() > options_.max_string_bytes
                         ? napi_generic_failure
@@ -298,31 +298,73 @@ class Converter {
     return arr;
   }
 
-  // The compact record list becomes the same array of objects a List of Map would.
+  // The compact record list becomes the same array of objects a List of Map would. Records are
+  // converted in chunks, each under one handle scope; within a chunk a column's recent texts
+  // (methods, dates, chunk and box types repeat a lot) reuse their JS strings.
   JsResult records_to_js(const vorlix_core::RecordList& records) {
+    using Kind = vorlix_core::RecordList::Kind;
+    constexpr size_t kChunk = 256;
+    constexpr size_t kRecent = 4;
     napi_value arr;
     if (auto s = napi_create_array_with_length(env_, records.size(), &arr); s != napi_ok) {
       return fail(s, "Failed to create napi Array");
     }
-    for (size_t i = 0; i < records.size(); ++i) {
+    const auto& keys = records.keys();
+    struct Recent {
+      std::string_view text;
+      napi_value value = nullptr;
+    };
+    std::vector<Recent> recent(keys.size() * kRecent);
+    for (size_t start = 0; start < records.size(); start += kChunk) {
       HandleScope scope(env_);
       if (auto s = scope.status(); s != napi_ok) return fail(s, "Failed to open a handle scope");
-      auto obj = make_object();
-      if (auto* e = std::get_if<JsError>(&obj)) return std::move(*e);
-      const napi_value o = std::get<napi_value>(obj);
-      const size_t base = props_.size();
-      std::optional<JsError> failed;
-      records.for_each(i, [&](std::string_view key, const Value& v) {
-        if (!failed) failed = push(key, value_to_js(v));
-      });
-      if (failed) {
-        unwind(base);
-        return *failed;
+      std::fill(recent.begin(), recent.end(), Recent{});
+      const size_t end = std::min(records.size(), start + kChunk);
+      for (size_t i = start; i < end; ++i) {
+        auto obj = make_object();
+        if (auto* e = std::get_if<JsError>(&obj)) return std::move(*e);
+        const napi_value o = std::get<napi_value>(obj);
+        const size_t base = props_.size();
+        for (size_t k = 0; k < keys.size(); ++k) {
+          const auto& c = records.cell(i, k);
+          JsResult v = nullptr;
+          switch (c.kind) {
+            case Kind::Absent:
+              continue;
+            case Kind::Bool:
+              v = value_to_js(Value::boolean(c.data != 0));
+              break;
+            case Kind::UInt:
+              v = make_integer(js_integer(c.data));
+              break;
+            case Kind::Text:
+              v = recent_text(records.text(c), &recent[k * kRecent], kRecent);
+              break;
+          }
+          if (auto e = push(keys[k], std::move(v))) {
+            unwind(base);
+            return *e;
+          }
+        }
+        if (auto e = define(o, base)) return *e;
+        if (auto e = set_element(arr, i, o)) return *e;
       }
-      if (auto e = define(o, base)) return *e;
-      if (auto e = set_element(arr, i, o)) return *e;
     }
     return arr;
+  }
+
+  // A string from the last few made for the same column, or a new one that joins them.
+  template <class R>
+  JsResult recent_text(std::string_view text, R* recent, size_t n) {
+    for (size_t j = 0; j < n; ++j) {
+      if (recent[j].value && recent[j].text == text) return recent[j].value;
+    }
+    auto v = make_string(text);
+    if (auto* made = std::get_if<napi_value>(&v)) {
+      std::move_backward(recent, recent + n - 1, recent + n);
+      recent[0] = {text, *made};
+    }
+    return v;
   }
 
   JsResult rational_to_js(const vorlix_core::Rational& r) {

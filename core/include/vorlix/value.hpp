@@ -46,7 +46,19 @@ class RecordList {
   // Appends a record; false (and nothing appended) when a key is not one of keys() or a value
   // is of a kind cells cannot hold.
   bool push(const Map& record);
+  // Appends an empty record to fill with set(), by key index in keys() order; for walks that
+  // know their keys and would rather not build a Map per record.
+  void add() { cells_.resize(cells_.size() + width_); }
+  void set(size_t key, uint64_t v) { last(key) = Cell{Kind::UInt, 0, v}; }
+  void set(size_t key, bool v) { last(key) = Cell{Kind::Bool, 0, v ? 1u : 0u}; }
+  void set(size_t key, std::string_view text);
   void reserve(size_t records) { cells_.reserve(records * width_); }
+
+  // Raw access for converters that want no Value per cell.
+  const Cell& cell(size_t record, size_t key) const { return cells_[record * width_ + key]; }
+  std::string_view text(const Cell& c) const {
+    return std::string_view(arena_).substr(static_cast<size_t>(c.data), c.text_len);
+  }
 
   // Calls f(key, value) for each key the record holds, in key order; value is a Value.
   template <class F>
@@ -55,6 +67,7 @@ class RecordList {
 
  private:
   Value cell_value(const Cell& c) const;
+  Cell& last(size_t key) { return cells_[cells_.size() - width_ + key]; }
 
   std::vector<std::string_view> keys_;
   size_t width_;

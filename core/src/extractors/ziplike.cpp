@@ -61,25 +61,42 @@ constexpr std::array<KindRule, 6> kKindRules = {{
 }};
 constexpr const char* kPlainZip = "plain zip";
 
-// Index of the first rule the name satisfies, or kKindRules.size().
-size_t rule_rank(std::string_view name) {
-  for (size_t i = 0; i < kKindRules.size(); ++i) {
+// Index of the first rule the name satisfies, or `limit` when none before it does.
+size_t rule_rank(std::string_view name, size_t limit) {
+  for (size_t i = 0; i < limit; ++i) {
     const KindRule& rule = kKindRules[i];
     if (rule.test == NameTest::Equals ? name == rule.pattern : name.starts_with(rule.pattern)) {
       return i;
     }
   }
-  return kKindRules.size();
+  return limit;
 }
 
-// MS-DOS date and time words rendered without range checks, so odd fields stay visible.
-std::string dos_datetime(uint16_t date, uint16_t time) {
-  std::array<char, 32> buf{};
-  const int n =
-      std::snprintf(buf.data(), buf.size(), "%04u-%02u-%02uT%02u:%02u:%02u", (date >> 9) + 1980u,
-                    (date >> 5) & 15u, date & 31u, time >> 11, (time >> 5) & 63u, (time & 31u) * 2);
-  return std::string(buf.data(), static_cast<size_t>(n));
+// MS-DOS date and time words rendered without range checks, so odd fields stay visible. Every
+// field fits its width (years 1980-2107, the others below 100), so the text is always
+// "YYYY-MM-DDTHH:MM:SS".
+std::array<char, 19> dos_datetime(uint16_t date, uint16_t time) {
+  std::array<char, 19> out{};
+  auto put = [&](size_t at, unsigned v, size_t digits) {
+    for (size_t i = digits; i-- > 0; v /= 10)
+      out[at + i] = static_cast<char>('0' + v % 10);
+  };
+  put(0, (date >> 9) + 1980u, 4);
+  out[4] = '-';
+  put(5, (date >> 5) & 15u, 2);
+  out[7] = '-';
+  put(8, date & 31u, 2);
+  out[10] = 'T';
+  put(11, time >> 11, 2);
+  out[13] = ':';
+  put(14, (time >> 5) & 63u, 2);
+  out[16] = ':';
+  put(17, (time & 31u) * 2, 2);
+  return out;
 }
+
+// Keys of an entry record, in byte order, and their indexes.
+enum EntryKey : size_t { kCompressed, kMethod, kModified, kName, kUncompressed };
 
 // The end record is 22 bytes plus a comment of at most 65535, so in a well-formed archive it
 // starts within this many bytes of the end: the first window searched.
@@ -161,7 +178,6 @@ ExtractResult ZipExtractor::extract(ByteSource& src, const ProbeContext& ctx) co
   const uint32_t dir_offset = ByteReader(*record).u32le(16).value_or(0);
 
   RecordList entries({"compressed", "method", "modified", "name", "uncompressed"});
-  Map entry;
   // Records are at least 46 bytes and usually end at the end record: room for that many, which
   // saves the list's regrowth (its peak would be half as large again) on large archives.
   const uint64_t dir_end = dir_offset < *end ? *end : r.size();
@@ -180,19 +196,19 @@ ExtractResult ZipExtractor::extract(ByteSource& src, const ProbeContext& ctx) co
       break;
     }
     if (entries.size() % 4096 == 0 && cancelled(ctx)) break;
-    std::string name = utf8_lossy(r.clamped(pos + kCentralHeaderSize, h->name_len));
+    const std::string name = utf8_lossy(r.clamped(pos + kCentralHeaderSize, h->name_len));
 
-    best_rank = std::min(best_rank, rule_rank(name));
+    best_rank = rule_rank(name, best_rank);
     sum_compressed += h->compressed;
     sum_uncompressed += h->uncompressed;
 
-    entry.clear();
-    entry.emplace("name", Value::text(std::move(name)));
-    entry.emplace("method", Value::text(method_name(h->method)));
-    entry.emplace("compressed", Value::uint64(h->compressed));
-    entry.emplace("uncompressed", Value::uint64(h->uncompressed));
-    entry.emplace("modified", Value::text(dos_datetime(h->date, h->time)));
-    entries.push(entry);
+    const auto modified = dos_datetime(h->date, h->time);
+    entries.add();
+    entries.set(kName, std::string_view(name));
+    entries.set(kMethod, std::string_view(method_name(h->method)));
+    entries.set(kCompressed, uint64_t{h->compressed});
+    entries.set(kUncompressed, uint64_t{h->uncompressed});
+    entries.set(kModified, std::string_view(modified.data(), modified.size()));
 
     pos += kCentralHeaderSize + h->name_len + h->extra_len + h->comment_len;
   }
