@@ -903,10 +903,32 @@ std::span<const TagInfo> tag_table() {
   return kTags;
 }
 
+namespace {
+
+constexpr auto tag_key(Tag t) {
+  return (uint32_t{static_cast<uint8_t>(t.context)} << 16) | t.number;
+}
+
+// Row numbers ordered by (context, number), the first row of equal tags first: lookups run on
+// every field of every parse, so they search this instead of walking the table.
+constexpr auto kByTag = [] {
+  std::array<uint16_t, std::size(kTags)> order{};
+  for (size_t i = 0; i < order.size(); ++i)
+    order[i] = static_cast<uint16_t>(i);
+  std::sort(order.begin(), order.end(), [](uint16_t a, uint16_t b) {
+    const auto ka = tag_key(kTags[a].tag), kb = tag_key(kTags[b].tag);
+    return ka != kb ? ka < kb : a < b;
+  });
+  return order;
+}();
+
+}  // namespace
+
 const TagInfo* find_tag(Tag tag) {
-  auto it = std::find_if(std::begin(kTags), std::end(kTags),
-                         [tag](const TagInfo& t) { return t.tag == tag; });
-  return it == std::end(kTags) ? nullptr : &*it;
+  const auto key = tag_key(tag);
+  auto it = std::lower_bound(kByTag.begin(), kByTag.end(), key,
+                             [](uint16_t row, uint32_t k) { return tag_key(kTags[row].tag) < k; });
+  return it == kByTag.end() || kTags[*it].tag != tag ? nullptr : &kTags[*it];
 }
 
 }  // namespace vorlix_core::exif
