@@ -125,33 +125,59 @@ void read_quantization(const ByteReader& pl, Namespace& ns) {
   ns.set("quality_estimate", estimate_ijg_quality(table->first<64>()));
 }
 
-void read_jfif(const ByteReader& pl, Map& record) {
+// Keys of a segment record, in byte order, and their indexes.
+enum SegmentKey : size_t {
+  kCommentKey,
+  kDensityKey,
+  kJfifVersionKey,
+  kLengthKey,
+  kMarkerKey,
+  kNameKey,
+  kOffsetKey,
+  kPayloadKey
+};
+
+// The record of the segment being walked: its cells in the list, or nowhere once the list is at
+// its cap (the walk still reads the segment for the namespace's own fields).
+class SegmentRecord {
+ public:
+  explicit SegmentRecord(RecordList* list) : list_(list) {}
+  void set(SegmentKey k, std::string_view text) {
+    if (list_) list_->set(k, text);
+  }
+  void set(SegmentKey k, uint64_t v) {
+    if (list_) list_->set(k, v);
+  }
+
+ private:
+  RecordList* list_;
+};
+
+void read_jfif(const ByteReader& pl, SegmentRecord& record) {
   if (!pl.has(0, 12) || !pl.matches(0, kJfifSignature)) return;
   const uint8_t unit = *pl.u8(7);
-  record.emplace("jfif_version",
-                 Value::text(std::to_string(*pl.u8(5)) + "." + two_digits(*pl.u8(6))));
-  record.emplace("density",
-                 Value::text(std::to_string(*pl.u16be(8)) + "x" + std::to_string(*pl.u16be(10)) +
-                             " " + (unit < kDensityUnits.size() ? kDensityUnits[unit] : "?")));
+  record.set(kJfifVersionKey, std::to_string(*pl.u8(5)) + "." + two_digits(*pl.u8(6)));
+  record.set(kDensityKey, std::to_string(*pl.u16be(8)) + "x" + std::to_string(*pl.u16be(10)) + " " +
+                              (unit < kDensityUnits.size() ? kDensityUnits[unit] : "?"));
 }
 
-void read_app1(const ByteReader& pl, Map& record, Namespace& ns) {
+void read_app1(const ByteReader& pl, SegmentRecord& record, Namespace& ns) {
   if (pl.matches(0, kExifSignature)) {
-    record.emplace("payload", Value::text("EXIF"));
+    record.set(kPayloadKey, "EXIF");
     return;
   }
   if (!pl.matches(0, kXmpSignature)) return;
-  record.emplace("payload", Value::text("XMP"));
+  record.set(kPayloadKey, "XMP");
   const auto packet = pl.tail(kXmpSignature.size());
   if (decodes_as_is(packet, utf8_lossy(packet))) ns.set("xmp_packet_chars", packet.size());
 }
 
-void read_comment(std::span<const uint8_t> payload, Map& record) {
+void read_comment(std::span<const uint8_t> payload, SegmentRecord& record) {
   std::string text = utf8_lossy(payload);
   if (!decodes_as_is(payload, text)) return;
   while (!text.empty() && text.back() == '\0')
     text.pop_back();
-  record.emplace("comment", Value::text(std::move(text)));
+  record.set(kCommentKey, text);
 }
 
 // Segments whose payload adds to the report (see describe_segment).
@@ -171,7 +197,8 @@ bool describes(uint8_t code) {
 
 // Adds what one segment's payload says to its record and to the namespace. The payload is empty
 // when the length field is below 2 or runs past the end.
-void describe_segment(uint8_t code, std::span<const uint8_t> payload, Map& record, Namespace& ns) {
+void describe_segment(uint8_t code, std::span<const uint8_t> payload, SegmentRecord& record,
+                      Namespace& ns) {
   const ByteReader pl(payload);
   // C0 to C3: baseline, extended, progressive and lossless Huffman frames share one layout.
   if ((code & 0xFC) == kSof0) {
@@ -190,12 +217,12 @@ void describe_segment(uint8_t code, std::span<const uint8_t> payload, Map& recor
       break;
     case kApp2:
       if (pl.matches(0, kIccSignature)) {
-        record.emplace("payload", Value::text("ICC profile"));
+        record.set(kPayloadKey, "ICC profile");
       }
       break;
     case kApp13:
       if (pl.matches(0, kPhotoshopSignature)) {
-        record.emplace("payload", Value::text("Photoshop IRB (IPTC likely)"));
+        record.set(kPayloadKey, "Photoshop IRB (IPTC likely)");
       }
       break;
     case kCom:
@@ -208,10 +235,9 @@ void describe_segment(uint8_t code, std::span<const uint8_t> payload, Map& recor
 }
 
 void walk_segments(SourceReader& r, Namespace& ns) {
-  // Always present, even when empty. Each record is built in one reused map and then packed.
+  // Always present, even when empty.
   RecordList segments(
       {"comment", "density", "jfif_version", "length", "marker", "name", "offset", "payload"});
-  Map record;
   uint64_t p = 2;  // SOI was checked by supports()
   while (r.size() >= kMinWalkBytes && r.has(p, 4)) {
     const auto head = r.slice(p, 4);
@@ -239,18 +265,19 @@ void walk_segments(SourceReader& r, Namespace& ns) {
         (length >= 2 && describes(code) ? r.slice(p + 4, length - 2u) : std::nullopt)
             .value_or(std::span<const uint8_t>{});
 
-    record.clear();
-    record.emplace("marker", Value::text(marker_text(code)));
-    record.emplace("name", Value::text(marker_name(code)));
-    record.emplace("offset", Value::uint64(p));
-    record.emplace("length", Value::uint64(length));
-    describe_segment(code, payload, record, ns);
     // Past the cap the walk goes on for the frame and scan facts, without listing.
-    if (segments.size() < limits::kMaxJpegSegments) {
-      segments.push(record);
+    const bool listed = segments.size() < limits::kMaxJpegSegments;
+    if (listed) {
+      segments.add();
     } else {
       ns.set("segments_truncated", true);
     }
+    SegmentRecord record(listed ? &segments : nullptr);
+    record.set(kMarkerKey, marker_text(code));
+    record.set(kNameKey, marker_name(code));
+    record.set(kOffsetKey, p);
+    record.set(kLengthKey, uint64_t{length});
+    describe_segment(code, payload, record, ns);
 
     if (code == kSos) {
       ns.set("scan_data_offset", end);
