@@ -86,53 +86,50 @@ void drop(napi_env env, napi_ref& ref) {
   ref = nullptr;
 }
 
-// Runs a job on this thread and converts its report; no C++ exception leaves.
-napi_value run_sync(napi_env env, const Job& job) {
+// Runs `body`, turning any C++ exception it lets out into a thrown JS Error: none may reach
+// Node, where it would abort the process.
+template <class Body>
+napi_value guarded(napi_env env, Body&& body) {
   try {
-    auto outcome = run_job(job);
-    if (auto* e = std::get_if<JsError>(&outcome)) {
-      throw_error(env, *e);
-      return nullptr;
-    }
-    return finish(env, report_to_js(env, std::get<vorlix_core::Report>(outcome)));
+    return body();
   } catch (...) {
     throw_error(env, current_exception_error());
     return nullptr;
   }
+}
+
+napi_value thrown(napi_env env, const JsError& e) {
+  throw_error(env, e);
+  return nullptr;
+}
+
+// Runs a job on this thread and converts its report.
+napi_value run_sync(napi_env env, const Job& job) {
+  auto outcome = run_job(job);
+  if (auto* e = std::get_if<JsError>(&outcome)) return thrown(env, *e);
+  return finish(env, report_to_js(env, std::get<vorlix_core::Report>(outcome)));
 }
 
 napi_value Parse(napi_env env, napi_callback_info info) {
   napi_value args[2];
   if (!arguments(env, info, args)) return nullptr;
   // Reading the path allocates as much as the string is long.
-  try {
+  return guarded(env, [&] {
     auto job = path_job(env, args[0], args[1]);
-    if (auto* e = std::get_if<JsError>(&job)) {
-      throw_error(env, *e);
-      return nullptr;
-    }
+    if (auto* e = std::get_if<JsError>(&job)) return thrown(env, *e);
     return run_sync(env, std::get<Job>(job));
-  } catch (...) {
-    throw_error(env, current_exception_error());
-    return nullptr;
-  }
+  });
 }
 
 napi_value ParseBytes(napi_env env, napi_callback_info info) {
   napi_value args[2];
   if (!arguments(env, info, args)) return nullptr;
   napi_ref ref = nullptr;
-  napi_value result = nullptr;
-  try {
+  napi_value result = guarded(env, [&] {
     auto job = bytes_job(env, args[0], args[1], ref);
-    if (auto* e = std::get_if<JsError>(&job)) {
-      throw_error(env, *e);
-    } else {
-      result = run_sync(env, std::get<Job>(job));
-    }
-  } catch (...) {
-    throw_error(env, current_exception_error());
-  }
+    if (auto* e = std::get_if<JsError>(&job)) return thrown(env, *e);
+    return run_sync(env, std::get<Job>(job));
+  });
   drop(env, ref);
   return result;
 }
@@ -141,38 +138,26 @@ napi_value ParseBytes(napi_env env, napi_callback_info info) {
 napi_value ParseAsync(napi_env env, napi_callback_info info) {
   napi_value args[3];
   if (!arguments(env, info, args)) return nullptr;
-  try {
+  return guarded(env, [&] {
     auto job = path_job(env, args[0], args[1]);
-    if (auto* e = std::get_if<JsError>(&job)) {
-      throw_error(env, *e);
-      return nullptr;
-    }
+    if (auto* e = std::get_if<JsError>(&job)) return thrown(env, *e);
     return finish(env, start_async(env, std::move(std::get<Job>(job)), nullptr, args[2]));
-  } catch (...) {
-    throw_error(env, current_exception_error());
-    return nullptr;
-  }
+  });
 }
 
 napi_value ParseBytesAsync(napi_env env, napi_callback_info info) {
   napi_value args[3];
   if (!arguments(env, info, args)) return nullptr;
   napi_ref ref = nullptr;
-  try {
+  napi_value result = guarded(env, [&] {
     auto job = bytes_job(env, args[0], args[1], ref);
-    if (auto* e = std::get_if<JsError>(&job)) {
-      drop(env, ref);
-      throw_error(env, *e);
-      return nullptr;
-    }
+    if (auto* e = std::get_if<JsError>(&job)) return thrown(env, *e);
     // The reference now belongs to the async work, which releases it on every path.
     napi_ref held = std::exchange(ref, nullptr);
     return finish(env, start_async(env, std::move(std::get<Job>(job)), held, args[2]));
-  } catch (...) {
-    drop(env, ref);
-    throw_error(env, current_exception_error());
-    return nullptr;
-  }
+  });
+  drop(env, ref);
+  return result;
 }
 
 std::optional<JsError> export_function(napi_env env, napi_value exports, const char* js_name,
