@@ -1,5 +1,7 @@
 #include "convert.hpp"
 
+#include <algorithm>
+
 #include <cmath>
 #include <optional>
 #include <string>
@@ -74,6 +76,15 @@ Overloaded(F...) -> Overloaded<F...>;
 // internalising) a key on every property costs more than the rest of the conversion. They are
 // created in the caller's scope, before any inner scope opens, so they outlive the per-element
 // scopes; the views point into the report, which outlives the conversion.
+// ASCII text (most report strings: names, dates, hex digests) takes V8's Latin-1 path, a plain
+// copy; anything else goes through the UTF-8 decoder.
+napi_status create_string(napi_env env, std::string_view text, napi_value* out) {
+  const bool ascii = std::all_of(text.begin(), text.end(),
+                                 [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  return ascii ? napi_create_string_latin1(env, text.data(), text.size(), out)
+               : napi_create_string_utf8(env, text.data(), text.size(), out);
+}
+
 class Converter {
  public:
   Converter(napi_env env, const ConvertOptions& options) : env_(env), options_(options) {}
@@ -90,7 +101,7 @@ class Converter {
   std::optional<JsError> add_key(std::string_view key) {
     auto [it, inserted] = keys_.try_emplace(key, nullptr);
     if (!inserted) return std::nullopt;
-    if (auto s = napi_create_string_utf8(env_, key.data(), key.size(), &it->second); s != napi_ok) {
+    if (auto s = create_string(env_, key, &it->second); s != napi_ok) {
       keys_.erase(it);
       return fail(s, "Failed to set property with field `" + std::string(key) + "`");
     }
@@ -141,8 +152,7 @@ class Converter {
     napi_value name;
     if (const auto it = keys_.find(key); it != keys_.end()) {
       name = it->second;
-    } else if (auto s = napi_create_string_utf8(env_, key.data(), key.size(), &name);
-               s != napi_ok) {
+    } else if (auto s = create_string(env_, key, &name); s != napi_ok) {
       // Not cached: this may run inside an inner scope, which the key would not outlive.
       return fail(s, "Failed to set property with field `" + std::string(key) + "`");
     }
@@ -183,9 +193,8 @@ class Converter {
 
   JsResult make_string(std::string_view text) {
     napi_value v;
-    napi_status s = text.size() > options_.max_string_bytes
-                        ? napi_generic_failure
-                        : napi_create_string_utf8(env_, text.data(), text.size(), &v);
+    napi_status s = text.size() > options_.max_string_bytes ? napi_generic_failure
+                                                            : create_string(env_, text, &v);
     if (s != napi_ok) return fail(s, "Failed to convert string into napi value");
     return v;
   }
