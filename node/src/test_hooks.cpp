@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <variant>
 
 #include "convert.hpp"
 #include "vorlix/parse.hpp"
@@ -19,22 +20,35 @@ napi_value fail_with(napi_env env, JsError e) {
   return nullptr;
 }
 
-napi_value ParseBytesWithStringLimit(napi_env env, napi_callback_info info) try {
+// Both hooks take (buffer, number): the bytes, and the number as a non-negative integer.
+struct HookArgs {
+  std::span<const uint8_t> bytes;
+  int64_t number = 0;
+};
+std::variant<HookArgs, JsError> hook_args(napi_env env, napi_callback_info info,
+                                          const char* number_error) {
   size_t argc = 2;
   napi_value args[2] = {nullptr, nullptr};
   if (auto s = napi_get_cb_info(env, info, &argc, args, nullptr, nullptr); s != napi_ok) {
-    return fail_with(env, {s, "Failed to initialize napi function call."});
+    return JsError{s, "Failed to initialize napi function call."};
   }
   void* data = nullptr;
   size_t length = 0;
   if (auto s = napi_get_buffer_info(env, args[0], &data, &length); s != napi_ok) {
-    return fail_with(env, {s, "Failed to get Buffer pointer and length"});
+    return JsError{s, "Failed to get Buffer pointer and length"};
   }
-  int64_t limit = 0;
-  if (auto s = napi_get_value_int64(env, args[1], &limit); s != napi_ok || limit < 0) {
-    return fail_with(env, {napi_number_expected, "maxBytes must be a number of bytes"});
+  HookArgs out;
+  if (auto s = napi_get_value_int64(env, args[1], &out.number); s != napi_ok || out.number < 0) {
+    return JsError{napi_number_expected, number_error};
   }
-  const std::span<const uint8_t> bytes(static_cast<const uint8_t*>(data), data ? length : 0);
+  out.bytes = std::span<const uint8_t>(static_cast<const uint8_t*>(data), data ? length : 0);
+  return out;
+}
+
+napi_value ParseBytesWithStringLimit(napi_env env, napi_callback_info info) try {
+  auto parsed = hook_args(env, info, "maxBytes must be a number of bytes");
+  if (auto* e = std::get_if<JsError>(&parsed)) return fail_with(env, *e);
+  const auto [bytes, limit] = std::get<HookArgs>(parsed);
   vorlix_core::MemorySource source(bytes);
   const vorlix_core::Report report = vorlix_core::parse(source, bytes.size());
   ConvertOptions options;
@@ -48,25 +62,14 @@ napi_value ParseBytesWithStringLimit(napi_env env, napi_callback_info info) try 
 
 // [core ms, conversion ms], each the best of `runs`: the conversion alone cannot be timed from JS.
 napi_value TimeConversion(napi_env env, napi_callback_info info) try {
-  size_t argc = 2;
-  napi_value args[2] = {nullptr, nullptr};
-  if (auto s = napi_get_cb_info(env, info, &argc, args, nullptr, nullptr); s != napi_ok) {
-    return fail_with(env, {s, "Failed to initialize napi function call."});
-  }
-  void* data = nullptr;
-  size_t length = 0;
-  if (auto s = napi_get_buffer_info(env, args[0], &data, &length); s != napi_ok) {
-    return fail_with(env, {s, "Failed to get Buffer pointer and length"});
-  }
-  uint32_t runs = 0;
-  if (napi_get_value_uint32(env, args[1], &runs) != napi_ok || runs == 0) {
-    return fail_with(env, {napi_number_expected, "runs must be a positive number"});
-  }
+  auto parsed = hook_args(env, info, "runs must be a positive number");
+  if (auto* e = std::get_if<JsError>(&parsed)) return fail_with(env, *e);
+  const auto [bytes, runs] = std::get<HookArgs>(parsed);
+  if (runs == 0) return fail_with(env, {napi_number_expected, "runs must be a positive number"});
   using Clock = std::chrono::steady_clock;
   auto ms = [](Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); };
-  const std::span<const uint8_t> bytes(static_cast<const uint8_t*>(data), data ? length : 0);
   double core = 1e300, convert = 1e300;
-  for (uint32_t i = 0; i < runs; ++i) {
+  for (int64_t i = 0; i < runs; ++i) {
     napi_handle_scope scope;
     if (auto s = napi_open_handle_scope(env, &scope); s != napi_ok) {
       return fail_with(env, {s, "Failed to open a handle scope"});
