@@ -1,13 +1,16 @@
 // Core throughput on in-memory inputs: the whole parse of random bytes (file extractor only),
-// of a PDF-like input of the same size (file pass plus PDF scan) and of the bundled sample photo;
-// and the two small-input hot spots, the JPEG quality estimate and EXIF number text.
+// of a PDF-like input of the same size (file pass plus PDF scan), of the bundled sample photo and
+// of a few small fixtures; and the two small-input hot spots, the JPEG quality estimate and EXIF
+// number text.
 #include <benchmark/benchmark.h>
 
 #include <array>
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "exif/number_text.hpp"
 #include "extractors/jpeg.hpp"
@@ -64,6 +67,33 @@ void BM_ParseSamplePhoto(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_ParseSamplePhoto);
+
+// Small files, where the fixed cost of a parse (sniffing, extractor set-up, building the report)
+// outweighs the bytes. The bench fixtures sit beside the sample photo in the source tree.
+std::vector<uint8_t> source_tree_file(std::string_view relative) {
+  std::string_view sample = VORLIX_SAMPLE;
+  constexpr std::string_view kSampleRelative = "examples/sample.jpg";
+  sample.remove_suffix(kSampleRelative.size());
+  std::ifstream in(std::string(sample) + std::string(relative), std::ios::binary);
+  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), {});
+}
+
+void BM_ParseSmall(benchmark::State& state, std::string_view relative) {
+  const auto data = source_tree_file(relative);
+  if (data.empty()) {
+    state.SkipWithError("fixture missing");
+    return;
+  }
+  for (auto _ : state) {
+    vorlix_core::MemorySource src(data);
+    benchmark::DoNotOptimize(vorlix_core::parse(src, data.size()));
+  }
+}
+BENCHMARK_CAPTURE(BM_ParseSmall, SamplePhoto, "examples/sample.jpg");
+BENCHMARK_CAPTURE(BM_ParseSmall, Gzip, "test/fixtures/documents/field-notes.txt.gz");
+BENCHMARK_CAPTURE(BM_ParseSmall, Pdf, "test/fixtures/documents/gs-tiny.pdf");
+BENCHMARK_CAPTURE(BM_ParseSmall, Zip, "test/fixtures/documents/mixed.zip");
+BENCHMARK_CAPTURE(BM_ParseSmall, ExifGps, "core/tests/fixtures/exif/c_jpeg_gps_south_west.jpg");
 
 void BM_EstimateIjgQuality(benchmark::State& state) {
   // A quality-75 luminance table with a few entries off by one, as some encoders write them.
