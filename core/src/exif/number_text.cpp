@@ -2,6 +2,8 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdint>
+#include <limits>
 #include <string_view>
 
 namespace vorlix_core::exif {
@@ -48,8 +50,14 @@ constexpr int kExactPrecision = 48;
 
 // The standard library breaks exact ties between two shortest candidates towards an even last
 // digit; we want the candidate of larger magnitude.
+//
+// The shortest candidate S (n digits) lies 5 units of the exact value's last digit away from it,
+// so it round-trips only if 5 / D is within half an ulp, 2^-53 relative (2^-24 for a float),
+// where D >= 10^n is the exact significand: D must have at least 17 digits (8 for a float). So
+// no tie has n <= digits10 and the exact expansion is skipped.
 template <class T>
 void prefer_larger_on_tie(Decimal& shortest, T magnitude) {
+  if (shortest.len <= static_cast<size_t>(std::numeric_limits<T>::digits10)) return;
   if (!tie_possible(static_cast<double>(magnitude))) return;
   char buf[128];
   auto res = std::to_chars(buf, buf + sizeof buf, magnitude, std::chars_format::scientific,
@@ -81,6 +89,9 @@ void prefer_larger_on_tie(Decimal& shortest, T magnitude) {
 }
 
 template <class T>
+constexpr T kExactIntegerLimit = static_cast<T>(uint64_t{1} << std::numeric_limits<T>::digits);
+
+template <class T>
 void append_impl(std::string& out, T v) {
   if (std::isnan(v)) {
     out += "NaN";
@@ -90,6 +101,14 @@ void append_impl(std::string& out, T v) {
   T magnitude = std::fabs(v);
   if (std::isinf(magnitude)) {
     out += "inf";
+    return;
+  }
+  // Integers below 2^53 (2^24 for a float) are exactly their shortest digits, since every
+  // integer there is representable: the common EXIF value (72, 200, 1/1) needs no digit search.
+  if (magnitude < kExactIntegerLimit<T> && std::trunc(magnitude) == magnitude) {
+    char digits[24];
+    auto res = std::to_chars(digits, digits + sizeof digits, static_cast<uint64_t>(magnitude));
+    out.append(digits, res.ptr);
     return;
   }
   char buf[64];
