@@ -9,6 +9,7 @@
 
 #include <charconv>
 #include <cstdlib>
+#include <optional>
 
 #include "exif/number_text.hpp"
 #include "exif/tag_table.hpp"
@@ -324,9 +325,11 @@ void append_two_digits(std::string& out, uint32_t v) {
 }
 
 void append_rule(std::string& out, const TagInfo& info, const ValueView& v) {
+  // Read only by the rules that look at them: the string head costs a copy.
   uint32_t first = 0;
-  const bool has_first = v.first_uint(first);
-  const auto first_string = v.first_string();
+  const auto first_uint = [&] { return v.first_uint(first); };
+  std::optional<ValueView::StringHead> first_string;
+  const auto read_first_string = [&] { first_string = v.first_string(); };
 
   switch (info.display) {
     case Display::Plain:
@@ -336,21 +339,25 @@ void append_rule(std::string& out, const TagInfo& info, const ValueView& v) {
       return append_decimal(out, v);
     case Display::OptDecimal:
       return append_opt_decimal(out, v);
-    case Display::Enum:
+    case Display::Enum: {
+      const bool has_first = first_uint();
       return append_numeric_enum(out, info, v, has_first, first);
+    }
     case Display::EnumUndef: {
       Bytes head = v.type() == type::kUndefined ? v.chunk(0) : Bytes();
       return append_numeric_enum(out, info, v, !head.empty(), head.empty() ? 0 : head[0]);
     }
     case Display::EnumAscii: {
+      read_first_string();
       // Keys are short: a string longer than the kept head matches none.
       const bool whole = first_string && !first_string->longer;
       return append_enum(out, info, v, whole, whole ? first_string->bytes : std::string_view());
     }
     case Display::Flash:
-      if (!has_first) break;
+      if (!first_uint()) break;
       return append_flash(out, first);
     case Display::YCbCrSubSamp: {
+      const bool has_first = first_uint();
       std::string key;
       append_uint(key, has_first ? first : 0);
       key.push_back(',');
@@ -362,6 +369,7 @@ void append_rule(std::string& out, const TagInfo& info, const ValueView& v) {
       break;
     }
     case Display::DateTime:
+      read_first_string();
       if (!first_string) break;
       if (first_string->is("    :  :     :  :  ") || first_string->is("                   ")) {
         out += "unknown";
@@ -397,7 +405,7 @@ void append_rule(std::string& out, const TagInfo& info, const ValueView& v) {
       }
       return append_decimal(out, v);
     case Display::FocalLen35:
-      if (has_first && first == 0) {
+      if (first_uint() && first == 0) {
         out += "unknown";
         return;
       }
@@ -474,6 +482,7 @@ void append_rule(std::string& out, const TagInfo& info, const ValueView& v) {
       }
       return;
     case Display::GpsLatLongRef:
+      read_first_string();
       if (first_string && !first_string->longer && first_string->bytes.size() == 1 &&
           first_string->bytes[0] >= 'A' && first_string->bytes[0] <= 'Z') {
         out.push_back(first_string->bytes[0]);
@@ -501,6 +510,7 @@ void append_rule(std::string& out, const TagInfo& info, const ValueView& v) {
       }
       return;
     case Display::GpsDateStamp:
+      read_first_string();
       if (first_string && append_gps_date(out, as_bytes(first_string->bytes))) return;
       break;
     case Display::AsciiInUndef:
@@ -534,6 +544,11 @@ void append_ref(std::string& out, const Exif& exif, uint8_t ifd, Tag ref) {
 
 }  // namespace
 
+std::string_view known_tag_name(Tag tag) {
+  const TagInfo* info = find_tag(tag);
+  return info ? info->name : std::string_view();
+}
+
 std::string tag_name(Tag tag) {
   if (const TagInfo* info = find_tag(tag)) return std::string(info->name);
   std::string out = "Tag(";
@@ -555,8 +570,13 @@ std::string display_with_unit(const Exif& exif, const Field& field) {
   const TagInfo* info = find_tag(field.tag);
   ValueView v = exif.value(field);
   std::string out;
-  if (!info || info->unit[0].kind == UnitPiece::Kind::None) {
-    append_display(out, field.tag, v);
+  if (!info) {
+    append_default(out, v);
+    finish(out);
+    return out;
+  }
+  if (info->unit[0].kind == UnitPiece::Kind::None) {
+    append_rule(out, *info, v);
     finish(out);
     return out;
   }

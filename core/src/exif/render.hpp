@@ -1,6 +1,7 @@
 #pragma once
 // Tag names and the display text of field values.
 #include <string>
+#include <string_view>
 
 #include "exif/reader.hpp"
 
@@ -8,6 +9,8 @@ namespace vorlix_core::exif {
 
 // The table name of a known tag, else "Tag(<Context>, <number>)", e.g. "Tag(Exif, 59932)".
 std::string tag_name(Tag tag);
+// The table name of a known tag, else empty; for callers that would rather not copy it.
+std::string_view known_tag_name(Tag tag);
 
 // The value alone, by the tag's display rule ("N", "inch", "\"Canon\"", "0x0100").
 std::string display(Tag tag, const ValueView& v);

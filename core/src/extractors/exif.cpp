@@ -98,25 +98,32 @@ ExtractResult ExifExtractor::extract(ByteSource& src, const ProbeContext& ctx) c
       cut = true;
       break;
     }
-    Entry& e =
-        entries.emplace_back(Entry{f.ifd, exif::tag_name(f.tag), exif::display_with_unit(data, f)});
+    const std::string_view known = exif::known_tag_name(f.tag);
+    Entry& e = entries.emplace_back(
+        Entry{f.ifd, known.empty() ? exif::tag_name(f.tag) : std::string(known),
+              exif::display_with_unit(data, f)});
     text_bytes += e.name.size() + e.text.size();
   }
-  std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
-    return a.ifd != b.ifd ? a.ifd < b.ifd : a.name < b.name;
+  // Sorted by index: entries stay in place and move once, into their group.
+  std::vector<uint32_t> order(entries.size());
+  for (uint32_t i = 0; i < order.size(); ++i)
+    order[i] = i;
+  std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+    const Entry& x = entries[a];
+    const Entry& y = entries[b];
+    return x.ifd != y.ifd ? x.ifd < y.ifd : x.name < y.name;
   });
-  Map groups;
-  for (size_t i = 0; i < entries.size();) {
+  // The namespace is still empty, so groups go straight into it.
+  Map& groups = ns.fields();
+  for (size_t i = 0; i < order.size();) {
     Map group;
-    const uint8_t ifd = entries[i].ifd;
-    for (; i < entries.size() && entries[i].ifd == ifd; ++i) {
-      group.emplace_hint(group.end(), std::move(entries[i].name),
-                         Value::text(std::move(entries[i].text)));
+    const uint8_t ifd = entries[order[i]].ifd;
+    for (; i < order.size() && entries[order[i]].ifd == ifd; ++i) {
+      Entry& e = entries[order[i]];
+      group.emplace_hint(group.end(), std::move(e.name), Value::text(std::move(e.text)));
     }
     groups.emplace(group_name(ifd), Value::map(std::move(group)));
   }
-  for (auto& [key, value] : groups)
-    ns.set(key, std::move(value));
   if (cut) ns.set("fields_truncated", true);
 
   std::optional<double> latitude = gps(data, kGpsLatitude, kGpsLatitudeRef);
