@@ -922,13 +922,21 @@ constexpr auto kByTag = [] {
   return order;
 }();
 
+// The keys of kByTag's rows, side by side: the search touches one small array, not the rows.
+constexpr auto kSortedKeys = [] {
+  std::array<uint32_t, std::size(kTags)> keys{};
+  for (size_t i = 0; i < keys.size(); ++i)
+    keys[i] = tag_key(kTags[kByTag[i]].tag);
+  return keys;
+}();
+
 }  // namespace
 
 const TagInfo* find_tag(Tag tag) {
   const auto key = tag_key(tag);
-  auto it = std::lower_bound(kByTag.begin(), kByTag.end(), key,
-                             [](uint16_t row, uint32_t k) { return tag_key(kTags[row].tag) < k; });
-  return it == kByTag.end() || kTags[*it].tag != tag ? nullptr : &kTags[*it];
+  const auto it = std::lower_bound(kSortedKeys.begin(), kSortedKeys.end(), key);
+  if (it == kSortedKeys.end() || *it != key) return nullptr;
+  return &kTags[kByTag[static_cast<size_t>(it - kSortedKeys.begin())]];
 }
 
 }  // namespace vorlix_core::exif
