@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <array>
+#include <bit>
 #include <cmath>
+#include <vector>
 
+#include "extractors/entropy.hpp"
 #include "extractors/extractors.hpp"
 #include "test_support.hpp"
 
@@ -78,6 +82,62 @@ TEST(FileExtractor, EntropyEdges) {
   EXPECT_EQ(*run_file(two, two.size()).at("entropy_bits_per_byte").get_if<double>(), 0.985);
   const std::vector<uint8_t> three = {7, 8, 9, 9};
   EXPECT_EQ(*run_file(three, 4).at("entropy_bits_per_byte").get_if<double>(), 1.5);
+}
+
+// The plain sum, one log2 per used byte value: the entropy must match it to the last bit.
+double plain_entropy(const std::array<uint64_t, 256>& counts, uint64_t total) {
+  double acc = -0.0;
+  const double n = static_cast<double>(total);
+  for (uint64_t c : counts) {
+    if (c == 0) continue;
+    const double p = static_cast<double>(c) / n;
+    acc -= p * std::log2(p);
+  }
+  return acc;
+}
+
+TEST(FileExtractor, EntropyOfRepeatedCountsIsThePlainSumToTheLastBit) {
+  struct Run {
+    size_t first;
+    size_t last;
+    uint64_t count;
+  };
+  const std::vector<std::vector<Run>> cases = {
+      {{0, 255, 1}},
+      {{9, 9, 1}},
+      {{0, 99, 3}, {100, 150, 1}, {151, 255, 2}},
+      // Counts on both sides of the small ones, and a small count again after large ones.
+      {{0, 0, 255}, {1, 1, 256}, {2, 2, 257}, {3, 3, 255}, {4, 200, 1}, {201, 201, 1000000}},
+      {{0, 127, 300}, {128, 255, 7}},
+  };
+  for (size_t i = 0; i < cases.size(); ++i) {
+    std::array<uint64_t, 256> counts{};
+    uint64_t total = 0;
+    for (const Run& r : cases[i]) {
+      for (size_t v = r.first; v <= r.last; ++v) {
+        counts[v] = r.count;
+        total += r.count;
+      }
+    }
+    EXPECT_EQ(std::bit_cast<uint64_t>(extractors::entropy_sum(counts, total)),
+              std::bit_cast<uint64_t>(plain_entropy(counts, total)))
+        << "case " << i;
+  }
+  // Histograms of small inputs: few distinct counts, in no particular order.
+  uint32_t x = 7;
+  for (int round = 0; round < 200; ++round) {
+    std::array<uint64_t, 256> counts{};
+    uint64_t total = 0;
+    for (auto& c : counts) {
+      x = x * 1103515245u + 12345u;
+      c = (x >> 16) % (round % 2 == 0 ? 5 : 300);
+      total += c;
+    }
+    if (total == 0) continue;
+    ASSERT_EQ(std::bit_cast<uint64_t>(extractors::entropy_sum(counts, total)),
+              std::bit_cast<uint64_t>(plain_entropy(counts, total)))
+        << "round " << round;
+  }
 }
 
 TEST(FileExtractor, InMemoryAndStreamedSourcesGiveTheSameFacts) {
