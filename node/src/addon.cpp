@@ -187,6 +187,10 @@ NAPI_MODULE_INIT() {
       return nullptr;
     }
   }
+  if (auto e = install_report_decoder(env)) {
+    throw_error(env, *e);
+    return nullptr;
+  }
   if (auto e = register_test_hooks(env, exports)) {
     throw_error(env, *e);
     return nullptr;

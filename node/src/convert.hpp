@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <limits>
+#include <optional>
 #include <variant>
 
 #include "errors.hpp"
@@ -24,5 +25,8 @@ struct ConvertOptions {
 // report object or its `errors` list cannot be built. Never throws.
 JsResult report_to_js(napi_env env, const vorlix_core::Report& report,
                       const ConvertOptions& options = {}) noexcept;
+
+// Compiles the JS half of the conversion for this environment; once, when the addon loads.
+std::optional<JsError> install_report_decoder(napi_env env);
 
 }  // namespace vorlix_node

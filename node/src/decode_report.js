@@ -1,0 +1,217 @@
+// Builds a report's objects from the flat arrays the addon makes of it (report_tape.hpp). The
+// addon compiles this once per environment, at load, before any other code can see it; the
+// builtins it uses are taken then.
+//
+// Objects come from object literals compiled once per key set: the engine creates those far
+// faster than properties defined one at a time through Node-API, and a literal defines own
+// data properties whatever the keys are ("__proto__" included) and whatever setters or frozen
+// properties a host put on Object.prototype.
+(function () {
+  'use strict';
+  const uncurry = Function.prototype.bind.bind(Function.prototype.call);
+  const stringSlice = uncurry(String.prototype.slice);
+  const stringIndexOf = uncurry(String.prototype.indexOf);
+  const arraySlice = uncurry(Array.prototype.slice);
+  const arrayFrom = Array.from;
+  const arrayFill = uncurry(Array.prototype.fill);
+  const defineProperty = Object.defineProperty;
+  const makeBigInt = BigInt;
+  const quote = JSON.stringify;
+  const FunctionCtor = Function;
+
+  // Op codes, as in report_tape.hpp.
+  const NUMBER = 0;
+  const TEXT = 1;
+  const TRUE = 2;
+  const FALSE = 3;
+  const NULL = 4;
+  const BIGINT = 5;
+  const OBJECT = 6;
+  const ARRAY = 7;
+  const CHUNK = 8;
+  const ROTATE = 9;
+  const KEEP_TEXT = 10;
+  const REUSE = 11;
+  const kTextRegisters = 64;
+
+  // Key sets by the addon's numbers (report_tape.hpp's ShapeTable), and this report's own key
+  // sets by -1, -2, ... A key set is compiled once it has made two objects, so a key set seen
+  // once (an unusual camera's EXIF tags) costs no compilation; large ones are never compiled.
+  const kMaxLiteralKeys = 256;
+  let makers = [];
+  let sizes = [];
+  let ownMakers = [];
+  let ownSizes = [];
+
+  // Internal arrays are written past their end through defineProperty: an assignment there
+  // would run an index setter a host put on Array.prototype.
+  function put(array, i, value) {
+    if (i < array.length) array[i] = value;
+    else defineProperty(array, i, { __proto__: null, value, writable: true, enumerable: true, configurable: true });
+  }
+
+  // An own copy of a slice, so a kept key set keeps no larger string alive.
+  const own = (s) => stringSlice(` ${s}`, 1);
+
+  function splitKeys(text) {
+    const keys = [];
+    let n = 0;
+    for (let at = 0; at < text.length; ) {
+      const end = stringIndexOf(text, '\0', at);
+      put(keys, n++, stringSlice(text, at, end));
+      at = end + 1;
+    }
+    return keys;
+  }
+
+  function definer(keys) {
+    const n = keys.length;
+    return (s, b) => {
+      const o = {};
+      for (let i = 0; i < n; i++) {
+        defineProperty(o, keys[i], { __proto__: null, value: s[b + i], writable: true, enumerable: true, configurable: true });
+      }
+      return o;
+    };
+  }
+
+  function compile(keys) {
+    let body = 'return {';
+    for (let i = 0; i < keys.length; i++) {
+      // Only a computed "__proto__" defines a property; the plain form sets the prototype.
+      body += `${keys[i] === '__proto__' ? '["__proto__"]' : quote(keys[i])}:s[b+${i}],`;
+    }
+    try {
+      return new FunctionCtor('s', 'b', `${body}};`);
+    } catch {
+      // Code generation from strings is disallowed in this process.
+      return definer(keys);
+    }
+  }
+
+  // Defines objects through defineProperty until its second object, then compiles a literal.
+  function lazy(id, keys) {
+    const slow = definer(keys);
+    if (keys.length > kMaxLiteralKeys) return slow;
+    let uses = 0;
+    return (s, b) => {
+      if (++uses === 2) makers[id] = compile(keys);
+      return slow(s, b);
+    };
+  }
+
+  // Reads the header's key sets; returns where the ops start.
+  function learn(program, keyText) {
+    if (program[0] === 1) {
+      makers = [];
+      sizes = [];
+    }
+    ownMakers = [];
+    ownSizes = [];
+    const count = program[2];
+    for (let i = 0; i < count; i++) {
+      const at = 3 + 3 * i;
+      const id = program[at];
+      const keys = splitKeys(own(stringSlice(keyText, program[at + 1], program[at + 1] + program[at + 2])));
+      if (id >= 0) {
+        put(makers, id, lazy(id, keys));
+        put(sizes, id, keys.length);
+      } else {
+        put(ownMakers, -1 - id, definer(keys));
+        put(ownSizes, -1 - id, keys.length);
+      }
+    }
+    return 3 + 3 * count;
+  }
+
+  // The stack is reused from report to report while it is small.
+  const kKeptStack = 4096;
+  let kept = arrayFrom({ length: 64 });
+  const registers = arrayFrom({ length: kTextRegisters });
+
+  // program: Int32Array, a header (see learn) then the ops, `end` entries long; numbers:
+  // Float64Array; text: the report's text, or its first chunk when there are several (texts).
+  return function decode(program, end, numbers, text, texts, keyText) {
+    let pc = learn(program, keyText);
+    const depth = program[1];
+    let st = kept;
+    if (depth > st.length) {
+      st = arrayFrom({ length: depth });
+      if (depth <= kKeptStack) kept = st;
+    }
+    let sp = 0;
+    let ni = 0;
+    while (pc < end) {
+      switch (program[pc++]) {
+        case NUMBER:
+          st[sp++] = numbers[ni++];
+          break;
+        case TEXT: {
+          const at = program[pc++];
+          st[sp++] = stringSlice(text, at, at + program[pc++]);
+          break;
+        }
+        case TRUE:
+          st[sp++] = true;
+          break;
+        case FALSE:
+          st[sp++] = false;
+          break;
+        case NULL:
+          st[sp++] = null;
+          break;
+        case BIGINT: {
+          const at = program[pc++];
+          st[sp++] = makeBigInt(stringSlice(text, at, at + program[pc++]));
+          break;
+        }
+        case OBJECT: {
+          const s = program[pc++];
+          if (s >= 0) {
+            sp -= sizes[s];
+            st[sp] = makers[s](st, sp);
+          } else {
+            sp -= ownSizes[-1 - s];
+            st[sp] = ownMakers[-1 - s](st, sp);
+          }
+          sp++;
+          break;
+        }
+        case ARRAY: {
+          const n = program[pc++];
+          sp -= n;
+          st[sp] = arraySlice(st, sp, sp + n);
+          sp++;
+          break;
+        }
+        case KEEP_TEXT: {
+          const at = program[pc++];
+          const t = stringSlice(text, at, at + program[pc++]);
+          registers[program[pc++]] = t;
+          st[sp++] = t;
+          break;
+        }
+        case REUSE:
+          st[sp++] = registers[program[pc++]];
+          break;
+        case CHUNK:
+          text = texts[program[pc++]];
+          break;
+        case ROTATE: {
+          const n = program[pc++];
+          const top = st[sp - 1];
+          for (let i = sp - 1; i > sp - 1 - n; i--) st[i] = st[i - 1];
+          st[sp - 1 - n] = top;
+          break;
+        }
+        default:
+          throw new Error('corrupt report program');
+      }
+    }
+    const report = st[0];
+    // Nothing of this report stays reachable from here: a slice would keep the whole text.
+    if (st === kept) arrayFill(st, undefined, 0, depth);
+    arrayFill(registers, undefined);
+    return report;
+  };
+})();

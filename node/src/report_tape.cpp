@@ -1,0 +1,479 @@
+#include "report_tape.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <new>
+#include <optional>
+#include <string>
+#include <type_traits>
+#include <unordered_map>
+#include <variant>
+
+#include "errors.hpp"
+#include "number_rules.hpp"
+
+namespace vorlix_node {
+
+using vorlix_core::List;
+using vorlix_core::Map;
+using vorlix_core::RecordList;
+using vorlix_core::Value;
+
+namespace {
+
+using namespace std::string_view_literals;
+
+constexpr size_t kMaxStringUnits = (size_t{1} << 29) - 24;  // the engine's longest string
+// Text goes into a new chunk past this size, so no chunk nears the engine's limit.
+constexpr size_t kChunkUnits = size_t{1} << 28;
+constexpr std::string_view kStringFailed = "Failed to convert string into napi value";
+constexpr std::string_view kErrorsKey = "errors";
+
+bool is_ascii(std::string_view s) {
+  return std::all_of(s.begin(), s.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+}  // namespace
+
+size_t append_utf8(std::string& out, std::string_view s) {
+  constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+  size_t units = 0;
+  size_t i = 0;
+  while (i < s.size()) {
+    const auto b = static_cast<unsigned char>(s[i]);
+    if (b < 0x80) {
+      out.push_back(static_cast<char>(b));
+      ++units;
+      ++i;
+      continue;
+    }
+    // Continuation bytes needed and the range of the first one (Unicode table 3-7).
+    int need = 0;
+    unsigned char lo = 0x80, hi = 0xBF;
+    if (b >= 0xC2 && b <= 0xDF) {
+      need = 1;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+      need = 2;
+      if (b == 0xE0) lo = 0xA0;
+      if (b == 0xED) hi = 0x9F;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+      need = 3;
+      if (b == 0xF0) lo = 0x90;
+      if (b == 0xF4) hi = 0x8F;
+    }
+    size_t j = i + 1;
+    int got = 0;
+    while (need > 0 && got < need && j < s.size()) {
+      const auto c = static_cast<unsigned char>(s[j]);
+      if (got == 0 ? (c < lo || c > hi) : (c < 0x80 || c > 0xBF)) break;
+      ++j;
+      ++got;
+    }
+    if (need == 0 || got < need) {
+      out.append(kReplacement);
+      ++units;
+    } else {
+      out.append(s.substr(i, j - i));
+      units += need == 3 ? 2 : 1;
+    }
+    i = j;
+  }
+  return units;
+}
+
+namespace {
+
+class TapeBuilder {
+ public:
+  TapeBuilder(const TapeOptions& options, ShapeTable& shapes) : options_(options), shapes_(shapes) {
+    tape_.texts.emplace_back();
+  }
+
+  // Flattens one namespace; on failure, takes back what it added and returns why.
+  std::optional<std::string> add_namespace(const Map& fields) {
+    const Mark mark = save();
+    std::optional<std::string> failure;
+    try {
+      if (!map(fields)) failure = std::move(failure_);
+    } catch (...) {
+      failure = current_exception_error().message;
+    }
+    if (failure) restore(mark);
+    return failure;
+  }
+
+  bool errors(const std::vector<vorlix_core::ReportError>& errors) {
+    for (const auto& e : errors) {
+      if (!text(e.extractor) || !text(e.message)) return false;
+      object("extractor\0message\0"sv, 2);
+    }
+    array(errors.size());
+    return true;
+  }
+
+  // The report object over the namespaces on the stack. `errors_value` says the last value
+  // pushed is the one for "errors", which goes below the `after_errors` namespaces pushed
+  // before it, those whose names sort after "errors".
+  void root(const std::vector<std::string_view>& names, bool errors_value) {
+    std::string keys;
+    size_t after_errors = 0;
+    for (std::string_view name : names) {
+      if (errors_value && name > kErrorsKey && after_errors++ == 0) append_key(keys, kErrorsKey);
+      append_key(keys, name);
+    }
+    if (errors_value && after_errors == 0) append_key(keys, kErrorsKey);
+    if (errors_value && after_errors > 0) emit(Op::Rotate, static_cast<int32_t>(after_errors));
+    object(keys, names.size() + (errors_value ? 1 : 0));
+  }
+
+  Tape take() { return std::move(tape_); }
+  const std::string& failure() const { return failure_; }
+
+ private:
+  struct Mark {
+    size_t program, numbers, texts, bytes, units, depth;
+    bool ascii;
+  };
+
+  Mark save() const {
+    const TextChunk& c = tape_.texts.back();
+    return {tape_.program.size(), tape_.numbers.size(), tape_.texts.size(), c.bytes.size(),
+            c.units, depth_, c.ascii};
+  }
+
+  void restore(const Mark& m) {
+    tape_.program.resize(m.program);
+    tape_.numbers.resize(m.numbers);
+    tape_.texts.resize(m.texts);
+    TextChunk& c = tape_.texts.back();
+    c.bytes.resize(m.bytes);
+    c.units = m.units;
+    c.ascii = m.ascii;
+    depth_ = m.depth;
+  }
+
+  static void append_key(std::string& keys, std::string_view key) {
+    keys.append(key);
+    keys.push_back('\0');
+  }
+
+  void emit(Op op) { tape_.program.push_back(static_cast<int32_t>(op)); }
+  void emit(Op op, int32_t a) {
+    emit(op);
+    tape_.program.push_back(a);
+  }
+  void emit(Op op, int32_t a, int32_t b) {
+    emit(op, a);
+    tape_.program.push_back(b);
+  }
+
+  void pushed() { tape_.max_depth = std::max(tape_.max_depth, ++depth_); }
+  void popped(size_t n) { depth_ -= n; }
+
+  bool fail(std::string message) {
+    failure_ = std::move(message);
+    return false;
+  }
+
+  void number(double d) {
+    if (!std::isfinite(d)) {
+      emit(Op::Null);
+    } else {
+      emit(Op::Number);
+      tape_.numbers.push_back(d);
+    }
+    pushed();
+  }
+
+  void integer(JsInteger n) {
+    if (!n.bigint) {
+      const auto d = static_cast<double>(n.magnitude);
+      number(n.negative ? -d : d);
+      return;
+    }
+    char digits[24];
+    size_t len = 0;
+    for (uint64_t m = n.magnitude; m != 0; m /= 10) digits[len++] = static_cast<char>('0' + m % 10);
+    if (n.negative) digits[len++] = '-';
+    std::reverse(digits, digits + len);
+    // Cannot fail: a few ASCII digits.
+    const auto [offset, units] = place(std::string_view(digits, len), true);
+    emit(Op::BigInt, offset, units);
+    pushed();
+  }
+
+  // Appends text to the current chunk, or to a new one when the current one is full; returns
+  // its offset and length in UTF-16 units, or a length past the engine's limit when too long.
+  std::pair<int32_t, int32_t> place(std::string_view s, bool ascii) {
+    TextChunk* c = &tape_.texts.back();
+    const size_t bytes0 = c->bytes.size(), units0 = c->units;
+    const size_t units = ascii ? (c->bytes.append(s), s.size()) : append_utf8(c->bytes, s);
+    if (units > kMaxStringUnits) {
+      c->bytes.resize(bytes0);
+      return {0, -1};
+    }
+    if (units0 > 0 && units0 + units > kChunkUnits) {
+      std::string tail = c->bytes.substr(bytes0);
+      c->bytes.resize(bytes0);
+      tape_.texts.emplace_back();
+      emit(Op::Chunk, static_cast<int32_t>(tape_.texts.size() - 1));
+      c = &tape_.texts.back();
+      c->bytes = std::move(tail);
+      c->units = units;
+      c->ascii = ascii;
+      return {0, static_cast<int32_t>(units)};
+    }
+    c->units += units;
+    c->ascii = c->ascii && ascii;
+    return {static_cast<int32_t>(units0), static_cast<int32_t>(units)};
+  }
+
+  bool text(std::string_view s, int32_t keep_in = -1) {
+    if (s.size() > options_.max_string_bytes) return fail(std::string(kStringFailed));
+    const auto [offset, units] = place(s, is_ascii(s));
+    if (units < 0) return fail(std::string(kStringFailed));
+    if (keep_in < 0) {
+      emit(Op::Text, offset, units);
+    } else {
+      emit(Op::KeepText, offset, units);
+      tape_.program.push_back(keep_in);
+    }
+    pushed();
+    return true;
+  }
+
+  // A records list's texts, column by column: a repeat of one of the column's last few texts
+  // reuses its string.
+  class RecentTexts {
+   public:
+    static constexpr size_t kPerColumn = 4;
+    static constexpr size_t kColumns = kTextRegisters / kPerColumn;
+
+    // The register holding `text` for `column`, or -1 (and `*keep_in` the register to keep it
+    // in, or -1 for a column past the cached ones).
+    int32_t find(size_t column, std::string_view text, int32_t* keep_in) {
+      *keep_in = -1;
+      if (column >= kColumns) return -1;
+      Slot* slots = &slots_[column * kPerColumn];
+      for (size_t j = 0; j < kPerColumn; ++j) {
+        if (slots[j].used && slots[j].text == text) return register_of(column, j);
+      }
+      size_t& next = next_[column];
+      slots[next] = {text, true};
+      *keep_in = register_of(column, next);
+      next = (next + 1) % kPerColumn;
+      return -1;
+    }
+
+   private:
+    struct Slot {
+      std::string_view text;
+      bool used = false;
+    };
+    static int32_t register_of(size_t column, size_t j) {
+      return static_cast<int32_t>(column * kPerColumn + j);
+    }
+    Slot slots_[kTextRegisters];
+    size_t next_[kColumns] = {};
+  };
+
+  void object(std::string_view keys, size_t count) {
+    emit(Op::Object, shape(keys));
+    popped(count);
+    pushed();
+  }
+
+  void array(size_t count) {
+    emit(Op::Array, static_cast<int32_t>(count));
+    popped(count);
+    pushed();
+  }
+
+  // The number of the key set `keys` (each key followed by a NUL).
+  int32_t shape(std::string_view keys) {
+    if (keys.size() <= ShapeTable::kMaxSharedKeyBytes) {
+      if (const int32_t id = shapes_.find_or_add(keys); id >= 0) return id;
+    }
+    auto [it, added] = own_ids_.try_emplace(std::string(keys), 0);
+    if (added) {
+      tape_.own_shapes.emplace_back(keys);
+      it->second = -static_cast<int32_t>(tape_.own_shapes.size());
+    }
+    return it->second;
+  }
+
+  bool value(const Value& v) {
+    return std::visit(
+        [&](const auto& x) -> bool {
+          using T = std::decay_t<decltype(x)>;
+          if constexpr (std::is_same_v<T, std::monostate>) {
+            emit(Op::Null);
+            pushed();
+          } else if constexpr (std::is_same_v<T, bool>) {
+            emit(x ? Op::True : Op::False);
+            pushed();
+          } else if constexpr (std::is_same_v<T, int64_t> || std::is_same_v<T, uint64_t>) {
+            integer(js_integer(x));
+          } else if constexpr (std::is_same_v<T, double>) {
+            number(x);
+          } else if constexpr (std::is_same_v<T, vorlix_core::Rational>) {
+            integer(js_integer(x.den));
+            integer(js_integer(x.num));
+            number(x.value);
+            object("den\0num\0value\0"sv, 3);
+          } else if constexpr (std::is_same_v<T, std::string>) {
+            return text(x);
+          } else if constexpr (std::is_same_v<T, vorlix_core::Bytes>) {
+            return text(vorlix_core::bytes_display(x));
+          } else if constexpr (std::is_same_v<T, List>) {
+            return list(x);
+          } else if constexpr (std::is_same_v<T, Map>) {
+            return map(x);
+          } else {
+            static_assert(std::is_same_v<T, RecordList>);
+            return records(x);
+          }
+          return true;
+        },
+        v.variant());
+  }
+
+  bool map(const Map& m) {
+    std::string keys;
+    for (const auto& [key, v] : m) {
+      if (const auto nul = key.find('\0'); nul != std::string::npos) {
+        return fail("nul byte found in provided data at position: " + std::to_string(nul));
+      }
+      if (!value(v)) return false;
+      append_key(keys, key);
+    }
+    object(keys, m.size());
+    return true;
+  }
+
+  bool list(const List& l) {
+    for (const auto& v : l) {
+      if (!value(v)) return false;
+    }
+    array(l.size());
+    return true;
+  }
+
+  bool records(const RecordList& records) {
+    using Kind = RecordList::Kind;
+    const auto& keys = records.keys();
+    // Records mostly share one key set: the last one's number is kept.
+    std::string present(keys.size(), '\0'), last_present;
+    int32_t last_shape = 0;
+    std::string shape_keys;
+    RecentTexts recent;
+    for (size_t i = 0; i < records.size(); ++i) {
+      size_t count = 0;
+      for (size_t k = 0; k < keys.size(); ++k) {
+        const auto& c = records.cell(i, k);
+        present[k] = c.kind != Kind::Absent ? 1 : 0;
+        switch (c.kind) {
+          case Kind::Absent:
+            continue;
+          case Kind::Bool:
+            emit(c.data != 0 ? Op::True : Op::False);
+            pushed();
+            break;
+          case Kind::UInt:
+            integer(js_integer(c.data));
+            break;
+          case Kind::Text: {
+            const std::string_view t = records.text(c);
+            int32_t keep_in;
+            if (const int32_t reg = recent.find(k, t, &keep_in); reg >= 0) {
+              emit(Op::Reuse, reg);
+              pushed();
+            } else if (!text(t, keep_in)) {
+              return false;
+            }
+            break;
+          }
+        }
+        ++count;
+      }
+      if (present != last_present) {
+        shape_keys.clear();
+        for (size_t k = 0; k < keys.size(); ++k) {
+          if (present[k]) append_key(shape_keys, keys[k]);
+        }
+        last_shape = shape(shape_keys);
+        last_present = present;
+      }
+      emit(Op::Object, last_shape);
+      popped(count);
+      pushed();
+    }
+    array(records.size());
+    return true;
+  }
+
+  const TapeOptions& options_;
+  Tape tape_;
+  size_t depth_ = 0;
+  std::string failure_;
+  ShapeTable& shapes_;
+  std::unordered_map<std::string, int32_t> own_ids_;
+};
+
+}  // namespace
+
+int32_t ShapeTable::find_or_add(std::string_view keys) {
+  if (const auto it = ids_.find(keys); it != ids_.end()) return it->second;
+  if (keys_.size() >= kMaxShapes || key_bytes_ + keys.size() > kMaxKeyBytes) return -1;
+  const auto id = static_cast<int32_t>(keys_.size());
+  keys_.emplace_back(keys);
+  ids_.emplace(keys_.back(), id);
+  key_bytes_ += keys.size();
+  return id;
+}
+
+bool ShapeTable::start_report() {
+  if (keys_.size() < kMaxShapes && key_bytes_ < kMaxKeyBytes / 2) return false;
+  ids_.clear();
+  keys_.clear();
+  key_bytes_ = 0;
+  sent_ = 0;
+  return true;
+}
+
+std::variant<Tape, JsError> flatten_report(const vorlix_core::Report& report,
+                                           const TapeOptions& options, ShapeTable& shapes) {
+  TapeBuilder b(options, shapes);
+  std::vector<vorlix_core::ReportError> errors = report.errors;
+  std::vector<std::string_view> names;
+  const Map* errors_namespace = nullptr;
+  for (const auto& [name, fields] : report.namespaces) {
+    // A namespace that shares the errors list's name gives way to the list.
+    if (name == kErrorsKey) {
+      errors_namespace = &fields;
+      continue;
+    }
+    if (auto failure = b.add_namespace(fields)) {
+      errors.push_back({name, std::move(*failure)});
+      continue;
+    }
+    names.push_back(name);
+  }
+  bool errors_value = false;
+  if (errors.empty() && errors_namespace) {
+    if (auto failure = b.add_namespace(*errors_namespace)) {
+      errors.push_back({std::string(kErrorsKey), std::move(*failure)});
+    } else {
+      errors_value = true;
+    }
+  }
+  if (!errors.empty()) {
+    if (!b.errors(errors)) return JsError{napi_generic_failure, b.failure()};
+    errors_value = true;
+  }
+  b.root(names, errors_value);
+  return b.take();
+}
+
+}  // namespace vorlix_node

@@ -1,0 +1,109 @@
+#pragma once
+// A report flattened into a few arrays that one JS function turns into objects (see
+// decode_report.js). Building the objects in JS from object literals compiled once per key set
+// is several times faster than defining each property through Node-API, and a literal always
+// defines own data properties, whatever the keys are and whatever a host did to
+// Object.prototype.
+//
+// The program is post-order: values are pushed on a stack, an object op takes its values off
+// the stack in key order, an array op its elements.
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <variant>
+#include <vector>
+
+#include "errors.hpp"
+#include "vorlix/parse.hpp"
+
+namespace vorlix_node {
+
+// Op codes, shared with decode_report.js.
+enum class Op : int32_t {
+  Number = 0,  // push the next entry of the numbers array
+  Text = 1,    // (offset, length): push a slice of the current text chunk
+  True = 2,
+  False = 3,
+  Null = 4,
+  BigInt = 5,  // (offset, length): push BigInt(decimal text in the current chunk)
+  Object = 6,  // (shape): pop the shape's values, push the object
+  Array = 7,   // (count): pop count values, push them as an array
+  Chunk = 8,   // (index): later text ops slice text chunk `index`
+  Rotate = 9,  // (count): move the top value down below the `count` values under it
+  KeepText = 10,  // (offset, length, register): as Text, and keep the string in the register
+  Reuse = 11,     // (register): push the string kept there
+};
+
+// Registers hold a records list's recent texts per column (methods, dates and box types repeat
+// a lot): a repeat costs no new string. Only while one list is flattened.
+inline constexpr int32_t kTextRegisters = 64;
+
+// One JS string's worth of report text: UTF-8 that is valid (ill-formed input was replaced
+// while appending), with its length in UTF-16 code units, the unit JS offsets count in.
+struct TextChunk {
+  std::string bytes;
+  size_t units = 0;
+  bool ascii = true;
+};
+
+// Appends `s` as valid UTF-8, each maximal ill-formed subpart replaced by U+FFFD (what the
+// engine's own decoder does), and returns its length in UTF-16 code units.
+size_t append_utf8(std::string& out, std::string_view s);
+
+struct TapeOptions {
+  // Strings longer than this fail to convert as if the engine had refused them.
+  size_t max_string_bytes = std::numeric_limits<size_t>::max();
+};
+
+// Key sets numbered for the life of an environment: the JS side keeps a compiled maker per
+// number, and a report names its key sets by number, so a key set is sent and compiled once.
+// Bounded: once full, it starts over before the next report.
+class ShapeTable {
+ public:
+  static constexpr size_t kMaxShapes = 2048;
+  static constexpr size_t kMaxKeyBytes = size_t{1} << 20;
+  // Larger key sets are described afresh in every report that has them.
+  static constexpr size_t kMaxSharedKeyBytes = 4096;
+
+  // The number of `keys` (each key followed by a NUL), added if new; -1 when the table is full.
+  int32_t find_or_add(std::string_view keys);
+  // Called before each report: starts over when full; true when it did.
+  bool start_report();
+  // The key sets the JS side has not been sent, as (number, keys).
+  size_t sent() const { return sent_; }
+  size_t size() const { return keys_.size(); }
+  const std::string& keys(size_t id) const { return keys_[id]; }
+  void mark_sent() { sent_ = keys_.size(); }
+
+ private:
+  struct Hash {
+    using is_transparent = void;
+    size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+  };
+  std::unordered_map<std::string, int32_t, Hash, std::equal_to<>> ids_;
+  std::vector<std::string> keys_;
+  size_t key_bytes_ = 0;
+  size_t sent_ = 0;
+};
+
+struct Tape {
+  std::vector<int32_t> program;
+  std::vector<double> numbers;
+  std::vector<TextChunk> texts;
+  // Key sets of this report alone (too large to share, or the table was full), numbered -1,
+  // -2, ... in the program.
+  std::vector<std::string> own_shapes;
+  size_t max_depth = 0;  // the stack the program needs
+};
+
+// Flattens `report`. A namespace holding a value JS cannot take (a key with a NUL byte, a string
+// past the limit) is left out and reported in the errors list under its own name, as is a C++
+// exception while flattening it. Fails when the errors list itself cannot be taken; may throw
+// std::bad_alloc outside any namespace.
+std::variant<Tape, JsError> flatten_report(const vorlix_core::Report& report,
+                                           const TapeOptions& options, ShapeTable& shapes);
+
+}  // namespace vorlix_node
