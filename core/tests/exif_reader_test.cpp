@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <charconv>
 #include <cmath>
@@ -1064,6 +1065,50 @@ TEST(ExifLookup, LastFieldOfTagInIfd) {
   EXPECT_EQ(unit, &exif.fields()[0]);
   EXPECT_EQ(exif.get_field({Context::Tiff, 296}, 1), nullptr);
   EXPECT_EQ(exif.get_field({Context::Exif, 296}, 0), nullptr);
+}
+
+// However many distinct tags come first, a repeated tag keeps its last occurrence: small sets of
+// fields are kept one way and larger ones another, and a set may grow from one into the other
+// part way through an IFD.
+TEST(ExifLookup, LastOccurrenceWinsAcrossManyDistinctTags) {
+  struct Case {
+    uint16_t distinct;
+    std::vector<uint16_t> repeated;  // tags written again after all of them, by index
+  };
+  const Case cases[] = {
+      {3, {0, 2, 0}},       {63, {0, 62, 5}},        {64, {63, 0}},
+      {65, {64, 0, 64, 1}}, {200, {0, 150, 199, 0}},
+  };
+  for (const Case& c : cases) {
+    std::vector<uint16_t> tags;  // in entry order
+    for (uint16_t i = 0; i < c.distinct; ++i)
+      tags.push_back(static_cast<uint16_t>(1000 + i));
+    for (uint16_t r : c.repeated)
+      tags.push_back(static_cast<uint16_t>(1000 + r));
+    Tiff t;
+    t.u32(8).u16(static_cast<uint16_t>(tags.size()));
+    for (size_t k = 0; k < tags.size(); ++k)
+      t.short_entry(tags[k], static_cast<uint16_t>(k));  // each value is its entry's index
+    t.u32(0);
+    Exif exif = parse_ok(t.block());
+
+    std::vector<std::pair<uint16_t, uint32_t>> want;
+    for (size_t k = 0; k < tags.size(); ++k) {
+      if (std::find(tags.begin() + static_cast<ptrdiff_t>(k) + 1, tags.end(), tags[k]) ==
+          tags.end()) {
+        want.emplace_back(tags[k], static_cast<uint32_t>(k));
+      }
+    }
+    std::vector<std::pair<uint16_t, uint32_t>> got;
+    for (const Field& f : exif.fields())
+      got.emplace_back(f.tag.number, exif.value(f).uint_at(0));
+    EXPECT_EQ(got, want) << c.distinct << " distinct tags";
+    for (const auto& [tag, value] : want) {
+      const Field* f = exif.get_field({Context::Tiff, tag}, 0);
+      ASSERT_NE(f, nullptr) << tag;
+      EXPECT_EQ(exif.value(*f).uint_at(0), value) << tag;
+    }
+  }
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -132,6 +132,7 @@ class Walker {
     Field field;
     uint64_t seq;
   };
+  static constexpr size_t kScannedSlots = 64;
 
   // IFD 0..N's sub-IFDs, then theirs, each read once in the order of the last pointer to it.
   void walk_subs(std::vector<SubIfd> level, uint8_t ifd) {
@@ -239,8 +240,24 @@ class Walker {
   }
 
   void add_field(uint64_t seq, const Field& f) {
-    auto [it, inserted] =
-        by_key_.try_emplace(field_key(f.ifd, f.tag), static_cast<uint32_t>(slots_.size()));
+    const uint32_t key = field_key(f.ifd, f.tag);
+    // A typical block has a few dozen fields: a scan of them is cheaper than hashing with a node
+    // per field. Larger walks switch to the map once, so a crafted block costs no scan per entry.
+    if (by_key_.empty() && slots_.size() < kScannedSlots) {
+      for (Slot& s : slots_) {
+        if (field_key(s.field.ifd, s.field.tag) == key) {
+          if (s.seq < seq) s = Slot{f, seq};
+          return;
+        }
+      }
+      slots_.push_back(Slot{f, seq});
+      return;
+    }
+    if (by_key_.empty()) {
+      for (uint32_t i = 0; i < slots_.size(); ++i)
+        by_key_.emplace(field_key(slots_[i].field.ifd, slots_[i].field.tag), i);
+    }
+    auto [it, inserted] = by_key_.try_emplace(key, static_cast<uint32_t>(slots_.size()));
     if (inserted) {
       slots_.push_back(Slot{f, seq});
     } else if (slots_[it->second].seq < seq) {
