@@ -166,3 +166,131 @@ test('every record of a long list converts, sharing key names across records', (
   });
   assert.notEqual(ns.entries[0], ns.entries[1]);
 });
+
+test('any bytes reach JS as Node decodes them as UTF-8, across text chunk edges', () => {
+  // Ill-formed sequences become one U+FFFD per maximal subpart; 4-byte characters take two
+  // UTF-16 units, which every later offset must count.
+  const hex = [
+    '616263', 'c3a941', 'e282', 'f09f8eb542', 'eda080', 'c080', 'f4908080', 'ff', 'e0a0',
+    'f09f', 'c3', '80bf', 'efbbbf', 'f0908080', '', 'e282ac', '7a',
+  ];
+  // Plus deterministic random byte strings, half of them mostly ASCII.
+  let x = 0x9e3779b9;
+  const next = () => {
+    x ^= x << 13;
+    x ^= x >>> 17;
+    x ^= x << 5;
+    return x >>> 0;
+  };
+  const pieces = hex.map((h) => Buffer.from(h, 'hex'));
+  for (let i = 0; i < 200; i++) {
+    const b = Buffer.alloc(next() % 12);
+    for (let j = 0; j < b.length; j++) b[j] = i % 2 ? next() % 0x80 : next() % 0x100;
+    pieces.push(b.map((v) => v || 1));
+  }
+  const input = Buffer.concat(pieces.flatMap((p, i) => (i ? [Buffer.from([0]), p] : [p])));
+  const expected = pieces.map((p) => p.toString('utf8'));
+  for (const units of [1, 2, 3, 7, 1 << 20]) {
+    assert.deepEqual(addon.__convertTexts(input, units), { t: { texts: expected } }, `chunks of ${units}`);
+  }
+});
+
+test('reports are the same whatever the size of the text chunks', () => {
+  const names = Array.from({ length: 300 }, (_, i) => `dir${i % 5}/file-${i}-${'x'.repeat(i % 40)}.txt`);
+  const inputs = [
+    zip(names),
+    png([['Comment', 'caf\xe9 au lait'], ['Title', 'x'.repeat(100)], ['Author', '\xff\xfe']]),
+  ];
+  for (const input of inputs) {
+    const whole = parseBytes(input);
+    for (const units of [1, 16, 50, 4096]) {
+      assert.deepEqual(addon.__parseBytesInTextChunks(input, units), whole, `chunks of ${units}`);
+    }
+  }
+});
+
+test('key sets: seen once, seen again, too many to keep, and too large to share', () => {
+  // A key set is defined property by property at first, compiled after; more than the addon
+  // keeps makes it start over; a large one is described afresh in each report.
+  const texts = (keys) => keys.map((k) => [k, `v-${k}`]);
+  const expectText = (keys) => Object.fromEntries(texts(keys));
+  const check = (keys, what) => {
+    const { png: ns } = parseBytes(png(texts(keys)));
+    assert.deepEqual(ns.text, expectText(keys), what);
+    assert.deepEqual(Object.keys(ns.text), keys, `${what}: key order`);
+  };
+  const common = ['Author', 'Comment', 'Title'];
+  for (let round = 0; round < 3; round++) check(common, `common set, round ${round}`);
+  for (let i = 0; i < 2500; i++) {
+    check([`k${String(i).padStart(4, '0')}`, 'zz'], `distinct set ${i}`);
+    if (i % 500 === 0) check(common, `common set after ${i} others`);
+  }
+  const many = Array.from({ length: 300 }, (_, i) => `keyword-${String(i).padStart(3, '0')}-${'q'.repeat(i % 30)}`);
+  for (let round = 0; round < 3; round++) check(many, `300 long keys, round ${round}`);
+  const hundred = many.slice(0, 100);
+  for (let round = 0; round < 3; round++) check(hundred, `100 keys, round ${round}`);
+});
+
+test('namespaces after "errors" keep their places around the errors list', () => {
+  // A JPEG cut inside its EXIF segment: errors from the EXIF reader, namespaces on both sides.
+  const sample = require('node:fs').readFileSync(path.join(root, 'examples', 'sample.jpg'));
+  let withErrors = 0;
+  for (let cut = 40; cut < 120; cut += 7) {
+    const report = parseBytes(sample.subarray(0, cut));
+    const keys = Object.keys(report);
+    assert.deepEqual(keys, [...keys].sort(), `cut at ${cut}`);
+    if (report.errors) {
+      withErrors++;
+      assert.ok(keys.some((k) => k > 'errors'), `cut at ${cut}: a namespace sorts after errors`);
+      for (const e of report.errors) assert.deepEqual(Object.keys(e), ['extractor', 'message']);
+    }
+  }
+  assert.ok(withErrors > 0);
+});
+
+// Runs `script` in a child node with `flags`; returns its stdout parsed as JSON.
+function child(flags, script, input) {
+  const r = spawnSync(process.execPath, [...flags, '-e', script, input.toString('base64')], {
+    encoding: 'utf8',
+    env: process.env,
+  });
+  assert.equal(r.status, 0, r.stderr);
+  return JSON.parse(r.stdout);
+}
+
+test('index setters on Array.prototype are not called and do not change lists', () => {
+  const script = `
+    const { parseBytes } = require(${JSON.stringify(root)});
+    const input = Buffer.from(process.argv[1], 'base64');
+    let calls = 0;
+    for (let i = 0; i < 4; i++) {
+      Object.defineProperty(Array.prototype, i, { set(v) { calls++; }, configurable: true });
+    }
+    const { zip } = parseBytes(input);
+    for (let i = 0; i < 4; i++) delete Array.prototype[i];
+    console.log(JSON.stringify({ calls, names: zip.entries.map((e) => e.name), own: Object.hasOwn(zip.entries, 0) }));
+  `;
+  const names = ['a.txt', 'b/c.txt', 'd.bin'];
+  assert.deepEqual(child([], script, zip(names)), { calls: 0, names, own: true });
+});
+
+test('reports are the same where code generation from strings is disallowed, and in a worker', () => {
+  const input = png([['Title', 'A'], ['Comment', 'B']]);
+  const script = `
+    const { parseBytes } = require(${JSON.stringify(root)});
+    const input = Buffer.from(process.argv[1], 'base64');
+    const reports = [1, 2, 3].map(() => parseBytes(input));
+    console.log(JSON.stringify(reports));
+  `;
+  const expected = JSON.parse(JSON.stringify([1, 2, 3].map(() => parseBytes(input))));
+  assert.deepEqual(child(['--disallow-code-generation-from-strings'], script, input), expected);
+  const inWorker = `
+    const { Worker } = require('node:worker_threads');
+    const w = new Worker(${JSON.stringify(script)}.replace('process.argv[1]', 'require("node:worker_threads").workerData'),
+      { eval: true, workerData: process.argv[1], stdout: true });
+    let out = '';
+    w.stdout.on('data', (d) => { out += d; });
+    w.on('exit', () => process.stdout.write(out));
+  `;
+  assert.deepEqual(child([], inWorker, input), expected);
+});

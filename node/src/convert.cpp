@@ -63,8 +63,8 @@ std::optional<JsError> create_small_arrays(napi_env env, SmallArrays& small) {
                            &small.numbers_data)) {
     return e;
   }
-  if (auto e = typed_array(env, napi_int32_array, SmallArrays::kInts, &program,
-                           &small.program_data)) {
+  if (auto e =
+          typed_array(env, napi_int32_array, SmallArrays::kInts, &program, &small.program_data)) {
     return e;
   }
   if (auto s = napi_create_reference(env, numbers, 1, &small.numbers); s != napi_ok) {
@@ -161,7 +161,10 @@ JsResult build_report(napi_env env, const vorlix_core::Report& report,
     return fail(napi_generic_failure, "The report decoder is not installed");
   }
   const bool reset = data->shapes.start_report();
-  auto flat = flatten_report(report, TapeOptions{options.max_string_bytes}, data->shapes);
+  TapeOptions tape_options;
+  tape_options.max_string_bytes = options.max_string_bytes;
+  if (options.text_chunk_units > 0) tape_options.chunk_units = options.text_chunk_units;
+  auto flat = flatten_report(report, tape_options, data->shapes);
   if (auto* e = std::get_if<JsError>(&flat)) return std::move(*e);
   const Tape& tape = std::get<Tape>(flat);
   const Header h = header(tape, data->shapes, reset);
@@ -169,8 +172,8 @@ JsResult build_report(napi_env env, const vorlix_core::Report& report,
   // decode(program, program length, numbers, text, more texts, key text)
   napi_value args[6];
   if (auto e = arrays(env, data->small, tape, h, &args[2], &args[0])) return std::move(*e);
-  if (auto s = napi_create_uint32(
-          env, static_cast<uint32_t>(h.ints.size() + tape.program.size()), &args[1]);
+  if (auto s = napi_create_uint32(env, static_cast<uint32_t>(h.ints.size() + tape.program.size()),
+                                  &args[1]);
       s != napi_ok) {
     return fail(s, "Failed to convert a number into napi value");
   }
@@ -185,8 +188,8 @@ JsResult build_report(napi_env env, const vorlix_core::Report& report,
     for (size_t i = 0; i < tape.texts.size(); ++i) {
       auto chunk = i == 0 ? first : text_value(env, tape.texts[i].bytes, tape.texts[i].ascii);
       if (auto* e = std::get_if<JsError>(&chunk)) return std::move(*e);
-      if (auto s = napi_set_element(env, args[4], static_cast<uint32_t>(i),
-                                    std::get<napi_value>(chunk));
+      if (auto s =
+              napi_set_element(env, args[4], static_cast<uint32_t>(i), std::get<napi_value>(chunk));
           s != napi_ok) {
         return fail(s, "Failed to set element with index `" + std::to_string(i) + "`");
       }

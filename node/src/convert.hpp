@@ -18,6 +18,9 @@ struct ConvertOptions {
   // Strings longer than this fail to convert as if the engine had refused them. The engine's own
   // limit (about 2^29 characters) is far beyond what a test can build; tests lower this one.
   size_t max_string_bytes = std::numeric_limits<size_t>::max();
+  // The report's text reaches JS in strings of at most this many UTF-16 units (a longer string
+  // gets one of its own); 0 means the default. Tests lower it.
+  size_t text_chunk_units = 0;
 };
 
 // A namespace whose values cannot all become JS values is left out and reported in `errors`

@@ -24,8 +24,6 @@ namespace {
 using namespace std::string_view_literals;
 
 constexpr size_t kMaxStringUnits = (size_t{1} << 29) - 24;  // the engine's longest string
-// Text goes into a new chunk past this size, so no chunk nears the engine's limit.
-constexpr size_t kChunkUnits = size_t{1} << 28;
 constexpr std::string_view kStringFailed = "Failed to convert string into napi value";
 constexpr std::string_view kErrorsKey = "errors";
 
@@ -138,8 +136,13 @@ class TapeBuilder {
 
   Mark save() const {
     const TextChunk& c = tape_.texts.back();
-    return {tape_.program.size(), tape_.numbers.size(), tape_.texts.size(), c.bytes.size(),
-            c.units, depth_, c.ascii};
+    return {tape_.program.size(),
+            tape_.numbers.size(),
+            tape_.texts.size(),
+            c.bytes.size(),
+            c.units,
+            depth_,
+            c.ascii};
   }
 
   void restore(const Mark& m) {
@@ -194,7 +197,8 @@ class TapeBuilder {
     }
     char digits[24];
     size_t len = 0;
-    for (uint64_t m = n.magnitude; m != 0; m /= 10) digits[len++] = static_cast<char>('0' + m % 10);
+    for (uint64_t m = n.magnitude; m != 0; m /= 10)
+      digits[len++] = static_cast<char>('0' + m % 10);
     if (n.negative) digits[len++] = '-';
     std::reverse(digits, digits + len);
     // Cannot fail: a few ASCII digits.
@@ -213,7 +217,7 @@ class TapeBuilder {
       c->bytes.resize(bytes0);
       return {0, -1};
     }
-    if (units0 > 0 && units0 + units > kChunkUnits) {
+    if (units0 > 0 && units0 + units > options_.chunk_units) {
       std::string tail = c->bytes.substr(bytes0);
       c->bytes.resize(bytes0);
       tape_.texts.emplace_back();

@@ -28,11 +28,11 @@ enum class Op : int32_t {
   True = 2,
   False = 3,
   Null = 4,
-  BigInt = 5,  // (offset, length): push BigInt(decimal text in the current chunk)
-  Object = 6,  // (shape): pop the shape's values, push the object
-  Array = 7,   // (count): pop count values, push them as an array
-  Chunk = 8,   // (index): later text ops slice text chunk `index`
-  Rotate = 9,  // (count): move the top value down below the `count` values under it
+  BigInt = 5,     // (offset, length): push BigInt(decimal text in the current chunk)
+  Object = 6,     // (shape): pop the shape's values, push the object
+  Array = 7,      // (count): pop count values, push them as an array
+  Chunk = 8,      // (index): later text ops slice text chunk `index`
+  Rotate = 9,     // (count): move the top value down below the `count` values under it
   KeepText = 10,  // (offset, length, register): as Text, and keep the string in the register
   Reuse = 11,     // (register): push the string kept there
 };
@@ -56,6 +56,9 @@ size_t append_utf8(std::string& out, std::string_view s);
 struct TapeOptions {
   // Strings longer than this fail to convert as if the engine had refused them.
   size_t max_string_bytes = std::numeric_limits<size_t>::max();
+  // Text goes into a new chunk past this many UTF-16 units, so no chunk nears the engine's
+  // limit.
+  size_t chunk_units = size_t{1} << 28;
 };
 
 // Key sets numbered for the life of an environment: the JS side keeps a compiled maker per

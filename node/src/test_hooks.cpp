@@ -60,6 +60,52 @@ napi_value ParseBytesWithStringLimit(napi_env env, napi_callback_info info) try 
   return fail_with(env, current_exception_error());
 }
 
+// parseBytes with the report's text split into chunks of at most `units` UTF-16 units (a
+// longer string gets a chunk of its own), as reports of hundreds of megabytes of text are.
+napi_value ParseBytesInTextChunks(napi_env env, napi_callback_info info) try {
+  auto parsed = hook_args(env, info, "units must be a positive number");
+  if (auto* e = std::get_if<JsError>(&parsed)) return fail_with(env, *e);
+  const auto [bytes, units] = std::get<HookArgs>(parsed);
+  if (units == 0) return fail_with(env, {napi_number_expected, "units must be a positive number"});
+  vorlix_core::MemorySource source(bytes);
+  const vorlix_core::Report report = vorlix_core::parse(source, bytes.size());
+  ConvertOptions options;
+  options.text_chunk_units = static_cast<size_t>(units);
+  JsResult r = report_to_js(env, report, options);
+  if (auto* e = std::get_if<JsError>(&r)) return fail_with(env, *e);
+  return std::get<napi_value>(r);
+} catch (...) {
+  return fail_with(env, current_exception_error());
+}
+
+// The pieces of the buffer between NUL bytes, as raw texts of a report { t: { texts: [...] } },
+// converted with text chunks of `units`: how any bytes, ill-formed UTF-8 included, reach JS.
+napi_value ConvertTexts(napi_env env, napi_callback_info info) try {
+  auto parsed = hook_args(env, info, "units must be a positive number");
+  if (auto* e = std::get_if<JsError>(&parsed)) return fail_with(env, *e);
+  const auto [bytes, units] = std::get<HookArgs>(parsed);
+  if (units == 0) return fail_with(env, {napi_number_expected, "units must be a positive number"});
+  vorlix_core::List texts;
+  const std::string all(bytes.begin(), bytes.end());
+  for (size_t at = 0;;) {
+    const size_t end = std::min(all.find('\0', at), all.size());
+    texts.push_back(vorlix_core::Value::text(all.substr(at, end - at)));
+    if (end == all.size()) break;
+    at = end + 1;
+  }
+  vorlix_core::Map fields;
+  fields.emplace("texts", vorlix_core::Value::list(std::move(texts)));
+  vorlix_core::Report report;
+  report.namespaces.emplace("t", std::move(fields));
+  ConvertOptions options;
+  options.text_chunk_units = static_cast<size_t>(units);
+  JsResult r = report_to_js(env, report, options);
+  if (auto* e = std::get_if<JsError>(&r)) return fail_with(env, *e);
+  return std::get<napi_value>(r);
+} catch (...) {
+  return fail_with(env, current_exception_error());
+}
+
 // [core ms, conversion ms], each the best of `runs`: the conversion alone cannot be timed from JS.
 napi_value TimeConversion(napi_env env, napi_callback_info info) try {
   auto parsed = hook_args(env, info, "runs must be a positive number");
@@ -116,6 +162,10 @@ std::optional<JsError> register_test_hooks(napi_env env, napi_value exports) {
           export_hook(env, exports, "__parseBytesWithStringLimit", ParseBytesWithStringLimit)) {
     return e;
   }
+  if (auto e = export_hook(env, exports, "__parseBytesInTextChunks", ParseBytesInTextChunks)) {
+    return e;
+  }
+  if (auto e = export_hook(env, exports, "__convertTexts", ConvertTexts)) return e;
   return export_hook(env, exports, "__timeConversion", TimeConversion);
 }
 
