@@ -5,11 +5,12 @@
 namespace vorlix_core {
 
 void Namespace::put(std::string_view key, Value v) {
-  auto it = fields_.find(key);
-  if (it != fields_.end()) {
+  // One descent finds the key or the place to insert it.
+  auto it = fields_.lower_bound(key);
+  if (it != fields_.end() && it->first == key) {
     it->second = std::move(v);
   } else {
-    fields_.emplace(std::string(key), std::move(v));
+    fields_.emplace_hint(it, std::string(key), std::move(v));
   }
 }
 
