@@ -1,6 +1,8 @@
 #include <algorithm>
 #include <exception>
 #include <new>
+#include <span>
+#include <vector>
 
 #include "cancellable_source.hpp"
 #include "limits.hpp"
@@ -37,12 +39,22 @@ Report parse_with(const Registry& registry, ByteSource& caller_source, uint64_t 
                   const ParseOptions& options) {
   CancellableSource source(caller_source, options.cancel);
 
-  // One read only: a short read is a short header, never retried.
-  std::vector<uint8_t> header(static_cast<size_t>(std::min(length, limits::kHeaderBytes)));
-  (void)source.seek(0, Whence::Start);
-  if (!header.empty()) {
-    auto n = source.read(header);
-    header.resize(n ? std::min(*n, header.size()) : 0);
+  // One read only: a short read is a short header, never retried. Bytes in memory are used in
+  // place, as that one read would have copied them.
+  const auto header_len = static_cast<size_t>(std::min(length, limits::kHeaderBytes));
+  std::vector<uint8_t> header_copy;
+  std::span<const uint8_t> header;
+  const auto memory = source.memory();
+  if (memory && !source.cancelled()) {
+    header = memory->first(std::min(header_len, memory->size()));
+  } else {
+    header_copy.resize(header_len);
+    (void)source.seek(0, Whence::Start);
+    if (!header_copy.empty()) {
+      auto n = source.read(header_copy);
+      header_copy.resize(n ? std::min(*n, header_copy.size()) : 0);
+    }
+    header = header_copy;
   }
 
   ProbeContext ctx;
