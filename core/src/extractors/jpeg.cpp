@@ -76,6 +76,7 @@ constexpr std::string_view kPhotoshopSignature{"Photoshop 3.0\0", 14};
 
 // Shorter files cannot hold SOI plus one segment header; only the empty directory is reported.
 constexpr uint64_t kMinWalkBytes = 6;
+constexpr size_t kTypicalSegments = 16;
 // How far one look for the next FF reaches between segments.
 constexpr uint64_t kScanStep = 65536;
 
@@ -238,6 +239,8 @@ void walk_segments(SourceReader& r, Namespace& ns) {
   // Always present, even when empty.
   RecordList segments(
       {"comment", "density", "jfif_version", "length", "marker", "name", "offset", "payload"});
+  // Room for the segments of a typical file up to its scan, so the list does not regrow.
+  segments.reserve(kTypicalSegments);
   uint64_t p = 2;  // SOI was checked by supports()
   while (r.size() >= kMinWalkBytes && r.has(p, 4)) {
     const auto head = r.slice(p, 4);
@@ -316,10 +319,11 @@ uint32_t estimate_ijg_quality(std::span<const uint8_t, 64> table) {
       const int diff = static_cast<int>(table[k]) - static_cast<int>(expected[k]);
       error += static_cast<uint32_t>(diff < 0 ? -diff : diff);
     }
-    // The first quality with the smallest distance wins.
+    // The first quality with the smallest distance wins; none can beat an exact match.
     if (error < best_error) {
       best_error = error;
       best_quality = q;
+      if (error == 0) break;
     }
   }
   return best_quality;
