@@ -72,13 +72,14 @@ TEST(Sha256Pass, KernelIsSelectedOnlyWhereItRuns) {
   EXPECT_TRUE(Sha256Pass::create(Sha256Kernel::OpenSsl).has_value());
 }
 
-TEST(Sha256Pass, EveryLengthUpTo4096MatchesOpenSsl) {
+TEST(Sha256Pass, EveryLengthUpTo4096MatchesOpenSslAndTheCrc) {
   const std::vector<uint8_t> data = random_bytes(4096, 1);
   for (Sha256Kernel kernel : kernels()) {
     for (size_t n = 0; n <= data.size(); ++n) {
       const auto part = std::span<const uint8_t>(data).first(n);
       const ContentSums s = run(kernel, part);
       ASSERT_EQ(s.sha256, openssl_sha256(part)) << "length " << n;
+      ASSERT_EQ(s.crc32, slow_crc32(part)) << "length " << n;
       ASSERT_EQ(s.total, n);
     }
   }
@@ -91,9 +92,11 @@ TEST(Sha256Pass, UnalignedStartsAndSplitUpdates) {
     for (size_t start = 0; start < 80; ++start) {
       const auto part = std::span<const uint8_t>(data).subspan(start, 2000 + start);
       const auto want = openssl_sha256(part);
+      const uint32_t want_crc = slow_crc32(part);
       for (const auto& sizes : splits) {
         const ContentSums s = run(kernel, part, sizes);
         ASSERT_EQ(s.sha256, want) << "start " << start << ", " << sizes.size() << " sizes";
+        ASSERT_EQ(s.crc32, want_crc) << "start " << start << ", " << sizes.size() << " sizes";
       }
     }
   }

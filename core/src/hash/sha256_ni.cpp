@@ -1,4 +1,5 @@
-// Built with -msha -msse4.1 -mssse3 on x86; nothing here runs unless sha_ni_available().
+// Built with -msha -msse4.1 -mssse3 -mpclmul on x86; nothing here runs unless
+// sha_ni_available().
 #include "hash/sha256_ni.hpp"
 
 #include <cstring>
@@ -35,6 +36,22 @@ struct Schedule {
   __m128i w[4];
 };
 
+// What the block loop does besides SHA-256: nothing (padding blocks), or count and fold the
+// CRC, the first block starting the CRC lanes.
+enum class Extra { None, SumFirst, Sum };
+
+// Folding constants of the bit-reflected CRC-32 polynomial: x^(512+64) and x^512 mod P for the
+// four-lane fold, x^(128+64) and x^128 for folding lanes together, x^64 for 64 to 32 bits, and
+// P with its Barrett constant.
+alignas(16) constexpr uint64_t kFold4[2] = {0x0154442bd4, 0x01c6e41596};
+alignas(16) constexpr uint64_t kFold1[2] = {0x01751997d0, 0x00ccaa009e};
+alignas(16) constexpr uint64_t kFold64[2] = {0x0163cd6124, 0};
+alignas(16) constexpr uint64_t kBarrett[2] = {0x01db710641, 0x01f7011641};
+
+struct CrcLanes {
+  __m128i x[4];
+};
+
 inline void count_word(const uint8_t* p, CountTables& counts) {
   uint32_t w;
   std::memcpy(&w, p, sizeof w);
@@ -46,14 +63,24 @@ inline void count_word(const uint8_t* p, CountTables& counts) {
 
 // Rounds 4g..4g+3 and the message-schedule work that overlaps them (the usual SHA-NI pattern:
 // msg1 three groups ahead, msg2 one group ahead). The histogram takes the block's bytes 4g..4g+3
-// here, so its memory traffic interleaves with the round latency.
-template <int G, bool kCount>
-inline void round_group(Lanes& s, Schedule& sched, const uint8_t* block, CountTables* counts) {
+// and, in the first four groups, the CRC folds the block's 16-byte lane g, so their work
+// interleaves with the round latency.
+template <int G, Extra kExtra>
+inline void round_group(Lanes& s, Schedule& sched, const uint8_t* block, CountTables* counts,
+                        CrcLanes* crc) {
   __m128i* m = sched.w;
   if constexpr (G < 4) {
     const __m128i kByteSwap = _mm_set_epi64x(0x0c0d0e0f08090a0bLL, 0x0405060700010203LL);
-    m[G] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * G)),
-                            kByteSwap);
+    const __m128i raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * G));
+    m[G] = _mm_shuffle_epi8(raw, kByteSwap);
+    if constexpr (kExtra == Extra::SumFirst) {
+      crc->x[G] = raw;
+    } else if constexpr (kExtra == Extra::Sum) {
+      const __m128i k = _mm_load_si128(reinterpret_cast<const __m128i*>(kFold4));
+      crc->x[G] = _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(crc->x[G], k, 0x00),
+                                              _mm_clmulepi64_si128(crc->x[G], k, 0x11)),
+                                raw);
+    }
   }
   __m128i msg = _mm_add_epi32(
       m[G % 4], _mm_load_si128(reinterpret_cast<const __m128i*>(kRoundConstants.data() + 4 * G)));
@@ -67,21 +94,33 @@ inline void round_group(Lanes& s, Schedule& sched, const uint8_t* block, CountTa
   if constexpr (G >= 1 && G <= 12) {
     m[(G + 3) % 4] = _mm_sha256msg1_epu32(m[(G + 3) % 4], m[G % 4]);
   }
-  if constexpr (kCount) count_word(block + 4 * G, *counts);
+  if constexpr (kExtra != Extra::None) count_word(block + 4 * G, *counts);
 }
 
-template <bool kCount, int... G>
-inline void compress_block(Lanes& s, const uint8_t* block, CountTables* counts,
+template <Extra kExtra, int... G>
+inline void compress_block(Lanes& s, const uint8_t* block, CountTables* counts, CrcLanes* crc,
                            std::integer_sequence<int, G...>) {
   const Lanes saved = s;
   Schedule sched;
-  (round_group<G, kCount>(s, sched, block, counts), ...);
+  (round_group<G, kExtra>(s, sched, block, counts, crc), ...);
   s.abef = _mm_add_epi32(s.abef, saved.abef);
   s.cdgh = _mm_add_epi32(s.cdgh, saved.cdgh);
 }
 
-template <bool kCount>
-void compress(Sha256State& state, std::span<const uint8_t> blocks, CountTables* counts) {
+CrcLanes load_lanes(const CrcFold& f) {
+  CrcLanes l;
+  for (int i = 0; i < 4; ++i)
+    l.x[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(f.lanes.data() + 2 * i));
+  return l;
+}
+
+void store_lanes(const CrcLanes& l, CrcFold& f) {
+  for (int i = 0; i < 4; ++i)
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(f.lanes.data() + 2 * i), l.x[i]);
+}
+
+void compress(Sha256State& state, std::span<const uint8_t> blocks, CountTables* counts,
+              CrcFold* fold) {
   // The instructions keep the state as ABEF / CDGH lane pairs.
   __m128i tmp = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(&state[0])),
                                   0xb1);  // CDAB
@@ -89,9 +128,24 @@ void compress(Sha256State& state, std::span<const uint8_t> blocks, CountTables* 
                                    0x1b);  // HGFE
   Lanes s{_mm_alignr_epi8(tmp, efgh, 8), _mm_blend_epi16(efgh, tmp, 0xf0)};
 
-  for (size_t off = 0; off + kSha256Block <= blocks.size(); off += kSha256Block) {
-    compress_block<kCount>(s, blocks.subspan(off, kSha256Block).data(), counts,
-                           std::make_integer_sequence<int, 16>{});
+  constexpr auto kGroups = std::make_integer_sequence<int, 16>{};
+  size_t off = 0;
+  if (!fold) {
+    for (; off + kSha256Block <= blocks.size(); off += kSha256Block) {
+      compress_block<Extra::None>(s, blocks.data() + off, nullptr, nullptr, kGroups);
+    }
+  } else if (blocks.size() >= kSha256Block) {
+    CrcLanes crc = load_lanes(*fold);
+    if (!fold->started) {
+      compress_block<Extra::SumFirst>(s, blocks.data(), counts, &crc, kGroups);
+      crc.x[0] = _mm_xor_si128(crc.x[0], _mm_cvtsi32_si128(static_cast<int>(fold->start)));
+      fold->started = true;
+      off = kSha256Block;
+    }
+    for (; off + kSha256Block <= blocks.size(); off += kSha256Block) {
+      compress_block<Extra::Sum>(s, blocks.data() + off, counts, &crc, kGroups);
+    }
+    store_lanes(crc, *fold);
   }
 
   tmp = _mm_shuffle_epi32(s.abef, 0x1b);                     // FEBA
@@ -102,10 +156,28 @@ void compress(Sha256State& state, std::span<const uint8_t> blocks, CountTables* 
   _mm_storeu_si128(reinterpret_cast<__m128i*>(&state[4]), efgh_out);
 }
 
+// Folds the four lanes into one, then 128 bits to 64 and 64 to 32 (Barrett reduction).
+uint32_t reduce(const CrcLanes& l) {
+  __m128i k = _mm_load_si128(reinterpret_cast<const __m128i*>(kFold1));
+  __m128i x = l.x[0];
+  for (int i = 1; i < 4; ++i) {
+    x = _mm_xor_si128(
+        _mm_xor_si128(_mm_clmulepi64_si128(x, k, 0x00), _mm_clmulepi64_si128(x, k, 0x11)), l.x[i]);
+  }
+  const __m128i low32 = _mm_setr_epi32(~0, 0, ~0, 0);
+  x = _mm_xor_si128(_mm_srli_si128(x, 8), _mm_clmulepi64_si128(x, k, 0x10));
+  k = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kFold64));
+  x = _mm_xor_si128(_mm_clmulepi64_si128(_mm_and_si128(x, low32), k, 0x00), _mm_srli_si128(x, 4));
+  k = _mm_load_si128(reinterpret_cast<const __m128i*>(kBarrett));
+  __m128i t = _mm_clmulepi64_si128(_mm_and_si128(x, low32), k, 0x10);
+  t = _mm_clmulepi64_si128(_mm_and_si128(t, low32), k, 0x00);
+  return static_cast<uint32_t>(_mm_extract_epi32(_mm_xor_si128(x, t), 1));
+}
+
 bool detect_sha_ni() {
   unsigned a = 0, b = 0, c = 0, d = 0;
   if (!__get_cpuid(1, &a, &b, &c, &d)) return false;
-  const bool sse = (c & bit_SSSE3) && (c & bit_SSE4_1);
+  const bool sse = (c & bit_SSSE3) && (c & bit_SSE4_1) && (c & bit_PCLMUL);
   if (!__get_cpuid_count(7, 0, &a, &b, &c, &d)) return false;
   return sse && (b & bit_SHA);
 }
@@ -120,12 +192,16 @@ bool sha_ni_available() {
 }
 
 void sha256_ni_blocks(Sha256State& state, std::span<const uint8_t> blocks) {
-  compress<false>(state, blocks, nullptr);
+  compress(state, blocks, nullptr, nullptr);
 }
 
-void sha256_ni_blocks_counting(Sha256State& state, std::span<const uint8_t> blocks,
-                               CountTables& counts) {
-  compress<true>(state, blocks, &counts);
+void sha256_ni_blocks_summing(Sha256State& state, std::span<const uint8_t> blocks,
+                              CountTables& counts, CrcFold& crc) {
+  compress(state, blocks, &counts, &crc);
+}
+
+uint32_t crc_fold_register(const CrcFold& crc) {
+  return crc.started ? reduce(load_lanes(crc)) : crc.start;
 }
 
 #else
@@ -134,7 +210,10 @@ bool sha_ni_available() {
   return false;
 }
 void sha256_ni_blocks(Sha256State&, std::span<const uint8_t>) {}
-void sha256_ni_blocks_counting(Sha256State&, std::span<const uint8_t>, CountTables&) {}
+void sha256_ni_blocks_summing(Sha256State&, std::span<const uint8_t>, CountTables&, CrcFold&) {}
+uint32_t crc_fold_register(const CrcFold& crc) {
+  return crc.start;
+}
 
 #endif
 

@@ -38,7 +38,8 @@ struct Sha256Pass::State {
   Sha256State sha = kInitialState;
   std::array<uint8_t, kSha256Block> pending{};  // a started block, SHA-NI path only
   size_t pending_len = 0;
-  uint32_t crc = 0;
+  uint32_t crc = 0;  // OpenSSL path: libdeflate's CRC of the bytes so far
+  CrcFold crc_fold;  // SHA-NI path: the CRC of the whole blocks so far
   uint64_t total = 0;
   CountTables counts{};
 
@@ -50,11 +51,11 @@ struct Sha256Pass::State {
       pending_len += take;
       bytes = bytes.subspan(take);
       if (pending_len < kSha256Block) return;
-      sha256_ni_blocks_counting(sha, pending, counts);
+      sha256_ni_blocks_summing(sha, pending, counts, crc_fold);
       pending_len = 0;
     }
     const size_t whole = bytes.size() - bytes.size() % kSha256Block;
-    sha256_ni_blocks_counting(sha, bytes.first(whole), counts);
+    sha256_ni_blocks_summing(sha, bytes.first(whole), counts, crc_fold);
     const auto rest = bytes.subspan(whole);
     std::copy(rest.begin(), rest.end(), pending.begin());
     pending_len = rest.size();
@@ -63,6 +64,8 @@ struct Sha256Pass::State {
   // Standard padding: 0x80, zeros, and the bit length as a big-endian 64-bit number.
   std::array<uint8_t, 32> ni_finish() {
     count_bytes(std::span<const uint8_t>(pending.data(), pending_len), counts);
+    // The blocks' CRC register, then the last partial block's bytes.
+    crc = libdeflate_crc32(~crc_fold_register(crc_fold), pending.data(), pending_len);
     std::array<uint8_t, 2 * kSha256Block> tail{};
     std::copy_n(pending.begin(), pending_len, tail.begin());
     tail[pending_len] = 0x80;
@@ -106,10 +109,10 @@ void Sha256Pass::update(std::span<const uint8_t> bytes) {
     if (s.evp) {
       EVP_DigestUpdate(s.evp.get(), part.data(), part.size());
       count_bytes(part, s.counts);
+      s.crc = libdeflate_crc32(s.crc, part.data(), part.size());
     } else {
       s.ni_update(part);
     }
-    s.crc = libdeflate_crc32(s.crc, part.data(), part.size());
     bytes = bytes.subspan(part.size());
   }
 }
