@@ -193,8 +193,9 @@ LocateResult walk_webp(Cursor& in) {
 LocateResult walk(RandomAccess& ra) {
   auto read = ra.read_at(0, kProbeBytes);
   if (!read) return io_failure(read.error());
-  // Kept apart: the view lasts only until the next read.
-  const std::vector<uint8_t> probe(read->begin(), read->end());
+  // The view lasts only until the next read: every look at it below comes before a walk starts
+  // reading.
+  const std::span<const uint8_t> probe = *read;
   const ByteReader p(probe);
 
   if (p.matches(0, kTiffLe) || p.matches(0, kTiffBe)) return SourceRange{0, ra.size()};
