@@ -69,6 +69,7 @@ Report parse_with(const Registry& registry, ByteSource& caller_source, uint64_t 
 
   Report report;
   std::vector<Namespace> results;
+  results.reserve(registry.extractors().size());
   for (const auto& extractor : registry.extractors()) {
     if (source.cancelled()) break;
     if (!selected(options, extractor->name()) || !extractor->supports(ctx)) continue;

@@ -89,7 +89,10 @@ class Walker {
         r_(r),
         endian_(out.endian_),
         entries_left_(entry_allowance(r.size())),
-        value_bytes_left_(value_byte_allowance(r.size())) {}
+        value_bytes_left_(value_byte_allowance(r.size())) {
+    // Room for the fields a small block can hold, up to the scanned set's size, at once.
+    slots_.reserve(static_cast<size_t>(std::min<uint64_t>(kScannedSlots, r.size() / 12 + 1)));
+  }
 
   void walk_chain(uint32_t first) {
     uint32_t offset = first;
