@@ -110,10 +110,14 @@ void scan_slashes(ByteSpan b, size_t starts, uint64_t base, ScanResult& out) {
   }
 }
 
+// " obj" is found by its last byte: in PDF syntax "j" is rare, while spaces are everywhere.
 void scan_objects(ByteSpan b, size_t starts, ScanResult& out) {
+  constexpr size_t kLast = kObject.size() - 1;
+  const size_t end = std::min(b.size(), starts + kLast);
+  if (end <= kLast) return;
   const ByteReader r(b);
-  for (size_t i = find_byte(b, 0, starts, ' '); i < starts; i = find_byte(b, i + 1, starts, ' ')) {
-    if (r.matches(i, kObject)) ++out.objects;
+  for (size_t j = find_byte(b, kLast, end, 'j'); j < end; j = find_byte(b, j + 1, end, 'j')) {
+    if (r.matches(j - kLast, kObject)) ++out.objects;
   }
 }
 
