@@ -544,11 +544,6 @@ void append_ref(std::string& out, const Exif& exif, uint8_t ifd, Tag ref) {
 
 }  // namespace
 
-std::string_view known_tag_name(Tag tag) {
-  const TagInfo* info = find_tag(tag);
-  return info ? info->name : std::string_view();
-}
-
 std::string tag_name(Tag tag) {
   if (const TagInfo* info = find_tag(tag)) return std::string(info->name);
   std::string out = "Tag(";
@@ -566,8 +561,9 @@ std::string display(Tag tag, const ValueView& v) {
   return out;
 }
 
-std::string display_with_unit(const Exif& exif, const Field& field) {
-  const TagInfo* info = find_tag(field.tag);
+namespace {
+
+std::string display_with_unit(const Exif& exif, const Field& field, const TagInfo* info) {
   ValueView v = exif.value(field);
   std::string out;
   if (!info) {
@@ -597,6 +593,18 @@ std::string display_with_unit(const Exif& exif, const Field& field) {
   }
   finish(out);
   return out;
+}
+
+}  // namespace
+
+std::string display_with_unit(const Exif& exif, const Field& field) {
+  return display_with_unit(exif, field, find_tag(field.tag));
+}
+
+FieldText field_text(const Exif& exif, const Field& field) {
+  const TagInfo* info = find_tag(field.tag);
+  return FieldText{info ? std::string(info->name) : tag_name(field.tag),
+                   display_with_unit(exif, field, info)};
 }
 
 }  // namespace vorlix_core::exif

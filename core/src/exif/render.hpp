@@ -1,7 +1,6 @@
 #pragma once
 // Tag names and the display text of field values.
 #include <string>
-#include <string_view>
 
 #include "exif/reader.hpp"
 
@@ -9,13 +8,18 @@ namespace vorlix_core::exif {
 
 // The table name of a known tag, else "Tag(<Context>, <number>)", e.g. "Tag(Exif, 59932)".
 std::string tag_name(Tag tag);
-// The table name of a known tag, else empty; for callers that would rather not copy it.
-std::string_view known_tag_name(Tag tag);
 
 // The value alone, by the tag's display rule ("N", "inch", "\"Canon\"", "0x0100").
 std::string display(Tag tag, const ValueView& v);
 // The value combined with the tag's unit ("72 pixels per inch", "f/2.8", "1/125 s"); units that
 // name another tag render that tag's field from the same IFD, else its default value.
 std::string display_with_unit(const Exif& exif, const Field& field);
+
+// tag_name() and display_with_unit() of one field, with one lookup of its tag.
+struct FieldText {
+  std::string name;
+  std::string text;
+};
+FieldText field_text(const Exif& exif, const Field& field);
 
 }  // namespace vorlix_core::exif

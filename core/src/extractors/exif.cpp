@@ -109,10 +109,8 @@ ExtractResult ExifExtractor::extract(ByteSource& src, const ProbeContext& ctx) c
       cut = true;
       break;
     }
-    const std::string_view known = exif::known_tag_name(f.tag);
-    Entry& e = entries.emplace_back(
-        Entry{f.ifd, known.empty() ? exif::tag_name(f.tag) : std::string(known),
-              exif::display_with_unit(data, f)});
+    exif::FieldText t = exif::field_text(data, f);
+    Entry& e = entries.emplace_back(Entry{f.ifd, std::move(t.name), std::move(t.text)});
     text_bytes += e.name.size() + e.text.size();
   }
   // Sorted by index: entries stay in place and move once, into their group.
