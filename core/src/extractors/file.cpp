@@ -8,6 +8,7 @@
 #include "extractors/extractors.hpp"
 #include "hash/sha256_pass.hpp"
 #include "limits.hpp"
+#include "read_ahead.hpp"
 #include "text.hpp"
 
 namespace vorlix_core::extractors {
@@ -67,9 +68,13 @@ ExtractResult FileExtractor::extract(ByteSource& src, const ProbeContext& ctx) c
 
   auto pass = hash::Sha256Pass::create();
   if (!pass) return Err{ExtractError::other("sha256 unavailable")};
-  // Bytes already in memory are hashed where they are; only other sources need a buffer.
+  // Bytes already in memory are hashed where they are. A large file is read on a second
+  // thread, a few pieces ahead, so the kernel's copies overlap the hashing; other sources are
+  // read into one buffer.
   const auto memory = src.memory();
-  std::vector<uint8_t> buf(memory ? 0 : limits::kStreamChunk);
+  const auto ahead =
+      !memory && ctx.length >= limits::kReadAheadBytes ? ReadAhead::start(src) : nullptr;
+  std::vector<uint8_t> buf(memory || ahead ? 0 : limits::kStreamChunk);
   uint64_t total = 0;
   for (;;) {
     if (ctx.cancel && ctx.cancel->load(std::memory_order_relaxed)) {
@@ -79,6 +84,10 @@ ExtractResult FileExtractor::extract(ByteSource& src, const ProbeContext& ctx) c
     if (memory) {
       chunk =
           memory->subspan(total, std::min<uint64_t>(limits::kStreamChunk, memory->size() - total));
+    } else if (ahead) {
+      auto r = ahead->next();
+      if (!r) return Err{ExtractError(std::move(r).error())};
+      chunk = *r;
     } else {
       auto r = src.read(buf);
       if (!r) return Err{ExtractError(std::move(r).error())};
