@@ -97,8 +97,9 @@ ExtractResult ExifExtractor::extract(ByteSource& src, const ProbeContext& ctx) c
   // so no group holds a name twice: each group is built in one pass over its sorted entries.
   struct Entry {
     uint8_t ifd;
-    std::string name;
-    std::string text;
+    exif::FieldText field;
+    std::string& name() { return field.name; }
+    std::string& text() { return field.text; }
   };
   std::vector<Entry> entries;
   entries.reserve(std::min(data.fields().size(), limits::kExifMaxFields));
@@ -109,29 +110,31 @@ ExtractResult ExifExtractor::extract(ByteSource& src, const ProbeContext& ctx) c
       cut = true;
       break;
     }
-    exif::FieldText t = exif::field_text(data, f);
-    Entry& e = entries.emplace_back(Entry{f.ifd, std::move(t.name), std::move(t.text)});
-    text_bytes += e.name.size() + e.text.size();
+    Entry& e = entries.emplace_back(f.ifd, exif::field_text(data, f));
+    text_bytes += e.name().size() + e.text().size();
   }
   // Sorted by index: entries stay in place and move once, into their group.
   std::vector<uint32_t> order(entries.size());
   for (uint32_t i = 0; i < order.size(); ++i)
     order[i] = i;
   std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
-    const Entry& x = entries[a];
-    const Entry& y = entries[b];
-    return x.ifd != y.ifd ? x.ifd < y.ifd : bytewise_less(x.name, y.name);
+    Entry& x = entries[a];
+    Entry& y = entries[b];
+    return x.ifd != y.ifd ? x.ifd < y.ifd : bytewise_less(x.name(), y.name());
   });
-  // The namespace is still empty, so groups go straight into it.
+  // The namespace is still empty, so groups go straight into it. Groups and texts are built
+  // inside the map entries that hold them: a short string moved is a copy, and a Value made
+  // first would be moved once more into its entry.
   Map& groups = ns.fields();
   for (size_t i = 0; i < order.size();) {
-    Map group;
     const uint8_t ifd = entries[order[i]].ifd;
+    Map& group = groups.emplace(group_name(ifd), Value()).first->second.variant().emplace<Map>();
     for (; i < order.size() && entries[order[i]].ifd == ifd; ++i) {
       Entry& e = entries[order[i]];
-      group.emplace_hint(group.end(), std::move(e.name), Value::text(std::move(e.text)));
+      group.emplace_hint(group.end(), std::move(e.name()), Value())
+          ->second.variant()
+          .emplace<std::string>(std::move(e.text()));
     }
-    groups.emplace(group_name(ifd), Value::map(std::move(group)));
   }
   if (cut) ns.set("fields_truncated", true);
 
