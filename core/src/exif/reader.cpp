@@ -390,7 +390,8 @@ std::optional<ValueView::StringHead> ValueView::first_string() const {
   StringHead out;
   const auto nul = std::find(head.begin(), head.end(), uint8_t{0});
   const auto end = nul != head.end() ? nul : head.begin() + std::min(head.size(), kHeadBytes);
-  out.bytes.assign(head.begin(), end);
+  std::copy(head.begin(), end, out.kept.begin());
+  out.len = static_cast<uint8_t>(end - head.begin());
   out.longer = nul == head.end() && head.size() > kHeadBytes;
   return out;
 }

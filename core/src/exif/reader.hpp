@@ -2,6 +2,7 @@
 // The TIFF structure of an EXIF block: the IFD walk, the fields it yields and lookup by tag.
 // The block is read in place through a SourceReader (a range of the source, or bytes copied out
 // of a container), so neither the walk nor rendering ever holds more of it than it looks at.
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -93,10 +94,13 @@ class ValueView {
   // kHeadBytes are kept: every rule that looks at it compares far fewer bytes.
   static constexpr size_t kHeadBytes = 64;
   struct StringHead {
-    std::string bytes;
-    bool longer = false;  // the string goes on after `bytes`
+    // Held in place: a head is short, and rendering reads one for many fields.
+    std::array<char, kHeadBytes> kept;
+    uint8_t len = 0;
+    bool longer = false;  // the string goes on after bytes()
+    std::string_view bytes() const { return {kept.data(), len}; }
     // Exactly `s`, not merely starting with it.
-    bool is(std::string_view s) const { return !longer && bytes == s; }
+    bool is(std::string_view s) const { return !longer && bytes() == s; }
   };
   // None for other types and for an empty ASCII value (which has no strings).
   std::optional<StringHead> first_string() const;

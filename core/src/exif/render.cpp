@@ -351,7 +351,7 @@ void append_rule(std::string& out, const TagInfo& info, const ValueView& v) {
       read_first_string();
       // Keys are short: a string longer than the kept head matches none.
       const bool whole = first_string && !first_string->longer;
-      return append_enum(out, info, v, whole, whole ? first_string->bytes : std::string_view());
+      return append_enum(out, info, v, whole, whole ? first_string->bytes() : std::string_view());
     }
     case Display::Flash:
       if (!first_uint()) break;
@@ -375,7 +375,7 @@ void append_rule(std::string& out, const TagInfo& info, const ValueView& v) {
         out += "unknown";
         return;
       }
-      if (append_datetime(out, as_bytes(first_string->bytes))) return;
+      if (append_datetime(out, as_bytes(first_string->bytes()))) return;
       break;
     case Display::ExpTime: {
       if (!is_rational(v, 1)) break;
@@ -483,9 +483,9 @@ void append_rule(std::string& out, const TagInfo& info, const ValueView& v) {
       return;
     case Display::GpsLatLongRef:
       read_first_string();
-      if (first_string && !first_string->longer && first_string->bytes.size() == 1 &&
-          first_string->bytes[0] >= 'A' && first_string->bytes[0] <= 'Z') {
-        out.push_back(first_string->bytes[0]);
+      if (first_string && !first_string->longer && first_string->bytes().size() == 1 &&
+          first_string->bytes()[0] >= 'A' && first_string->bytes()[0] <= 'Z') {
+        out.push_back(first_string->bytes()[0]);
         return;
       }
       break;
@@ -511,7 +511,7 @@ void append_rule(std::string& out, const TagInfo& info, const ValueView& v) {
       return;
     case Display::GpsDateStamp:
       read_first_string();
-      if (first_string && append_gps_date(out, as_bytes(first_string->bytes))) return;
+      if (first_string && append_gps_date(out, as_bytes(first_string->bytes()))) return;
       break;
     case Display::AsciiInUndef:
       if (v.type() != type::kUndefined) break;
