@@ -47,6 +47,9 @@ bool RecordList::push(const Map& record) {
 void RecordList::set(size_t key, std::string_view text) {
   // Texts come from 16-bit length fields or short tables; the clamp only keeps the cell honest.
   const size_t n = std::min<size_t>(text.size(), UINT32_MAX);
+  // Room for the texts of a short list at once, rather than regrowing from a few bytes.
+  constexpr size_t kFirstArenaBytes = 256;
+  if (arena_.capacity() < kFirstArenaBytes) arena_.reserve(kFirstArenaBytes);
   last(key) = Cell{Kind::Text, static_cast<uint32_t>(n), arena_.size()};
   arena_.append(text.substr(0, n));
 }
