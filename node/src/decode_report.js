@@ -17,6 +17,7 @@
   const defineProperty = Object.defineProperty;
   const makeBigInt = BigInt;
   const quote = JSON.stringify;
+  const jsonParse = JSON.parse;
   const FunctionCtor = Function;
 
   // Op codes, as in report_tape.hpp.
@@ -130,7 +131,7 @@
   const registers = arrayFrom({ length: kTextRegisters });
 
   // program: Int32Array, a header (see learn) then the ops, `end` entries long; numbers:
-  // Float64Array; text: the report's text, or its first chunk when there are several (texts).
+  // Float64Array; text: the report's strings as a JSON array, or the first of several (texts).
   return function decode(program, end, numbers, text, texts, keyText) {
     let pc = learn(program, keyText);
     const depth = program[1];
@@ -141,16 +142,16 @@
     }
     let sp = 0;
     let ni = 0;
+    let strings = jsonParse(text);
+    let si = 0;
     while (pc < end) {
       switch (program[pc++]) {
         case NUMBER:
           st[sp++] = numbers[ni++];
           break;
-        case TEXT: {
-          const at = program[pc++];
-          st[sp++] = stringSlice(text, at, at + program[pc++]);
+        case TEXT:
+          st[sp++] = strings[si++];
           break;
-        }
         case TRUE:
           st[sp++] = true;
           break;
@@ -160,11 +161,9 @@
         case NULL:
           st[sp++] = null;
           break;
-        case BIGINT: {
-          const at = program[pc++];
-          st[sp++] = makeBigInt(stringSlice(text, at, at + program[pc++]));
+        case BIGINT:
+          st[sp++] = makeBigInt(strings[si++]);
           break;
-        }
         case OBJECT: {
           const s = program[pc++];
           if (s >= 0) {
@@ -185,8 +184,7 @@
           break;
         }
         case KEEP_TEXT: {
-          const at = program[pc++];
-          const t = stringSlice(text, at, at + program[pc++]);
+          const t = strings[si++];
           registers[program[pc++]] = t;
           st[sp++] = t;
           break;
@@ -195,7 +193,8 @@
           st[sp++] = registers[program[pc++]];
           break;
         case CHUNK:
-          text = texts[program[pc++]];
+          strings = jsonParse(texts[program[pc++]]);
+          si = 0;
           break;
         case ROTATE: {
           const n = program[pc++];
@@ -209,7 +208,7 @@
       }
     }
     const report = st[0];
-    // Nothing of this report stays reachable from here: a slice would keep the whole text.
+    // Nothing of this report stays reachable from here.
     if (st === kept) arrayFill(st, undefined, 0, depth);
     arrayFill(registers, undefined);
     return report;

@@ -80,6 +80,41 @@ size_t append_utf8(std::string& out, std::string_view s) {
   return units;
 }
 
+size_t append_json_string(std::string& out, std::string_view s, bool* ascii) {
+  std::string sanitized;
+  size_t units = 0;
+  if (is_ascii(s)) {
+    units = s.size();
+    *ascii = true;
+  } else {
+    units = append_utf8(sanitized, s);
+    s = sanitized;
+    *ascii = false;
+  }
+  out.push_back('"');
+  size_t plain = 0;  // start of the run of bytes that need no escape
+  for (size_t i = 0; i < s.size(); ++i) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    if (c >= 0x20 && c != '"' && c != '\\') continue;
+    out.append(s.substr(plain, i - plain));
+    plain = i + 1;
+    if (c == '"' || c == '\\') {
+      out.push_back('\\');
+      out.push_back(static_cast<char>(c));
+      units += 1;
+    } else {
+      constexpr char kHex[] = "0123456789abcdef";
+      out.append("\\u00");
+      out.push_back(kHex[c >> 4]);
+      out.push_back(kHex[c & 15]);
+      units += 5;
+    }
+  }
+  out.append(s.substr(plain));
+  out.push_back('"');
+  return units + 2;
+}
+
 namespace {
 
 class TapeBuilder {
@@ -125,24 +160,27 @@ class TapeBuilder {
     object(keys, names.size() + (errors_value ? 1 : 0));
   }
 
-  Tape take() { return std::move(tape_); }
+  // The tape, each text chunk's JSON array closed.
+  Tape take() {
+    for (TextChunk& c : tape_.texts) {
+      c.bytes.insert(c.bytes.begin(), '[');
+      c.bytes.push_back(']');
+      c.units += 2;
+    }
+    return std::move(tape_);
+  }
   const std::string& failure() const { return failure_; }
 
  private:
   struct Mark {
-    size_t program, numbers, texts, bytes, units, depth;
-    bool ascii;
+    size_t program, numbers, texts, depth;
+    TextChunk chunk;  // the last chunk's size and state, not its bytes
   };
 
   Mark save() const {
     const TextChunk& c = tape_.texts.back();
-    return {tape_.program.size(),
-            tape_.numbers.size(),
-            tape_.texts.size(),
-            c.bytes.size(),
-            c.units,
-            depth_,
-            c.ascii};
+    return {tape_.program.size(), tape_.numbers.size(), tape_.texts.size(), depth_,
+            TextChunk{{}, c.bytes.size(), c.units, c.count, c.ascii}};
   }
 
   void restore(const Mark& m) {
@@ -150,9 +188,10 @@ class TapeBuilder {
     tape_.numbers.resize(m.numbers);
     tape_.texts.resize(m.texts);
     TextChunk& c = tape_.texts.back();
-    c.bytes.resize(m.bytes);
-    c.units = m.units;
-    c.ascii = m.ascii;
+    c.bytes.resize(m.chunk.size);
+    c.units = m.chunk.units;
+    c.count = m.chunk.count;
+    c.ascii = m.chunk.ascii;
     depth_ = m.depth;
   }
 
@@ -201,47 +240,50 @@ class TapeBuilder {
       digits[len++] = static_cast<char>('0' + m % 10);
     if (n.negative) digits[len++] = '-';
     std::reverse(digits, digits + len);
-    // Cannot fail: a few ASCII digits.
-    const auto [offset, units] = place(std::string_view(digits, len), true);
-    emit(Op::BigInt, offset, units);
+    place(std::string_view(digits, len));  // cannot fail: a few ASCII digits
+    emit(Op::BigInt);
     pushed();
   }
 
-  // Appends text to the current chunk, or to a new one when the current one is full; returns
-  // its offset and length in UTF-16 units, or a length past the engine's limit when too long.
-  std::pair<int32_t, int32_t> place(std::string_view s, bool ascii) {
+  // Appends `s` to the current chunk's JSON array, or to a new chunk when the current one is
+  // full; false when it is too long for the engine.
+  bool place(std::string_view s) {
     TextChunk* c = &tape_.texts.back();
     const size_t bytes0 = c->bytes.size(), units0 = c->units;
-    const size_t units = ascii ? (c->bytes.append(s), s.size()) : append_utf8(c->bytes, s);
-    if (units > kMaxStringUnits) {
+    if (c->count > 0) c->bytes.push_back(',');
+    bool ascii = true;
+    const size_t units = append_json_string(c->bytes, s, &ascii) + (c->count > 0 ? 1 : 0);
+    if (units + 2 > kMaxStringUnits) {
       c->bytes.resize(bytes0);
-      return {0, -1};
+      return false;
     }
-    if (units0 > 0 && units0 + units > options_.chunk_units) {
-      std::string tail = c->bytes.substr(bytes0);
+    if (c->count > 0 && units0 + units > options_.chunk_units) {
+      // Moves the string, without its comma, to a new chunk.
+      std::string moved = c->bytes.substr(bytes0 + 1);
       c->bytes.resize(bytes0);
       tape_.texts.emplace_back();
       emit(Op::Chunk, static_cast<int32_t>(tape_.texts.size() - 1));
       c = &tape_.texts.back();
-      c->bytes = std::move(tail);
-      c->units = units;
+      c->bytes.append(moved);
+      c->units += units - 1;
       c->ascii = ascii;
-      return {0, static_cast<int32_t>(units)};
+      c->count = 1;
+      return true;
     }
     c->units += units;
     c->ascii = c->ascii && ascii;
-    return {static_cast<int32_t>(units0), static_cast<int32_t>(units)};
+    ++c->count;
+    return true;
   }
 
   bool text(std::string_view s, int32_t keep_in = -1) {
-    if (s.size() > options_.max_string_bytes) return fail(std::string(kStringFailed));
-    const auto [offset, units] = place(s, is_ascii(s));
-    if (units < 0) return fail(std::string(kStringFailed));
+    if (s.size() > options_.max_string_bytes || !place(s)) {
+      return fail(std::string(kStringFailed));
+    }
     if (keep_in < 0) {
-      emit(Op::Text, offset, units);
+      emit(Op::Text);
     } else {
-      emit(Op::KeepText, offset, units);
-      tape_.program.push_back(keep_in);
+      emit(Op::KeepText, keep_in);
     }
     pushed();
     return true;
@@ -367,6 +409,9 @@ class TapeBuilder {
   bool records(const RecordList& records) {
     using Kind = RecordList::Kind;
     const auto& keys = records.keys();
+    // At most an op and an operand per cell and two ops per record: growing by doubling would
+    // copy a long list's program several times.
+    tape_.program.reserve(tape_.program.size() + records.size() * (2 * keys.size() + 2));
     // Records mostly share one key set: the last one's number is kept.
     std::string present(keys.size(), '\0'), last_present;
     int32_t last_shape = 0;
