@@ -4,6 +4,8 @@
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const { spawnSync } = require('node:child_process');
+const fs = require('node:fs');
+const os = require('node:os');
 const path = require('node:path');
 const { parseBytes } = require('..');
 // Internal test hook; lib/index.js does not export it.
@@ -233,7 +235,7 @@ test('key sets: seen once, seen again, too many to keep, and too large to share'
 
 test('namespaces after "errors" keep their places around the errors list', () => {
   // A JPEG cut inside its EXIF segment: errors from the EXIF reader, namespaces on both sides.
-  const sample = require('node:fs').readFileSync(path.join(root, 'examples', 'sample.jpg'));
+  const sample = fs.readFileSync(path.join(root, 'examples', 'sample.jpg'));
   let withErrors = 0;
   for (let cut = 40; cut < 120; cut += 7) {
     const report = parseBytes(sample.subarray(0, cut));
@@ -293,4 +295,28 @@ test('reports are the same where code generation from strings is disallowed, and
     w.on('exit', () => process.stdout.write(out));
   `;
   assert.deepEqual(child([], inWorker, input), expected);
+});
+
+test('a string kept from a report keeps nothing else of the report alive', () => {
+  // 4,000 names of 250 bytes: about 1 MB of text (2 MB in the heap) behind one kept name.
+  const script = `
+    const { parseBytes } = require(${JSON.stringify(root)});
+    const input = require('node:fs').readFileSync(process.argv[1]);
+    const heap = () => { gc(); gc(); return process.memoryUsage().heapUsed; };
+    const keepOne = () => parseBytes(input).zip.entries[1234].name;
+    keepOne();
+    const before = heap();
+    const kept = keepOne();
+    console.log(JSON.stringify({ grew: heap() - before, length: kept.length }));
+  `;
+  const names = Array.from({ length: 4000 }, (_, i) => `${String(i).padStart(6, '0')}/${'n'.repeat(243)}`);
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'vorlix-keep-'));
+  const file = path.join(dir, 'names.zip');
+  fs.writeFileSync(file, zip(names));
+  const r = spawnSync(process.execPath, ['--expose-gc', '-e', script, file], { encoding: 'utf8' });
+  fs.rmSync(dir, { recursive: true, force: true });
+  assert.equal(r.status, 0, r.stderr);
+  const { grew, length } = JSON.parse(r.stdout);
+  assert.equal(length, 250);
+  assert.ok(grew < 200000, `the heap kept ${grew} bytes`);
 });
