@@ -169,42 +169,49 @@ JsResult build_report(napi_env env, const vorlix_core::Report& report,
   const Tape& tape = std::get<Tape>(flat);
   const Header h = header(tape, data->shapes, reset);
 
-  // decode(program, program length, numbers, text, more texts, key text)
-  napi_value args[6];
+  // decode(program, program length, numbers, JSON text, short strings, all chunks' texts,
+  // key text)
+  napi_value args[7];
   if (auto e = arrays(env, data->small, tape, h, &args[2], &args[0])) return std::move(*e);
   if (auto s = napi_create_uint32(env, static_cast<uint32_t>(h.ints.size() + tape.program.size()),
                                   &args[1]);
       s != napi_ok) {
     return fail(s, "Failed to convert a number into napi value");
   }
-  auto first = text_value(env, tape.texts[0].bytes, tape.texts[0].ascii);
-  if (auto* e = std::get_if<JsError>(&first)) return std::move(*e);
-  args[3] = std::get<napi_value>(first);
-  napi_get_undefined(env, &args[4]);
+  // Each chunk's two texts; the first chunk's are arguments of their own.
+  std::vector<napi_value> texts;
+  texts.reserve(2 * tape.texts.size());
+  for (const TextChunk& c : tape.texts) {
+    for (auto made :
+         {text_value(env, c.bytes, c.ascii), text_value(env, c.shorts, c.shorts_ascii)}) {
+      if (auto* e = std::get_if<JsError>(&made)) return std::move(*e);
+      texts.push_back(std::get<napi_value>(made));
+    }
+  }
+  args[3] = texts[0];
+  args[4] = texts[1];
+  napi_get_undefined(env, &args[5]);
   if (tape.texts.size() > 1) {
-    if (auto s = napi_create_array_with_length(env, tape.texts.size(), &args[4]); s != napi_ok) {
+    if (auto s = napi_create_array_with_length(env, texts.size(), &args[5]); s != napi_ok) {
       return fail(s, "Failed to create napi Array");
     }
-    for (size_t i = 0; i < tape.texts.size(); ++i) {
-      auto chunk = i == 0 ? first : text_value(env, tape.texts[i].bytes, tape.texts[i].ascii);
-      if (auto* e = std::get_if<JsError>(&chunk)) return std::move(*e);
-      if (auto s =
-              napi_set_element(env, args[4], static_cast<uint32_t>(i), std::get<napi_value>(chunk));
+    for (size_t i = 0; i < texts.size(); ++i) {
+      if (auto s = napi_set_element(env, args[5], static_cast<uint32_t>(i), texts[i]);
           s != napi_ok) {
         return fail(s, "Failed to set element with index `" + std::to_string(i) + "`");
       }
     }
   }
-  napi_get_undefined(env, &args[5]);
+  napi_get_undefined(env, &args[6]);
   if (h.ints[2] > 0) {
     auto key_text = text_value(env, h.key_text, h.key_units == h.key_text.size());
     if (auto* e = std::get_if<JsError>(&key_text)) return std::move(*e);
-    args[5] = std::get<napi_value>(key_text);
+    args[6] = std::get<napi_value>(key_text);
   }
 
   napi_value undefined, result;
   napi_get_undefined(env, &undefined);
-  if (auto s = napi_call_function(env, undefined, decoder, 6, args, &result); s != napi_ok) {
+  if (auto s = napi_call_function(env, undefined, decoder, 7, args, &result); s != napi_ok) {
     return failed_call(env, s, "Failed to build the report object");
   }
   data->shapes.mark_sent();

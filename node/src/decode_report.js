@@ -33,6 +33,8 @@
   const ROTATE = 9;
   const KEEP_TEXT = 10;
   const REUSE = 11;
+  const SHORT = 12;
+  const KEEP_SHORT = 13;
   const kTextRegisters = 64;
 
   // Key sets by the addon's numbers (report_tape.hpp's ShapeTable), and this report's own key
@@ -131,8 +133,9 @@
   const registers = arrayFrom({ length: kTextRegisters });
 
   // program: Int32Array, a header (see learn) then the ops, `end` entries long; numbers:
-  // Float64Array; text: the report's strings as a JSON array, or the first of several (texts).
-  return function decode(program, end, numbers, text, texts, keyText) {
+  // Float64Array; json and shorts: the first text chunk (longer strings as a JSON array, short
+  // ones one after another); texts: every chunk's two, when there are several.
+  return function decode(program, end, numbers, json, shorts, texts, keyText) {
     let pc = learn(program, keyText);
     const depth = program[1];
     let st = kept;
@@ -142,7 +145,7 @@
     }
     let sp = 0;
     let ni = 0;
-    let strings = jsonParse(text);
+    let strings = jsonParse(json);
     let si = 0;
     while (pc < end) {
       switch (program[pc++]) {
@@ -192,10 +195,25 @@
         case REUSE:
           st[sp++] = registers[program[pc++]];
           break;
-        case CHUNK:
-          strings = jsonParse(texts[program[pc++]]);
+        case CHUNK: {
+          const k = program[pc++];
+          strings = jsonParse(texts[2 * k]);
+          shorts = texts[2 * k + 1];
           si = 0;
           break;
+        }
+        case SHORT: {
+          const at = program[pc++];
+          st[sp++] = stringSlice(shorts, at, at + program[pc++]);
+          break;
+        }
+        case KEEP_SHORT: {
+          const at = program[pc++];
+          const t = stringSlice(shorts, at, at + program[pc++]);
+          registers[program[pc++]] = t;
+          st[sp++] = t;
+          break;
+        }
         case ROTATE: {
           const n = program[pc++];
           const top = st[sp - 1];

@@ -1,6 +1,7 @@
 #include "report_tape.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <new>
 #include <optional>
@@ -24,6 +25,9 @@ namespace {
 using namespace std::string_view_literals;
 
 constexpr size_t kMaxStringUnits = (size_t{1} << 29) - 24;  // the engine's longest string
+// Slices shorter than this the engine copies; longer ones would keep the whole text they were
+// cut from alive, so they come from JSON.parse instead.
+constexpr size_t kShortUnits = 12;
 constexpr std::string_view kStringFailed = "Failed to convert string into napi value";
 constexpr std::string_view kErrorsKey = "errors";
 
@@ -80,42 +84,55 @@ size_t append_utf8(std::string& out, std::string_view s) {
   return units;
 }
 
-size_t append_json_string(std::string& out, std::string_view s, bool* ascii) {
-  std::string sanitized;
-  size_t units = 0;
-  if (is_ascii(s)) {
-    units = s.size();
-    *ascii = true;
-  } else {
-    units = append_utf8(sanitized, s);
-    s = sanitized;
-    *ascii = false;
+namespace {
+
+// What JSON needs of each byte: nothing, an escape (quote, backslash, control character), or a
+// look at the UTF-8 it starts or continues.
+enum class ByteClass : uint8_t { Plain, Escape, NonAscii };
+constexpr auto kByteClass = [] {
+  std::array<ByteClass, 256> t{};
+  for (size_t c = 0; c < 256; ++c) {
+    t[c] = c >= 0x80                           ? ByteClass::NonAscii
+           : c < 0x20 || c == '"' || c == '\\' ? ByteClass::Escape
+                                               : ByteClass::Plain;
   }
-  out.push_back('"');
+  return t;
+}();
+
+// Appends ASCII `s` as JSON string content; returns the escapes' extra length.
+size_t append_escaped(std::string& out, std::string_view s) {
+  size_t extra = 0;
   size_t plain = 0;  // start of the run of bytes that need no escape
   for (size_t i = 0; i < s.size(); ++i) {
     const auto c = static_cast<unsigned char>(s[i]);
-    if (c >= 0x20 && c != '"' && c != '\\') continue;
+    if (kByteClass[c] != ByteClass::Escape) continue;
     out.append(s.substr(plain, i - plain));
     plain = i + 1;
     if (c == '"' || c == '\\') {
       out.push_back('\\');
       out.push_back(static_cast<char>(c));
-      units += 1;
+      extra += 1;
     } else {
       constexpr char kHex[] = "0123456789abcdef";
       out.append("\\u00");
       out.push_back(kHex[c >> 4]);
       out.push_back(kHex[c & 15]);
-      units += 5;
+      extra += 5;
     }
   }
   out.append(s.substr(plain));
-  out.push_back('"');
-  return units + 2;
+  return extra;
 }
 
-namespace {
+// The length escapes add to `s` as JSON string content.
+size_t escape_extra(std::string_view s) {
+  size_t extra = 0;
+  for (char ch : s) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (kByteClass[c] == ByteClass::Escape) extra += c == '"' || c == '\\' ? 1 : 5;
+  }
+  return extra;
+}
 
 class TapeBuilder {
  public:
@@ -174,13 +191,24 @@ class TapeBuilder {
  private:
   struct Mark {
     size_t program, numbers, texts, depth;
-    TextChunk chunk;  // the last chunk's size and state, not its bytes
+    // The last chunk's sizes and state.
+    size_t bytes, units, count, shorts, short_units;
+    bool ascii, shorts_ascii;
   };
 
   Mark save() const {
     const TextChunk& c = tape_.texts.back();
-    return {tape_.program.size(), tape_.numbers.size(), tape_.texts.size(), depth_,
-            TextChunk{{}, c.bytes.size(), c.units, c.count, c.ascii}};
+    return {tape_.program.size(),
+            tape_.numbers.size(),
+            tape_.texts.size(),
+            depth_,
+            c.bytes.size(),
+            c.units,
+            c.count,
+            c.shorts.size(),
+            c.short_units,
+            c.ascii,
+            c.shorts_ascii};
   }
 
   void restore(const Mark& m) {
@@ -188,10 +216,13 @@ class TapeBuilder {
     tape_.numbers.resize(m.numbers);
     tape_.texts.resize(m.texts);
     TextChunk& c = tape_.texts.back();
-    c.bytes.resize(m.chunk.size);
-    c.units = m.chunk.units;
-    c.count = m.chunk.count;
-    c.ascii = m.chunk.ascii;
+    c.bytes.resize(m.bytes);
+    c.units = m.units;
+    c.count = m.count;
+    c.ascii = m.ascii;
+    c.shorts.resize(m.shorts);
+    c.short_units = m.short_units;
+    c.shorts_ascii = m.shorts_ascii;
     depth_ = m.depth;
   }
 
@@ -240,51 +271,76 @@ class TapeBuilder {
       digits[len++] = static_cast<char>('0' + m % 10);
     if (n.negative) digits[len++] = '-';
     std::reverse(digits, digits + len);
-    place(std::string_view(digits, len));  // cannot fail: a few ASCII digits
+    // Past 2^53, so at least 16 digits: always a JSON string, never a short one.
+    place(std::string_view(digits, len));
     emit(Op::BigInt);
     pushed();
   }
 
-  // Appends `s` to the current chunk's JSON array, or to a new chunk when the current one is
-  // full; false when it is too long for the engine.
-  bool place(std::string_view s) {
-    TextChunk* c = &tape_.texts.back();
-    const size_t bytes0 = c->bytes.size(), units0 = c->units;
-    if (c->count > 0) c->bytes.push_back(',');
-    bool ascii = true;
-    const size_t units = append_json_string(c->bytes, s, &ascii) + (c->count > 0 ? 1 : 0);
-    if (units + 2 > kMaxStringUnits) {
-      c->bytes.resize(bytes0);
-      return false;
-    }
-    if (c->count > 0 && units0 + units > options_.chunk_units) {
-      // Moves the string, without its comma, to a new chunk.
-      std::string moved = c->bytes.substr(bytes0 + 1);
-      c->bytes.resize(bytes0);
+  // Where place() put a string: among the short ones at (offset, units), or next in the JSON.
+  struct Placed {
+    bool is_short;
+    int32_t offset;
+    int32_t units;
+  };
+
+  // Starts a new chunk when `units` more would overfill the current one.
+  void room(size_t units) {
+    const TextChunk& c = tape_.texts.back();
+    const size_t used = c.units + c.short_units;
+    if (used > 0 && used + units > options_.chunk_units) {
       tape_.texts.emplace_back();
       emit(Op::Chunk, static_cast<int32_t>(tape_.texts.size() - 1));
-      c = &tape_.texts.back();
-      c->bytes.append(moved);
-      c->units += units - 1;
-      c->ascii = ascii;
-      c->count = 1;
-      return true;
     }
-    c->units += units;
-    c->ascii = c->ascii && ascii;
-    ++c->count;
-    return true;
+  }
+
+  // Adds a string to the current chunk (or a new one when it is full); empty when it is too long
+  // for the engine.
+  std::optional<Placed> place(std::string_view raw) {
+    std::string sanitized;
+    std::string_view s = raw;
+    size_t units = raw.size();
+    const bool ascii = is_ascii(raw);
+    if (!ascii) {
+      units = append_utf8(sanitized, raw);
+      s = sanitized;
+    }
+    if (units <= kShortUnits) {
+      room(units);
+      TextChunk& c = tape_.texts.back();
+      const size_t offset = c.short_units;
+      c.shorts.append(s);
+      c.short_units += units;
+      c.shorts_ascii = c.shorts_ascii && ascii;
+      return Placed{true, static_cast<int32_t>(offset), static_cast<int32_t>(units)};
+    }
+    const size_t json = units + 2 + escape_extra(s);
+    if (json + 2 > kMaxStringUnits) return std::nullopt;
+    room(json + 1);
+    TextChunk& c = tape_.texts.back();
+    if (c.count > 0) {
+      c.bytes.push_back(',');
+      c.units += 1;
+    }
+    c.bytes.push_back('"');
+    append_escaped(c.bytes, s);
+    c.bytes.push_back('"');
+    c.units += json;
+    c.ascii = c.ascii && ascii;
+    ++c.count;
+    return Placed{false, 0, 0};
   }
 
   bool text(std::string_view s, int32_t keep_in = -1) {
-    if (s.size() > options_.max_string_bytes || !place(s)) {
-      return fail(std::string(kStringFailed));
-    }
-    if (keep_in < 0) {
-      emit(Op::Text);
+    if (s.size() > options_.max_string_bytes) return fail(std::string(kStringFailed));
+    const auto placed = place(s);
+    if (!placed) return fail(std::string(kStringFailed));
+    if (placed->is_short) {
+      emit(keep_in < 0 ? Op::Short : Op::KeepShort, placed->offset, placed->units);
     } else {
-      emit(Op::KeepText, keep_in);
+      emit(keep_in < 0 ? Op::Text : Op::KeepText);
     }
+    if (keep_in >= 0) tape_.program.push_back(keep_in);
     pushed();
     return true;
   }

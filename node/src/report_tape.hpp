@@ -24,46 +24,48 @@ namespace vorlix_node {
 // Op codes, shared with decode_report.js.
 enum class Op : int32_t {
   Number = 0,  // push the next entry of the numbers array
-  Text = 1,    // push the next string of the current text chunk
+  Text = 1,    // push the next string of the current chunk's JSON array
   True = 2,
   False = 3,
   Null = 4,
-  BigInt = 5,     // push BigInt(the next string of the current text chunk)
-  Object = 6,     // (shape): pop the shape's values, push the object
-  Array = 7,      // (count): pop count values, push them as an array
-  Chunk = 8,      // (index): later strings come from text chunk `index`
-  Rotate = 9,     // (count): move the top value down below the `count` values under it
-  KeepText = 10,  // (register): as Text, and keep the string in the register
-  Reuse = 11,     // (register): push the string kept there
+  BigInt = 5,      // push BigInt(the next string of the current text chunk)
+  Object = 6,      // (shape): pop the shape's values, push the object
+  Array = 7,       // (count): pop count values, push them as an array
+  Chunk = 8,       // (index): later strings come from text chunk `index`
+  Rotate = 9,      // (count): move the top value down below the `count` values under it
+  KeepText = 10,   // (register): as Text, and keep the string in the register
+  Reuse = 11,      // (register): push the string kept there
+  Short = 12,      // (offset, length): push a slice of the current chunk's short strings
+  KeepShort = 13,  // (offset, length, register): as Short, and keep the string
 };
 
 // Registers hold a records list's recent texts per column (methods, dates and box types repeat
 // a lot): a repeat costs no new string. Only while one list is flattened.
 inline constexpr int32_t kTextRegisters = 64;
 
-// A report's strings in order, as the text of one JSON array (JSON.parse makes each string a
-// string of its own; a slice of one large string would keep all of it alive), valid UTF-8, with
-// its length in UTF-16 code units.
+// A report's strings in order, in two texts: strings of 13 or more UTF-16 units as one JSON
+// array (JSON.parse makes each a string of its own, where a slice of a large string would keep
+// all of it alive), shorter ones one after another (the engine copies a slice that short). Both
+// valid UTF-8, with their lengths in UTF-16 code units.
 struct TextChunk {
-  std::string bytes;
-  size_t size = 0;  // while building: a saved size of `bytes`
+  std::string bytes;  // the JSON array
   size_t units = 0;
   size_t count = 0;
   bool ascii = true;
+  std::string shorts;
+  size_t short_units = 0;
+  bool shorts_ascii = true;
 };
 
 // Appends `s` as valid UTF-8, each maximal ill-formed subpart replaced by U+FFFD (what the
 // engine's own decoder does), and returns its length in UTF-16 code units.
 size_t append_utf8(std::string& out, std::string_view s);
-// Appends `s` as a JSON string literal (after the same replacement), returns its length in
-// UTF-16 units and whether it is all ASCII.
-size_t append_json_string(std::string& out, std::string_view s, bool* ascii);
 
 struct TapeOptions {
   // Strings longer than this fail to convert as if the engine had refused them.
   size_t max_string_bytes = std::numeric_limits<size_t>::max();
-  // Strings go into a new chunk past this many UTF-16 units of JSON, so no chunk nears the
-  // engine's limit.
+  // Strings go into a new chunk past this many UTF-16 units (JSON and short strings together),
+  // so no chunk's texts near the engine's limit.
   size_t chunk_units = size_t{1} << 28;
 };
 
