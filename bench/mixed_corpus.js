@@ -149,10 +149,23 @@ for (let i = 0; bytes < totalMiB * 1048576; i++) {
   bytes += data.length;
 }
 
+// The fastest plain-JS byte histogram we found: four tables, so runs of one value do not wait on
+// their own stores.
 function histogram(buf) {
-  const counts = new Float64Array(256);
-  for (let i = 0; i < buf.length; i++) counts[buf[i]]++;
-  return counts;
+  const a = new Uint32Array(256);
+  const b = new Uint32Array(256);
+  const c = new Uint32Array(256);
+  const d = new Uint32Array(256);
+  const n = buf.length & ~3;
+  for (let i = 0; i < n; i += 4) {
+    a[buf[i]]++;
+    b[buf[i + 1]]++;
+    c[buf[i + 2]]++;
+    d[buf[i + 3]]++;
+  }
+  for (let i = n; i < buf.length; i++) a[buf[i]]++;
+  for (let k = 0; k < 256; k++) a[k] += b[k] + c[k] + d[k];
+  return a;
 }
 
 async function main() {
