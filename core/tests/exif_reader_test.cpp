@@ -818,6 +818,17 @@ TEST(ExifTagTable, NamesAreUniqueAndNeverLookGeneric) {
   }
 }
 
+TEST(ExifTagTable, NameRanksFollowTheByteOrderOfNames) {
+  const auto table = tag_table();
+  const std::string_view generic = "Tag(Exif, 59932)";
+  for (const TagInfo& a : table) {
+    EXPECT_EQ(name_rank(a) < generic_name_rank(), a.name < generic) << a.name;
+    EXPECT_NE(name_rank(a), generic_name_rank()) << a.name;
+    for (const TagInfo& b : table)
+      ASSERT_EQ(name_rank(a) < name_rank(b), a.name < b.name) << a.name << " " << b.name;
+  }
+}
+
 // ---------------------------------------------------------------------------------------------
 // Units: the value with fixed texts and other tags of the same IFD.
 

@@ -604,7 +604,8 @@ std::string display_with_unit(const Exif& exif, const Field& field) {
 FieldText field_text(const Exif& exif, const Field& field) {
   const TagInfo* info = find_tag(field.tag);
   return FieldText{info ? std::string(info->name) : tag_name(field.tag),
-                   display_with_unit(exif, field, info)};
+                   display_with_unit(exif, field, info),
+                   info ? name_rank(*info) : generic_name_rank()};
 }
 
 }  // namespace vorlix_core::exif

@@ -1,5 +1,6 @@
 #pragma once
 // Tag names and the display text of field values.
+#include <cstdint>
 #include <string>
 
 #include "exif/reader.hpp"
@@ -19,6 +20,8 @@ std::string display_with_unit(const Exif& exif, const Field& field);
 struct FieldText {
   std::string name;
   std::string text;
+  // The name's place among all names (see name_rank in the tag table), for ordering by number.
+  uint16_t name_rank = 0;
 };
 FieldText field_text(const Exif& exif, const Field& field);
 

@@ -930,7 +930,41 @@ constexpr auto kSortedKeys = [] {
   return keys;
 }();
 
+// Ranks of the names by row, and the rank of the generic names.
+struct NameRanks {
+  std::array<uint16_t, std::size(kTags)> by_row{};
+  uint16_t generic = 0;
+};
+constexpr NameRanks kNameRanks = [] {
+  std::array<uint16_t, std::size(kTags)> order{};
+  for (size_t i = 0; i < order.size(); ++i)
+    order[i] = static_cast<uint16_t>(i);
+  std::sort(order.begin(), order.end(),
+            [](uint16_t a, uint16_t b) { return kTags[a].name < kTags[b].name; });
+  constexpr std::string_view kGenericPrefix = "Tag(";
+  NameRanks ranks;
+  uint16_t next = 0;
+  bool generic_placed = false;
+  for (uint16_t row : order) {
+    if (!generic_placed && !(kTags[row].name < kGenericPrefix)) {
+      ranks.generic = next++;
+      generic_placed = true;
+    }
+    ranks.by_row[row] = next++;
+  }
+  if (!generic_placed) ranks.generic = next;
+  return ranks;
+}();
+
 }  // namespace
+
+uint16_t name_rank(const TagInfo& info) {
+  return kNameRanks.by_row[static_cast<size_t>(&info - kTags)];
+}
+
+uint16_t generic_name_rank() {
+  return kNameRanks.generic;
+}
 
 const TagInfo* find_tag(Tag tag) {
   const auto key = tag_key(tag);

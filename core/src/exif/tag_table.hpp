@@ -77,6 +77,12 @@ std::span<const TagInfo> tag_table();
 // The row of a tag (context and number both match), or null.
 const TagInfo* find_tag(Tag tag);
 
+// The place of a name in the byte order of all tag names, so that callers can order names by
+// number: a known tag's name has its own rank, and every generic "Tag(...)" name (which no
+// known name starts with) shares the one rank between the known names below and above "Tag(".
+uint16_t name_rank(const TagInfo& info);
+uint16_t generic_name_rank();
+
 // The word used in "Tag(<Context>, <number>)".
 std::string_view context_name(Context c);
 

@@ -120,7 +120,9 @@ ExtractResult ExifExtractor::extract(ByteSource& src, const ProbeContext& ctx) c
   std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
     Entry& x = entries[a];
     Entry& y = entries[b];
-    return x.ifd != y.ifd ? x.ifd < y.ifd : bytewise_less(x.name(), y.name());
+    if (x.ifd != y.ifd) return x.ifd < y.ifd;
+    if (x.field.name_rank != y.field.name_rank) return x.field.name_rank < y.field.name_rank;
+    return bytewise_less(x.name(), y.name());
   });
   // The namespace is still empty, so groups go straight into it. Groups and texts are built
   // inside the map entries that hold them: a short string moved is a copy, and a Value made
