@@ -1,6 +1,8 @@
 #include "vorlix/value.hpp"
 
 #include <algorithm>
+#include <tuple>
+#include <utility>
 
 namespace vorlix_core {
 
@@ -10,7 +12,9 @@ void Namespace::put(std::string_view key, Value v) {
   if (it != fields_.end() && it->first == key) {
     it->second = std::move(v);
   } else {
-    fields_.emplace_hint(it, std::string(key), std::move(v));
+    // Key and value are built in the new entry, not moved into it.
+    fields_.emplace_hint(it, std::piecewise_construct, std::forward_as_tuple(key),
+                         std::forward_as_tuple(std::move(v)));
   }
 }
 
