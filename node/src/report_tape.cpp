@@ -31,11 +31,6 @@ constexpr size_t kShortUnits = 12;
 constexpr std::string_view kStringFailed = "Failed to convert string into napi value";
 constexpr std::string_view kErrorsKey = "errors";
 
-bool is_ascii(std::string_view s) {
-  return std::all_of(s.begin(), s.end(),
-                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
-
 }  // namespace
 
 size_t append_utf8(std::string& out, std::string_view s) {
@@ -137,7 +132,12 @@ size_t escape_extra(std::string_view s) {
 class TapeBuilder {
  public:
   TapeBuilder(const TapeOptions& options, ShapeTable& shapes) : options_(options), shapes_(shapes) {
+    // Room for a small report (a photo's takes about 300 ops and 1 KB of text) without regrowth.
+    tape_.program.reserve(512);
+    tape_.numbers.reserve(64);
     tape_.texts.emplace_back();
+    tape_.texts.back().bytes.reserve(2048);
+    tape_.texts.back().shorts.reserve(512);
   }
 
   // Flattens one namespace; on failure, takes back what it added and returns why.
@@ -145,6 +145,7 @@ class TapeBuilder {
     const Mark mark = save();
     std::optional<std::string> failure;
     try {
+      map_depth_ = 0;  // a failed map may have left it raised
       if (!map(fields)) failure = std::move(failure_);
     } catch (...) {
       failure = current_exception_error().message;
@@ -297,10 +298,15 @@ class TapeBuilder {
   // Adds a string to the current chunk (or a new one when it is full); empty when it is too long
   // for the engine.
   std::optional<Placed> place(std::string_view raw) {
+    // One look at every byte says which of the three paths the string takes.
+    unsigned classes = 0;
+    for (char ch : raw)
+      classes |= 1u << static_cast<unsigned>(kByteClass[static_cast<unsigned char>(ch)]);
+    const bool ascii = (classes & (1u << static_cast<unsigned>(ByteClass::NonAscii))) == 0;
+    const bool escapes = (classes & (1u << static_cast<unsigned>(ByteClass::Escape))) != 0;
     std::string sanitized;
     std::string_view s = raw;
     size_t units = raw.size();
-    const bool ascii = is_ascii(raw);
     if (!ascii) {
       units = append_utf8(sanitized, raw);
       s = sanitized;
@@ -314,7 +320,7 @@ class TapeBuilder {
       c.shorts_ascii = c.shorts_ascii && ascii;
       return Placed{true, static_cast<int32_t>(offset), static_cast<int32_t>(units)};
     }
-    const size_t json = units + 2 + escape_extra(s);
+    const size_t json = units + 2 + (escapes ? escape_extra(s) : 0);
     if (json + 2 > kMaxStringUnits) return std::nullopt;
     room(json + 1);
     TextChunk& c = tape_.texts.back();
@@ -323,7 +329,11 @@ class TapeBuilder {
       c.units += 1;
     }
     c.bytes.push_back('"');
-    append_escaped(c.bytes, s);
+    if (escapes) {
+      append_escaped(c.bytes, s);
+    } else {
+      c.bytes.append(s);
+    }
     c.bytes.push_back('"');
     c.units += json;
     c.ascii = c.ascii && ascii;
@@ -357,27 +367,29 @@ class TapeBuilder {
     int32_t find(size_t column, std::string_view text, int32_t* keep_in) {
       *keep_in = -1;
       if (column >= kColumns) return -1;
-      Slot* slots = &slots_[column * kPerColumn];
       for (size_t j = 0; j < kPerColumn; ++j) {
-        if (slots[j].used && slots[j].text == text) return register_of(column, j);
+        const size_t r = column * kPerColumn + j;
+        if ((used_ >> r & 1) && std::string_view(data_[r], size_[r]) == text) {
+          return static_cast<int32_t>(r);
+        }
       }
-      size_t& next = next_[column];
-      slots[next] = {text, true};
-      *keep_in = register_of(column, next);
-      next = (next + 1) % kPerColumn;
+      uint8_t& next = next_[column];
+      const size_t r = column * kPerColumn + next;
+      data_[r] = text.data();
+      size_[r] = text.size();
+      used_ |= uint64_t{1} << r;
+      *keep_in = static_cast<int32_t>(r);
+      next = static_cast<uint8_t>((next + 1) % kPerColumn);
       return -1;
     }
 
    private:
-    struct Slot {
-      std::string_view text;
-      bool used = false;
-    };
-    static int32_t register_of(size_t column, size_t j) {
-      return static_cast<int32_t>(column * kPerColumn + j);
-    }
-    Slot slots_[kTextRegisters];
-    size_t next_[kColumns] = {};
+    static_assert(kTextRegisters <= 64, "one bit per register");
+    // Left uninitialised: a register's text is read only where used_ has its bit.
+    const char* data_[kTextRegisters];
+    size_t size_[kTextRegisters];
+    uint64_t used_ = 0;
+    uint8_t next_[kColumns] = {};
   };
 
   void object(std::string_view keys, size_t count) {
@@ -442,15 +454,19 @@ class TapeBuilder {
   }
 
   bool map(const Map& m) {
-    std::string keys;
+    // Each nesting level keeps one buffer for its key sets, reused map after map.
+    if (key_buffers_.size() <= map_depth_) key_buffers_.emplace_back();
+    const size_t level = map_depth_++;
+    key_buffers_[level].clear();
     for (const auto& [key, v] : m) {
       if (const auto nul = key.find('\0'); nul != std::string::npos) {
         return fail("nul byte found in provided data at position: " + std::to_string(nul));
       }
       if (!value(v)) return false;
-      append_key(keys, key);
+      append_key(key_buffers_[level], key);
     }
-    object(keys, m.size());
+    --map_depth_;
+    object(key_buffers_[level], m.size());
     return true;
   }
 
@@ -524,6 +540,8 @@ class TapeBuilder {
   std::string failure_;
   ShapeTable& shapes_;
   std::unordered_map<std::string, int32_t> own_ids_;
+  std::vector<std::string> key_buffers_;
+  size_t map_depth_ = 0;
 };
 
 }  // namespace
