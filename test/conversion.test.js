@@ -298,20 +298,20 @@ test('reports are the same where code generation from strings is disallowed, and
 });
 
 test('a string kept from a report keeps nothing else of the report alive', () => {
-  // About 1 MB of names behind one kept name, whether the names are long or short.
+  // About 3-4 MB of names behind one kept name, whether the names are long or short.
   const script = `
     const { parseBytes } = require(${JSON.stringify(root)});
     const input = require('node:fs').readFileSync(process.argv[1]);
     const heap = () => { gc(); gc(); return process.memoryUsage().heapUsed; };
     const keepOne = () => parseBytes(input).zip.entries[1234].name;
-    keepOne();
+    for (let i = 0; i < 3; i++) keepOne();
     const before = heap();
     const kept = keepOne();
     console.log(JSON.stringify({ grew: heap() - before, length: kept.length }));
   `;
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'vorlix-keep-'));
   try {
-    for (const { count, length } of [{ count: 4000, length: 250 }, { count: 60000, length: 12 }]) {
+    for (const { count, length } of [{ count: 16000, length: 250 }, { count: 240000, length: 12 }]) {
       const names = Array.from({ length: count }, (_, i) => String(i).padStart(length, 'n'));
       const file = path.join(dir, `names-${length}.zip`);
       fs.writeFileSync(file, zip(names));
@@ -319,7 +319,7 @@ test('a string kept from a report keeps nothing else of the report alive', () =>
       assert.equal(r.status, 0, r.stderr);
       const { grew, length: got } = JSON.parse(r.stdout);
       assert.equal(got, length);
-      assert.ok(grew < 200000, `names of ${length}: the heap kept ${grew} bytes`);
+      assert.ok(grew < 1000000, `names of ${length}: the heap kept ${grew} bytes`);
     }
   } finally {
     fs.rmSync(dir, { recursive: true, force: true });
