@@ -21,6 +21,13 @@ namespace {
 
 using Bytes = std::span<const uint8_t>;
 
+// Layout of name_order(): a known name's rank above a generic name's context rank and digits
+// (at most five digits, 11^5 values).
+constexpr size_t kMaxNumberDigits = 5;
+constexpr int kContextShift = 18;
+constexpr int kRankShift = 20;
+static_assert(161051 <= (uint64_t{1} << kContextShift));
+
 void append_uint(std::string& out, uint64_t v) {
   char buf[24];
   auto res = std::to_chars(buf, buf + sizeof buf, v);
@@ -554,6 +561,33 @@ std::string tag_name(Tag tag) {
   return out;
 }
 
+namespace {
+
+// Generic names "Tag(<Context>, <number>)" in byte order: by context word, then by the number's
+// digits with ")" after them, which sorts below every digit. The digits read as base 11 with
+// each digit d as d + 1 and ")" or nothing after it as 0 compare as the texts do.
+uint64_t generic_name_order(Tag tag) {
+  char digits[8];
+  const auto res = std::to_chars(digits, digits + sizeof digits, tag.number);
+  uint64_t key = 0;
+  for (size_t i = 0; i < kMaxNumberDigits; ++i) {
+    const auto n = static_cast<size_t>(res.ptr - digits);
+    key = key * 11 + (i < n ? static_cast<uint64_t>(digits[i] - '0') + 1 : 0);
+  }
+  return uint64_t{context_rank(tag.context)} << kContextShift | key;
+}
+
+uint64_t name_order(const TagInfo* info, Tag tag) {
+  if (info) return uint64_t{name_rank(*info)} << kRankShift;
+  return uint64_t{generic_name_rank()} << kRankShift | generic_name_order(tag);
+}
+
+}  // namespace
+
+uint64_t name_order(Tag tag) {
+  return name_order(find_tag(tag), tag);
+}
+
 std::string display(Tag tag, const ValueView& v) {
   std::string out;
   append_display(out, tag, v);
@@ -604,8 +638,7 @@ std::string display_with_unit(const Exif& exif, const Field& field) {
 FieldText field_text(const Exif& exif, const Field& field) {
   const TagInfo* info = find_tag(field.tag);
   return FieldText{info ? std::string(info->name) : tag_name(field.tag),
-                   display_with_unit(exif, field, info),
-                   info ? name_rank(*info) : generic_name_rank()};
+                   display_with_unit(exif, field, info), name_order(info, field.tag)};
 }
 
 }  // namespace vorlix_core::exif

@@ -16,12 +16,15 @@ std::string display(Tag tag, const ValueView& v);
 // name another tag render that tag's field from the same IFD, else its default value.
 std::string display_with_unit(const Exif& exif, const Field& field);
 
-// tag_name() and display_with_unit() of one field, with one lookup of its tag.
+// A number that orders tags as the byte order of their tag_name() does: distinct names, distinct
+// numbers.
+uint64_t name_order(Tag tag);
+
+// tag_name(), display_with_unit() and name_order() of one field, with one lookup of its tag.
 struct FieldText {
   std::string name;
   std::string text;
-  // The name's place among all names (see name_rank in the tag table), for ordering by number.
-  uint16_t name_rank = 0;
+  uint64_t name_order = 0;
 };
 FieldText field_text(const Exif& exif, const Field& field);
 

@@ -899,6 +899,18 @@ std::string_view context_name(Context c) {
   return kContextNames[static_cast<size_t>(c)];
 }
 
+uint8_t context_rank(Context c) {
+  static constexpr auto kRanks = [] {
+    std::array<uint8_t, std::size(kContextNames)> ranks{};
+    for (size_t i = 0; i < ranks.size(); ++i) {
+      for (std::string_view other : kContextNames)
+        ranks[i] = static_cast<uint8_t>(ranks[i] + (other < kContextNames[i] ? 1 : 0));
+    }
+    return ranks;
+  }();
+  return kRanks[static_cast<size_t>(c)];
+}
+
 std::span<const TagInfo> tag_table() {
   return kTags;
 }

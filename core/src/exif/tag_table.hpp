@@ -85,5 +85,7 @@ uint16_t generic_name_rank();
 
 // The word used in "Tag(<Context>, <number>)".
 std::string_view context_name(Context c);
+// The place of that word in the byte order of the four words.
+uint8_t context_rank(Context c);
 
 }  // namespace vorlix_core::exif

@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -19,20 +20,13 @@ namespace {
 constexpr std::string_view kExifMimes[] = {"image/jpeg", "image/tiff", "image/heif",
                                            "image/heic", "image/webp", "image/png"};
 
+// Above every name order (see exif::name_order).
+constexpr int kIfdShift = 48;
+
 constexpr exif::Tag kGpsLatitudeRef{exif::Context::Gps, 1};
 constexpr exif::Tag kGpsLatitude{exif::Context::Gps, 2};
 constexpr exif::Tag kGpsLongitudeRef{exif::Context::Gps, 3};
 constexpr exif::Tag kGpsLongitude{exif::Context::Gps, 4};
-
-// The order of std::string's operator<, written out: names are short and usually differ in their
-// first bytes, where a library memcmp call costs more than the comparison.
-bool bytewise_less(std::string_view a, std::string_view b) {
-  const size_t n = std::min(a.size(), b.size());
-  for (size_t i = 0; i < n; ++i) {
-    if (a[i] != b[i]) return static_cast<uint8_t>(a[i]) < static_cast<uint8_t>(b[i]);
-  }
-  return a.size() < b.size();
-}
 
 std::string group_name(uint8_t ifd) {
   if (ifd == 0) return "primary";
@@ -113,26 +107,21 @@ ExtractResult ExifExtractor::extract(ByteSource& src, const ProbeContext& ctx) c
     Entry& e = entries.emplace_back(f.ifd, exif::field_text(data, f));
     text_bytes += e.name().size() + e.text().size();
   }
-  // Sorted by index: entries stay in place and move once, into their group.
-  std::vector<uint32_t> order(entries.size());
+  // Sorted by IFD and name through one number per entry (names are unique within an IFD), so
+  // entries stay in place and move once, into their group.
+  std::vector<std::pair<uint64_t, uint32_t>> order(entries.size());
   for (uint32_t i = 0; i < order.size(); ++i)
-    order[i] = i;
-  std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
-    Entry& x = entries[a];
-    Entry& y = entries[b];
-    if (x.ifd != y.ifd) return x.ifd < y.ifd;
-    if (x.field.name_rank != y.field.name_rank) return x.field.name_rank < y.field.name_rank;
-    return bytewise_less(x.name(), y.name());
-  });
+    order[i] = {uint64_t{entries[i].ifd} << kIfdShift | entries[i].field.name_order, i};
+  std::sort(order.begin(), order.end());
   // The namespace is still empty, so groups go straight into it. Groups and texts are built
   // inside the map entries that hold them: a short string moved is a copy, and a Value made
   // first would be moved once more into its entry.
   Map& groups = ns.fields();
   for (size_t i = 0; i < order.size();) {
-    const uint8_t ifd = entries[order[i]].ifd;
+    const uint8_t ifd = entries[order[i].second].ifd;
     Map& group = groups.emplace(group_name(ifd), Value()).first->second.variant().emplace<Map>();
-    for (; i < order.size() && entries[order[i]].ifd == ifd; ++i) {
-      Entry& e = entries[order[i]];
+    for (; i < order.size() && entries[order[i].second].ifd == ifd; ++i) {
+      Entry& e = entries[order[i].second];
       group.emplace_hint(group.end(), std::move(e.name()), Value())
           ->second.variant()
           .emplace<std::string>(std::move(e.text()));
