@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <string>
 #include <string_view>
 
@@ -87,15 +88,31 @@ const char* marker_name(uint8_t code) {
   return "other";
 }
 
-std::string marker_text(uint8_t code) {
-  constexpr std::string_view kDigits = "0123456789ABCDEF";
-  return std::string{'F', 'F', kDigits[code >> 4], kDigits[code & 0xF]};
-}
+// Short record texts are assembled here rather than in strings: the record copies them anyway.
+class ShortText {
+ public:
+  ShortText& add(std::string_view s) {
+    const size_t n = std::min(s.size(), buf_.size() - len_);
+    std::copy_n(s.begin(), n, buf_.begin() + static_cast<ptrdiff_t>(len_));
+    len_ += n;
+    return *this;
+  }
+  ShortText& add(char c) { return add(std::string_view(&c, 1)); }
+  ShortText& number(uint32_t v) {
+    char digits[10];
+    const auto res = std::to_chars(digits, digits + sizeof digits, v);
+    return add(std::string_view(digits, static_cast<size_t>(res.ptr - digits)));
+  }
+  std::string_view view() const { return {buf_.data(), len_}; }
 
-std::string two_digits(uint32_t v) {
-  std::string s = std::to_string(v);
-  if (s.size() < 2) s.insert(0, 1, '0');
-  return s;
+ private:
+  std::array<char, 32> buf_{};
+  size_t len_ = 0;
+};
+
+ShortText marker_text(uint8_t code) {
+  constexpr std::string_view kDigits = "0123456789ABCDEF";
+  return ShortText().add("FF").add(kDigits[code >> 4]).add(kDigits[code & 0xF]);
 }
 
 // The lossy decoder leaves valid UTF-8 untouched and changes every invalid input, so equality
@@ -157,9 +174,16 @@ class SegmentRecord {
 void read_jfif(const ByteReader& pl, SegmentRecord& record) {
   if (!pl.has(0, 12) || !pl.matches(0, kJfifSignature)) return;
   const uint8_t unit = *pl.u8(7);
-  record.set(kJfifVersionKey, std::to_string(*pl.u8(5)) + "." + two_digits(*pl.u8(6)));
-  record.set(kDensityKey, std::to_string(*pl.u16be(8)) + "x" + std::to_string(*pl.u16be(10)) + " " +
-                              (unit < kDensityUnits.size() ? kDensityUnits[unit] : "?"));
+  const uint8_t minor = *pl.u8(6);
+  // The minor version has at least two digits.
+  ShortText version;
+  version.number(*pl.u8(5)).add('.');
+  if (minor < 10) version.add('0');
+  record.set(kJfifVersionKey, version.number(minor).view());
+  ShortText density;
+  density.number(*pl.u16be(8)).add('x').number(*pl.u16be(10)).add(' ');
+  record.set(kDensityKey,
+             density.add(unit < kDensityUnits.size() ? kDensityUnits[unit] : "?").view());
 }
 
 void read_app1(const ByteReader& pl, SegmentRecord& record, Namespace& ns) {
@@ -276,7 +300,7 @@ void walk_segments(SourceReader& r, Namespace& ns) {
       ns.set("segments_truncated", true);
     }
     SegmentRecord record(listed ? &segments : nullptr);
-    record.set(kMarkerKey, marker_text(code));
+    record.set(kMarkerKey, marker_text(code).view());
     record.set(kNameKey, marker_name(code));
     record.set(kOffsetKey, p);
     record.set(kLengthKey, uint64_t{length});
