@@ -21,12 +21,16 @@ namespace {
 
 using Bytes = std::span<const uint8_t>;
 
-// Layout of name_order(): a known name's rank above a generic name's context rank and digits
-// (at most five digits, 11^5 values).
+// Layout of name_order(): a name's rank, then for generic names the context's rank and the
+// number's digits read in base 11 (a tag number has at most five digits).
 constexpr size_t kMaxNumberDigits = 5;
 constexpr int kContextShift = 18;
 constexpr int kRankShift = 20;
-static_assert(161051 <= (uint64_t{1} << kContextShift));
+constexpr uint64_t power_of_11(size_t n) {
+  return n == 0 ? 1 : 11 * power_of_11(n - 1);
+}
+static_assert(power_of_11(kMaxNumberDigits) <= (uint64_t{1} << kContextShift));
+static_assert(4 <= (1 << (kRankShift - kContextShift)));  // four contexts
 
 void append_uint(std::string& out, uint64_t v) {
   char buf[24];
@@ -567,13 +571,12 @@ namespace {
 // digits with ")" after them, which sorts below every digit. The digits read as base 11 with
 // each digit d as d + 1 and ")" or nothing after it as 0 compare as the texts do.
 uint64_t generic_name_order(Tag tag) {
-  char digits[8];
+  char digits[kMaxNumberDigits];
   const auto res = std::to_chars(digits, digits + sizeof digits, tag.number);
+  const auto n = static_cast<size_t>(res.ptr - digits);
   uint64_t key = 0;
-  for (size_t i = 0; i < kMaxNumberDigits; ++i) {
-    const auto n = static_cast<size_t>(res.ptr - digits);
+  for (size_t i = 0; i < kMaxNumberDigits; ++i)
     key = key * 11 + (i < n ? static_cast<uint64_t>(digits[i] - '0') + 1 : 0);
-  }
   return uint64_t{context_rank(tag.context)} << kContextShift | key;
 }
 
