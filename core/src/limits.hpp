@@ -11,8 +11,8 @@ inline constexpr uint64_t kHeaderBytes = 8192;
 // The file extractor streams in chunks of this size: constant memory whatever the input.
 inline constexpr uint64_t kStreamChunk = 65536;
 // From this size on, the file extractor reads a file on a second thread, ahead of the hashing
-// (1 MiB of buffers); below it, starting the thread costs more than the overlap saves.
-inline constexpr uint64_t kReadAheadBytes = 4 << 20;
+// (two 4 MiB buffers); below it, the thread and its buffers cost more than the overlap saves.
+inline constexpr uint64_t kReadAheadBytes = 16 << 20;
 
 // MP4 box walks recurse once per nested "moov"; real files nest it once. A "moov" found at this
 // depth is skipped like any uninterpreted box, so the walk uses a few KiB of stack whatever the

@@ -1,7 +1,9 @@
 #pragma once
-// Sequential reading of a source on a second thread, a few buffers ahead of the consumer: the
+// Sequential reading of a source on a second thread, a buffer ahead of the consumer: the
 // kernel's copy of the next piece overlaps the hashing of this one. The reader thread is the
-// only user of the source until the ReadAhead is destroyed.
+// only user of the source until the ReadAhead is destroyed. Pieces are large because every
+// hand-over may wake a sleeping thread, which costs tens of microseconds of CPU in a virtual
+// machine: with 256 KiB pieces that made the parse of a cached file 20% dearer in CPU time.
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -16,8 +18,8 @@ namespace vorlix_core {
 
 class ReadAhead {
  public:
-  static constexpr size_t kBuffers = 4;
-  static constexpr size_t kBufferBytes = 256 * 1024;
+  static constexpr size_t kBuffers = 2;
+  static constexpr size_t kBufferBytes = 4096 * 1024;
 
   // Starts reading `src` from its current position; null when no thread can be started (the
   // caller then reads on its own thread).
