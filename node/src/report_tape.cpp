@@ -12,6 +12,7 @@
 
 #include "errors.hpp"
 #include "number_rules.hpp"
+#include "text.hpp"
 
 namespace vorlix_node {
 
@@ -34,47 +35,14 @@ constexpr std::string_view kErrorsKey = "errors";
 }  // namespace
 
 size_t append_utf8(std::string& out, std::string_view s) {
-  constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+  const size_t start = out.size();
+  out.append(vorlix_core::utf8_lossy(
+      std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(s.data()), s.size())));
+  // One unit per character, two for those past U+FFFF (four-byte sequences).
   size_t units = 0;
-  size_t i = 0;
-  while (i < s.size()) {
-    const auto b = static_cast<unsigned char>(s[i]);
-    if (b < 0x80) {
-      out.push_back(static_cast<char>(b));
-      ++units;
-      ++i;
-      continue;
-    }
-    // Continuation bytes needed and the range of the first one (Unicode table 3-7).
-    int need = 0;
-    unsigned char lo = 0x80, hi = 0xBF;
-    if (b >= 0xC2 && b <= 0xDF) {
-      need = 1;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-      need = 2;
-      if (b == 0xE0) lo = 0xA0;
-      if (b == 0xED) hi = 0x9F;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-      need = 3;
-      if (b == 0xF0) lo = 0x90;
-      if (b == 0xF4) hi = 0x8F;
-    }
-    size_t j = i + 1;
-    int got = 0;
-    while (need > 0 && got < need && j < s.size()) {
-      const auto c = static_cast<unsigned char>(s[j]);
-      if (got == 0 ? (c < lo || c > hi) : (c < 0x80 || c > 0xBF)) break;
-      ++j;
-      ++got;
-    }
-    if (need == 0 || got < need) {
-      out.append(kReplacement);
-      ++units;
-    } else {
-      out.append(s.substr(i, j - i));
-      units += need == 3 ? 2 : 1;
-    }
-    i = j;
+  for (size_t i = start; i < out.size(); ++i) {
+    const auto c = static_cast<unsigned char>(out[i]);
+    if ((c & 0xC0) != 0x80) units += c >= 0xF0 ? 2 : 1;
   }
   return units;
 }

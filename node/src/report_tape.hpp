@@ -57,8 +57,9 @@ struct TextChunk {
   bool shorts_ascii = true;
 };
 
-// Appends `s` as valid UTF-8, each maximal ill-formed subpart replaced by U+FFFD (what the
-// engine's own decoder does), and returns its length in UTF-16 code units.
+// Appends `s` as valid UTF-8, each maximal ill-formed subpart replaced by U+FFFD (the core's
+// lossy decoding, which is also what the engine's own decoder does), and returns its length in
+// UTF-16 code units.
 size_t append_utf8(std::string& out, std::string_view s);
 
 struct TapeOptions {

@@ -45,17 +45,27 @@ std::variant<HookArgs, JsError> hook_args(napi_env env, napi_callback_info info,
   return out;
 }
 
+napi_value converted(napi_env env, const vorlix_core::Report& report,
+                     const ConvertOptions& options) {
+  JsResult r = report_to_js(env, report, options);
+  if (auto* e = std::get_if<JsError>(&r)) return fail_with(env, *e);
+  return std::get<napi_value>(r);
+}
+
+// parseBytes with conversion options of the test's choosing.
+napi_value parse_converted(napi_env env, std::span<const uint8_t> bytes,
+                           const ConvertOptions& options) {
+  vorlix_core::MemorySource source(bytes);
+  return converted(env, vorlix_core::parse(source, bytes.size()), options);
+}
+
 napi_value ParseBytesWithStringLimit(napi_env env, napi_callback_info info) try {
   auto parsed = hook_args(env, info, "maxBytes must be a number of bytes");
   if (auto* e = std::get_if<JsError>(&parsed)) return fail_with(env, *e);
   const auto [bytes, limit] = std::get<HookArgs>(parsed);
-  vorlix_core::MemorySource source(bytes);
-  const vorlix_core::Report report = vorlix_core::parse(source, bytes.size());
   ConvertOptions options;
   options.max_string_bytes = static_cast<size_t>(limit);
-  JsResult r = report_to_js(env, report, options);
-  if (auto* e = std::get_if<JsError>(&r)) return fail_with(env, *e);
-  return std::get<napi_value>(r);
+  return parse_converted(env, bytes, options);
 } catch (...) {
   return fail_with(env, current_exception_error());
 }
@@ -67,13 +77,9 @@ napi_value ParseBytesInTextChunks(napi_env env, napi_callback_info info) try {
   if (auto* e = std::get_if<JsError>(&parsed)) return fail_with(env, *e);
   const auto [bytes, units] = std::get<HookArgs>(parsed);
   if (units == 0) return fail_with(env, {napi_number_expected, "units must be a positive number"});
-  vorlix_core::MemorySource source(bytes);
-  const vorlix_core::Report report = vorlix_core::parse(source, bytes.size());
   ConvertOptions options;
   options.text_chunk_units = static_cast<size_t>(units);
-  JsResult r = report_to_js(env, report, options);
-  if (auto* e = std::get_if<JsError>(&r)) return fail_with(env, *e);
-  return std::get<napi_value>(r);
+  return parse_converted(env, bytes, options);
 } catch (...) {
   return fail_with(env, current_exception_error());
 }
@@ -99,9 +105,7 @@ napi_value ConvertTexts(napi_env env, napi_callback_info info) try {
   report.namespaces.emplace("t", std::move(fields));
   ConvertOptions options;
   options.text_chunk_units = static_cast<size_t>(units);
-  JsResult r = report_to_js(env, report, options);
-  if (auto* e = std::get_if<JsError>(&r)) return fail_with(env, *e);
-  return std::get<napi_value>(r);
+  return converted(env, report, options);
 } catch (...) {
   return fail_with(env, current_exception_error());
 }
