@@ -104,7 +104,7 @@ ExtractResult ExifExtractor::extract(ByteSource& src, const ProbeContext& ctx) c
       cut = true;
       break;
     }
-    Entry& e = entries.emplace_back(f.ifd, exif::field_text(data, f));
+    Entry& e = entries.emplace_back(Entry{f.ifd, exif::field_text(data, f)});
     text_bytes += e.name().size() + e.text().size();
   }
   // Sorted by IFD and name through one number per entry (names are unique within an IFD), so
