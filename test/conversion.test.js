@@ -169,6 +169,21 @@ test('every record of a long list converts, sharing key names across records', (
   assert.notEqual(ns.entries[0], ns.entries[1]);
 });
 
+test('repeated texts of a list reuse strings without mixing them up', () => {
+  // Names that repeat in a short cycle, in a cycle longer than the strings a column keeps, then
+  // never (the column stops looking), then in a short cycle again.
+  const names = [
+    ...Array.from({ length: 600 }, (_, i) => `short-cycle-${i % 5}`),
+    ...Array.from({ length: 600 }, (_, i) => `long-cycle-name-${i % 40}`),
+    ...Array.from({ length: 600 }, (_, i) => `unique-name-number-${i}`),
+    ...Array.from({ length: 600 }, (_, i) => `again-${i % 3}`),
+  ];
+  for (const units of [1 << 20, 64]) {
+    const { zip: ns } = addon.__parseBytesInTextChunks(zip(names), units);
+    assert.deepEqual(ns.entries.map((e) => e.name), names, `chunks of ${units}`);
+  }
+});
+
 test('any bytes reach JS as Node decodes them as UTF-8, across text chunk edges', () => {
   // Ill-formed sequences become one U+FFFD per maximal subpart; 4-byte characters take two
   // UTF-16 units, which every later offset must count.

@@ -99,8 +99,8 @@ JsResult text_value(napi_env env, std::string_view bytes, bool ascii) {
   return v;
 }
 
-// The header the decoder reads before the ops: [starts over, stack depth, count of key sets
-// described, then (number, offset, length) of each in the key text].
+// The header the decoder reads before the ops: [starts over, stack depth, text registers used,
+// count of key sets described, then (number, offset, length) of each in the key text].
 struct Header {
   std::vector<int32_t> ints;
   std::string key_text;  // valid UTF-8; offsets count UTF-16 units
@@ -109,13 +109,13 @@ struct Header {
 
 Header header(const Tape& tape, const ShapeTable& shapes, bool reset) {
   Header h;
-  h.ints = {reset ? 1 : 0, static_cast<int32_t>(tape.max_depth), 0};
+  h.ints = {reset ? 1 : 0, static_cast<int32_t>(tape.max_depth), tape.registers, 0};
   auto describe = [&](int32_t id, const std::string& keys) {
     const size_t units = append_utf8(h.key_text, keys);
     h.ints.insert(h.ints.end(),
                   {id, static_cast<int32_t>(h.key_units), static_cast<int32_t>(units)});
     h.key_units += units;
-    ++h.ints[2];
+    ++h.ints[3];
   };
   for (size_t id = shapes.sent(); id < shapes.size(); ++id) {
     describe(static_cast<int32_t>(id), shapes.keys(id));
@@ -203,7 +203,7 @@ JsResult build_report(napi_env env, const vorlix_core::Report& report,
     }
   }
   napi_get_undefined(env, &args[6]);
-  if (h.ints[2] > 0) {
+  if (h.ints[3] > 0) {
     auto key_text = text_value(env, h.key_text, h.key_units == h.key_text.size());
     if (auto* e = std::get_if<JsError>(&key_text)) return std::move(*e);
     args[6] = std::get<napi_value>(key_text);

@@ -35,7 +35,7 @@
   const REUSE = 11;
   const SHORT = 12;
   const KEEP_SHORT = 13;
-  const kTextRegisters = 64;
+  const kTextRegisters = 512;
 
   // Key sets by the addon's numbers (report_tape.hpp's ShapeTable), and this report's own key
   // sets by -1, -2, ... A key set is compiled once it has made two objects, so a key set seen
@@ -111,9 +111,9 @@
     }
     ownMakers = [];
     ownSizes = [];
-    const count = program[2];
+    const count = program[3];
     for (let i = 0; i < count; i++) {
-      const at = 3 + 3 * i;
+      const at = 4 + 3 * i;
       const id = program[at];
       const keys = splitKeys(own(stringSlice(keyText, program[at + 1], program[at + 1] + program[at + 2])));
       if (id >= 0) {
@@ -124,7 +124,7 @@
         put(ownSizes, -1 - id, keys.length);
       }
     }
-    return 3 + 3 * count;
+    return 4 + 3 * count;
   }
 
   // The stack is reused from report to report while it is small.
@@ -228,7 +228,7 @@
     const report = st[0];
     // Nothing of this report stays reachable from here.
     if (st === kept) arrayFill(st, undefined, 0, depth);
-    arrayFill(registers, undefined);
+    arrayFill(registers, undefined, 0, program[2]);
     return report;
   };
 })();

@@ -323,41 +323,52 @@ class TapeBuilder {
     return true;
   }
 
-  // A records list's texts, column by column: a repeat of one of the column's last few texts
-  // reuses its string.
+  // A records list's texts, column by column: a repeat of one of the column's recent texts
+  // reuses its string (methods, dates and box types repeat a lot). A column whose texts seldom
+  // repeat (names) stops looking after a trial.
   class RecentTexts {
    public:
-    static constexpr size_t kPerColumn = 4;
+    static constexpr size_t kPerColumn = 32;
     static constexpr size_t kColumns = kTextRegisters / kPerColumn;
+    static constexpr size_t kTrial = 256;
 
     // The register holding `text` for `column`, or -1 (and `*keep_in` the register to keep it
-    // in, or -1 for a column past the cached ones).
+    // in, or -1 where the column is not looked at).
     int32_t find(size_t column, std::string_view text, int32_t* keep_in) {
       *keep_in = -1;
       if (column >= kColumns) return -1;
-      for (size_t j = 0; j < kPerColumn; ++j) {
-        const size_t r = column * kPerColumn + j;
-        if ((used_ >> r & 1) && std::string_view(data_[r], size_[r]) == text) {
-          return static_cast<int32_t>(r);
-        }
+      Column& c = columns_[column];
+      if (c.off) return -1;
+      ++c.lookups;
+      if (const auto it = c.registers.find(text); it != c.registers.end()) {
+        ++c.hits;
+        return it->second;
       }
-      uint8_t& next = next_[column];
-      const size_t r = column * kPerColumn + next;
-      data_[r] = text.data();
-      size_[r] = text.size();
-      used_ |= uint64_t{1} << r;
-      *keep_in = static_cast<int32_t>(r);
-      next = static_cast<uint8_t>((next + 1) % kPerColumn);
+      if (c.lookups >= kTrial && c.hits * 8 < c.lookups) {
+        c.off = true;
+        c.registers = {};
+        return -1;
+      }
+      // Full: start over, handing the column's registers out again from its first.
+      if (c.registers.size() >= kPerColumn) c.registers.clear();
+      const auto r = static_cast<int32_t>(column * kPerColumn + c.registers.size());
+      c.registers.emplace(text, r);
+      used_ = std::max(used_, r + 1);
+      *keep_in = r;
       return -1;
     }
 
+    int32_t used() const { return used_; }
+
    private:
-    static_assert(kTextRegisters <= 64, "one bit per register");
-    // Left uninitialised: a register's text is read only where used_ has its bit.
-    const char* data_[kTextRegisters];
-    size_t size_[kTextRegisters];
-    uint64_t used_ = 0;
-    uint8_t next_[kColumns] = {};
+    struct Column {
+      std::unordered_map<std::string_view, int32_t> registers;
+      size_t lookups = 0;
+      size_t hits = 0;
+      bool off = false;
+    };
+    Column columns_[kColumns];
+    int32_t used_ = 0;  // registers 0 .. used_ - 1 may hold a string
   };
 
   void object(std::string_view keys, size_t count) {
@@ -498,6 +509,7 @@ class TapeBuilder {
       popped(count);
       pushed();
     }
+    tape_.registers = std::max(tape_.registers, recent.used());
     array(records.size());
     return true;
   }

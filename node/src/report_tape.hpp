@@ -41,7 +41,7 @@ enum class Op : int32_t {
 
 // Registers hold a records list's recent texts per column (methods, dates and box types repeat
 // a lot): a repeat costs no new string. Only while one list is flattened.
-inline constexpr int32_t kTextRegisters = 64;
+inline constexpr int32_t kTextRegisters = 512;
 
 // A report's strings in order, in two texts: strings of 13 or more UTF-16 units as one JSON
 // array (JSON.parse makes each a string of its own, where a slice of a large string would keep
@@ -108,7 +108,8 @@ struct Tape {
   // Key sets of this report alone (too large to share, or the table was full), numbered -1,
   // -2, ... in the program.
   std::vector<std::string> own_shapes;
-  size_t max_depth = 0;  // the stack the program needs
+  size_t max_depth = 0;   // the stack the program needs
+  int32_t registers = 0;  // text registers the program uses, from the first
 };
 
 // Flattens `report`. A namespace holding a value JS cannot take (a key with a NUL byte, a string
