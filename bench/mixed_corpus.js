@@ -172,6 +172,17 @@ async function main() {
   const { fileTypeFromBuffer } = await import('file-type');
   const exifr = (await import('exifr')).default;
   const { parseBuffer } = await import('music-metadata');
+  const peers = async (withHistogram) => {
+    for (const { file, ext } of files) {
+      const buf = fs.readFileSync(file);
+      await fileTypeFromBuffer(buf);
+      if (ext === 'jpg') await exifr.parse(buf, true);
+      if (ext === 'mp3' || ext === 'mp4') await parseBuffer(buf, undefined, { duration: false, skipCovers: true });
+      crypto.createHash('sha256').update(buf).digest();
+      zlib.crc32(buf);
+      if (withHistogram) histogram(buf);
+    }
+  };
   const sides = {
     'vorlix parse (sync)': async () => {
       for (const { file } of files) parse(file);
@@ -179,27 +190,8 @@ async function main() {
     'sha256 only': async () => {
       for (const { file } of files) crypto.createHash('sha256').update(fs.readFileSync(file)).digest();
     },
-    'peers + sha256 + crc32': async () => {
-      for (const { file, ext } of files) {
-        const buf = fs.readFileSync(file);
-        await fileTypeFromBuffer(buf);
-        if (ext === 'jpg') await exifr.parse(buf, true);
-        if (ext === 'mp3' || ext === 'mp4') await parseBuffer(buf, undefined, { duration: false, skipCovers: true });
-        crypto.createHash('sha256').update(buf).digest();
-        zlib.crc32(buf);
-      }
-    },
-    'peers + sha256 + crc32 + histogram': async () => {
-      for (const { file, ext } of files) {
-        const buf = fs.readFileSync(file);
-        await fileTypeFromBuffer(buf);
-        if (ext === 'jpg') await exifr.parse(buf, true);
-        if (ext === 'mp3' || ext === 'mp4') await parseBuffer(buf, undefined, { duration: false, skipCovers: true });
-        crypto.createHash('sha256').update(buf).digest();
-        zlib.crc32(buf);
-        histogram(buf);
-      }
-    },
+    'peers + sha256 + crc32': () => peers(false),
+    'peers + sha256 + crc32 + histogram': () => peers(true),
   };
   const best = {};
   for (const name of Object.keys(sides)) best[name] = Infinity;
