@@ -31,7 +31,18 @@ struct AddonData {
   napi_ref decoder = nullptr;
   SmallArrays small;
   ShapeTable shapes;
+  Tape tape;  // reused, so a small report allocates no program or text buffers
 };
+
+// Gives back the room a large report left in the reused tape.
+void trim(Tape& tape) {
+  constexpr size_t kKeptBytes = size_t{1} << 20;
+  if (tape.program.capacity() * sizeof(int32_t) > kKeptBytes ||
+      tape.numbers.capacity() * sizeof(double) > kKeptBytes || tape.texts.size() > 1 ||
+      tape.texts[0].bytes.capacity() + tape.texts[0].shorts.capacity() > kKeptBytes) {
+    tape = Tape{};
+  }
+}
 
 void finalize_data(napi_env env, void* data, void* /*hint*/) {
   auto* d = static_cast<AddonData*>(data);
@@ -164,9 +175,13 @@ JsResult build_report(napi_env env, const vorlix_core::Report& report,
   TapeOptions tape_options;
   tape_options.max_string_bytes = options.max_string_bytes;
   if (options.text_chunk_units > 0) tape_options.chunk_units = options.text_chunk_units;
-  auto flat = flatten_report(report, tape_options, data->shapes);
-  if (auto* e = std::get_if<JsError>(&flat)) return std::move(*e);
-  const Tape& tape = std::get<Tape>(flat);
+  // The tape is trimmed on every way out, the failed ones included.
+  struct Trim {
+    Tape& tape;
+    ~Trim() { trim(tape); }
+  } trimmed{data->tape};
+  if (auto e = flatten_report(report, tape_options, data->shapes, data->tape)) return *e;
+  const Tape& tape = data->tape;
   const Header h = header(tape, data->shapes, reset);
 
   // decode(program, program length, numbers, JSON text, short strings, all chunks' texts,

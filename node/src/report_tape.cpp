@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <new>
 #include <optional>
 #include <string>
@@ -99,13 +100,20 @@ size_t escape_extra(std::string_view s) {
 
 class TapeBuilder {
  public:
-  TapeBuilder(const TapeOptions& options, ShapeTable& shapes) : options_(options), shapes_(shapes) {
-    // Room for a small report (a photo's takes about 300 ops and 1 KB of text) without regrowth.
-    tape_.program.reserve(512);
-    tape_.numbers.reserve(64);
-    tape_.texts.emplace_back();
-    tape_.texts.back().bytes.reserve(2048);
-    tape_.texts.back().shorts.reserve(512);
+  // Empties `tape` for this report, keeping the room it has.
+  TapeBuilder(const TapeOptions& options, ShapeTable& shapes, Tape& tape)
+      : options_(options), tape_(tape), shapes_(shapes) {
+    tape_.program.clear();
+    tape_.numbers.clear();
+    tape_.texts.resize(1);
+    TextChunk& first = tape_.texts[0];
+    first.bytes.clear();
+    first.shorts.clear();
+    first.units = first.count = first.short_units = 0;
+    first.ascii = first.shorts_ascii = true;
+    tape_.own_shapes.clear();
+    tape_.max_depth = 0;
+    tape_.registers = 0;
   }
 
   // Flattens one namespace; on failure, takes back what it added and returns why.
@@ -146,14 +154,13 @@ class TapeBuilder {
     object(keys, names.size() + (errors_value ? 1 : 0));
   }
 
-  // The tape, each text chunk's JSON array closed.
-  Tape take() {
+  // Closes each text chunk's JSON array.
+  void finish() {
     for (TextChunk& c : tape_.texts) {
       c.bytes.insert(c.bytes.begin(), '[');
       c.bytes.push_back(']');
       c.units += 2;
     }
-    return std::move(tape_);
   }
   const std::string& failure() const { return failure_; }
 
@@ -340,34 +347,45 @@ class TapeBuilder {
       Column& c = columns_[column];
       if (c.off) return -1;
       ++c.lookups;
-      if (const auto it = c.registers.find(text); it != c.registers.end()) {
-        ++c.hits;
-        return it->second;
+      const size_t base = column * kPerColumn;
+      // A short scan: lengths first, so most texts that differ cost one compare.
+      for (size_t j = 0; j < c.count; ++j) {
+        if (size_[base + j] == text.size() &&
+            std::memcmp(data_[base + j], text.data(), text.size()) == 0) {
+          ++c.hits;
+          return register_of(column, j);
+        }
       }
       if (c.lookups >= kTrial && c.hits * 8 < c.lookups) {
         c.off = true;
-        c.registers = {};
         return -1;
       }
       // Full: start over, handing the column's registers out again from its first.
-      if (c.registers.size() >= kPerColumn) c.registers.clear();
-      const auto r = static_cast<int32_t>(column * kPerColumn + c.registers.size());
-      c.registers.emplace(text, r);
-      used_ = std::max(used_, r + 1);
-      *keep_in = r;
+      if (c.count == kPerColumn) c.count = 0;
+      const size_t j = c.count++;
+      data_[base + j] = text.data();
+      size_[base + j] = text.size();
+      *keep_in = register_of(column, j);
+      used_ = std::max(used_, *keep_in + 1);
       return -1;
     }
 
     int32_t used() const { return used_; }
 
    private:
+    static int32_t register_of(size_t column, size_t j) {
+      return static_cast<int32_t>(column * kPerColumn + j);
+    }
     struct Column {
-      std::unordered_map<std::string_view, int32_t> registers;
-      size_t lookups = 0;
-      size_t hits = 0;
+      uint32_t count = 0;  // registers handed out
+      uint32_t lookups = 0;
+      uint32_t hits = 0;
       bool off = false;
     };
     Column columns_[kColumns];
+    // Left uninitialised: a column's texts are read only below its count.
+    const char* data_[kTextRegisters];
+    size_t size_[kTextRegisters];
     int32_t used_ = 0;  // registers 0 .. used_ - 1 may hold a string
   };
 
@@ -515,7 +533,7 @@ class TapeBuilder {
   }
 
   const TapeOptions& options_;
-  Tape tape_;
+  Tape& tape_;
   size_t depth_ = 0;
   std::string failure_;
   ShapeTable& shapes_;
@@ -545,9 +563,9 @@ bool ShapeTable::start_report() {
   return true;
 }
 
-std::variant<Tape, JsError> flatten_report(const vorlix_core::Report& report,
-                                           const TapeOptions& options, ShapeTable& shapes) {
-  TapeBuilder b(options, shapes);
+std::optional<JsError> flatten_report(const vorlix_core::Report& report, const TapeOptions& options,
+                                      ShapeTable& shapes, Tape& tape) {
+  TapeBuilder b(options, shapes, tape);
   std::vector<vorlix_core::ReportError> errors = report.errors;
   std::vector<std::string_view> names;
   const Map* errors_namespace = nullptr;
@@ -576,7 +594,8 @@ std::variant<Tape, JsError> flatten_report(const vorlix_core::Report& report,
     errors_value = true;
   }
   b.root(names, errors_value);
-  return b.take();
+  b.finish();
+  return std::nullopt;
 }
 
 }  // namespace vorlix_node

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -112,11 +113,12 @@ struct Tape {
   int32_t registers = 0;  // text registers the program uses, from the first
 };
 
-// Flattens `report`. A namespace holding a value JS cannot take (a key with a NUL byte, a string
-// past the limit) is left out and reported in the errors list under its own name, as is a C++
-// exception while flattening it. Fails when the errors list itself cannot be taken; may throw
-// std::bad_alloc outside any namespace.
-std::variant<Tape, JsError> flatten_report(const vorlix_core::Report& report,
-                                           const TapeOptions& options, ShapeTable& shapes);
+// Flattens `report` into `tape` (emptied first; its room is reused from report to report). A
+// namespace holding a value JS cannot take (a key with a NUL byte, a string past the limit) is
+// left out and reported in the errors list under its own name, as is a C++ exception while
+// flattening it. Fails when the errors list itself cannot be taken; may throw std::bad_alloc
+// outside any namespace.
+std::optional<JsError> flatten_report(const vorlix_core::Report& report, const TapeOptions& options,
+                                      ShapeTable& shapes, Tape& tape);
 
 }  // namespace vorlix_node
