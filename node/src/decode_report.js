@@ -13,7 +13,6 @@
   const stringIndexOf = uncurry(String.prototype.indexOf);
   const arraySlice = uncurry(Array.prototype.slice);
   const arrayFrom = Array.from;
-  const arrayFill = uncurry(Array.prototype.fill);
   const defineProperty = Object.defineProperty;
   const makeBigInt = BigInt;
   const quote = JSON.stringify;
@@ -35,7 +34,6 @@
   const REUSE = 11;
   const SHORT = 12;
   const KEEP_SHORT = 13;
-  const kTextRegisters = 512;
 
   // Key sets by the addon's numbers (report_tape.hpp's ShapeTable), and this report's own key
   // sets by -1, -2, ... A key set is compiled once it has made two objects, so a key set seen
@@ -127,22 +125,20 @@
     return 4 + 3 * count;
   }
 
-  // The stack is reused from report to report while it is small.
-  const kKeptStack = 4096;
-  let kept = arrayFrom({ length: 64 });
-  const registers = arrayFrom({ length: kTextRegisters });
+  // A fresh stack and registers for each report, copied from a blank array: an array kept
+  // from report to report would sit in the old generation, where every store of a new value
+  // pays the write barrier and burdens the next scavenge.
+  const kBlank = 4096;
+  const blank = arrayFrom({ length: kBlank });
+  const fresh = (n) => (n <= kBlank ? arraySlice(blank, 0, n) : arrayFrom({ length: n }));
 
   // program: Int32Array, a header (see learn) then the ops, `end` entries long; numbers:
   // Float64Array; json and shorts: the first text chunk (longer strings as a JSON array, short
   // ones one after another); texts: every chunk's two, when there are several.
   return function decode(program, end, numbers, json, shorts, texts, keyText) {
     let pc = learn(program, keyText);
-    const depth = program[1];
-    let st = kept;
-    if (depth > st.length) {
-      st = arrayFrom({ length: depth });
-      if (depth <= kKeptStack) kept = st;
-    }
+    const st = fresh(program[1]);
+    const registers = program[2] > 0 ? fresh(program[2]) : st;
     let sp = 0;
     let ni = 0;
     let strings = jsonParse(json);
@@ -225,10 +221,6 @@
           throw new Error('corrupt report program');
       }
     }
-    const report = st[0];
-    // Nothing of this report stays reachable from here.
-    if (st === kept) arrayFill(st, undefined, 0, depth);
-    arrayFill(registers, undefined, 0, program[2]);
-    return report;
+    return st[0];
   };
 })();
