@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "hash/sha256_pass.hpp"
+#include "test_support.hpp"
 
 namespace vorlix_core::hash {
 namespace {
@@ -15,17 +16,6 @@ std::array<uint8_t, 32> openssl_sha256(std::span<const uint8_t> data) {
   EXPECT_EQ(EVP_Digest(data.data(), data.size(), out.data(), &len, EVP_sha256(), nullptr), 1);
   EXPECT_EQ(len, 32u);
   return out;
-}
-
-// Bitwise CRC-32 (reflected 0xEDB88320), independent of the library.
-uint32_t slow_crc32(std::span<const uint8_t> data) {
-  uint32_t c = 0xffffffffu;
-  for (uint8_t b : data) {
-    c ^= b;
-    for (int k = 0; k < 8; ++k)
-      c = (c >> 1) ^ (0xedb88320u & (0u - (c & 1u)));
-  }
-  return c ^ 0xffffffffu;
 }
 
 std::array<uint64_t, 256> slow_counts(std::span<const uint8_t> data) {
@@ -79,7 +69,7 @@ TEST(Sha256Pass, EveryLengthUpTo4096MatchesOpenSslAndTheCrc) {
       const auto part = std::span<const uint8_t>(data).first(n);
       const ContentSums s = run(kernel, part);
       ASSERT_EQ(s.sha256, openssl_sha256(part)) << "length " << n;
-      ASSERT_EQ(s.crc32, slow_crc32(part)) << "length " << n;
+      ASSERT_EQ(s.crc32, testing::slow_crc32(part)) << "length " << n;
       ASSERT_EQ(s.total, n);
     }
   }
@@ -92,7 +82,7 @@ TEST(Sha256Pass, UnalignedStartsAndSplitUpdates) {
     for (size_t start = 0; start < 80; ++start) {
       const auto part = std::span<const uint8_t>(data).subspan(start, 2000 + start);
       const auto want = openssl_sha256(part);
-      const uint32_t want_crc = slow_crc32(part);
+      const uint32_t want_crc = testing::slow_crc32(part);
       for (const auto& sizes : splits) {
         const ContentSums s = run(kernel, part, sizes);
         ASSERT_EQ(s.sha256, want) << "start " << start << ", " << sizes.size() << " sizes";
@@ -118,7 +108,7 @@ TEST(Sha256Pass, LargeInputsAgreeOnDigestCrcAndCounts) {
   const std::vector<size_t> reads = {65536, 8191, 1, 100000};
   for (const Case& c : cases) {
     const auto want_sha = openssl_sha256(c.data);
-    const uint32_t want_crc = slow_crc32(c.data);
+    const uint32_t want_crc = testing::slow_crc32(c.data);
     const auto want_counts = slow_counts(c.data);
     for (Sha256Kernel kernel : kernels()) {
       const ContentSums whole = run(kernel, c.data);
@@ -140,7 +130,7 @@ TEST(Sha256Pass, SmallInputsCountAndCrcEveryByteOnce) {
     for (size_t n : {0u, 1u, 55u, 56u, 63u, 64u, 65u, 119u, 120u, 128u, 200u}) {
       const auto part = std::span<const uint8_t>(data).first(n);
       const ContentSums s = run(kernel, part, std::vector<size_t>{3});
-      EXPECT_EQ(s.crc32, slow_crc32(part)) << n;
+      EXPECT_EQ(s.crc32, testing::slow_crc32(part)) << n;
       EXPECT_EQ(s.counts, slow_counts(part)) << n;
     }
   }

@@ -6,8 +6,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -17,6 +19,17 @@
 #include "vorlix/value.hpp"
 
 namespace vorlix_core::testing {
+
+// Bitwise CRC-32 (reflected 0xEDB88320): an independent check of the library's answer.
+inline uint32_t slow_crc32(std::span<const uint8_t> data) {
+  uint32_t c = 0xffffffffu;
+  for (uint8_t b : data) {
+    c ^= b;
+    for (int k = 0; k < 8; ++k)
+      c = (c >> 1) ^ (0xedb88320u & (0u - (c & 1u)));
+  }
+  return c ^ 0xffffffffu;
+}
 
 // Serves `data`, but every read after the first `good_reads` fails with EIO.
 class FailingSource final : public ByteSource {
