@@ -7,15 +7,7 @@
 namespace vorlix_core {
 
 void Namespace::put(std::string_view key, Value v) {
-  // One descent finds the key or the place to insert it.
-  auto it = fields_.lower_bound(key);
-  if (it != fields_.end() && it->first == key) {
-    it->second = std::move(v);
-  } else {
-    // Key and value are built in the new entry, not moved into it.
-    fields_.emplace_hint(it, std::piecewise_construct, std::forward_as_tuple(key),
-                         std::forward_as_tuple(std::move(v)));
-  }
+  fields_.insert_or_assign(key, std::move(v));
 }
 
 RecordList::RecordList(std::vector<std::string_view> keys)
@@ -74,6 +66,7 @@ Value RecordList::cell_value(const Cell& c) const {
 
 Map RecordList::record(size_t i) const {
   Map m;
+  m.reserve(width_);
   for_each(i, [&](std::string_view key, Value v) { m.emplace_hint(m.end(), key, std::move(v)); });
   return m;
 }

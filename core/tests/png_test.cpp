@@ -1,6 +1,8 @@
 // The PNG chunk walk over hand-built files, and corruptions of a small valid file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -250,6 +252,9 @@ TEST(PngText, KeywordsAndDecoding) {
        {text_chunk("b", "2"), text_chunk("B", "1"), text_chunk("a", "3")},
        TextMap{{"B", "1"}, {"a", "3"}, {"b", "2"}}},
       {"one bad, one good", {text_bytes("nothing"), text_chunk("k", "v")}, TextMap{{"k", "v"}}},
+      {"repeats interleaved: the last of each wins",
+       {text_chunk("b", "1"), text_chunk("a", "2"), text_chunk("b", "3"), text_chunk("a", "4")},
+       TextMap{{"a", "4"}, {"b", "3"}}},
   };
   for (const auto& c : cases) {
     File f;
@@ -270,6 +275,31 @@ TEST(PngText, KeywordsAndDecoding) {
     }
     EXPECT_EQ(got, *c.expected) << c.what;
   }
+}
+
+TEST(PngText, ThousandsOfKeywordsInReverseOrderComeOutSortedOnce) {
+  // A crafted file may hold any number of distinct keywords in any order; each is listed once,
+  // sorted, with the last text given for it.
+  // Appended, not "k" + ...: GCC 12 warns falsely about that concatenation.
+  const auto keyword = [](int i) { return std::string("k").append(std::to_string(100000 + i)); };
+  File f;
+  f.chunk("IHDR", ihdr(1, 1, 8, 0, 0));
+  constexpr int kKeywords = 20000;
+  for (int i = kKeywords - 1; i >= 0; --i)
+    f.chunk("tEXt", text_chunk(keyword(i), "first"));
+  f.chunk("tEXt", text_chunk("k100007", "last"));
+  f.chunk("IEND", {});
+  const Namespace ns = walk(f.bytes);
+  const Value* v = find(ns.fields(), "text");
+  ASSERT_TRUE(v && v->get_if<Map>());
+  const Map& text = *v->get_if<Map>();
+  ASSERT_EQ(text.size(), static_cast<size_t>(kKeywords));
+  EXPECT_EQ(text.begin()->first, "k100000");
+  EXPECT_EQ((text.end() - 1)->first, keyword(kKeywords - 1));
+  EXPECT_TRUE(std::is_sorted(text.begin(), text.end(),
+                             [](const auto& a, const auto& b) { return a.first < b.first; }));
+  EXPECT_EQ(*text.at("k100007").get_if<std::string>(), "last");
+  EXPECT_EQ(*text.at("k100008").get_if<std::string>(), "first");
 }
 
 TEST(PngWalk, CompressedTextIsOnlyListed) {

@@ -27,7 +27,9 @@ ExtractResult run(const ByteVec& bytes) {
 }
 
 void put(ByteVec& b, const char* fourcc) {
-  b.insert(b.end(), fourcc, fourcc + 4);
+  // Byte by byte: GCC 12 misreads a range insert into an empty vector as an overflow.
+  for (int i = 0; i < 4; ++i)
+    b.push_back(static_cast<uint8_t>(fourcc[i]));
 }
 void le16(ByteVec& b, uint16_t v) {
   b.push_back(static_cast<uint8_t>(v));

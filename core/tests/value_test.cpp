@@ -2,7 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <map>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "vorlix/extractor.hpp"
 
@@ -52,6 +58,79 @@ TEST(Namespace, KeysOrderByUnsignedBytes) {
     keys.push_back(k);
   // A byte >= 0x80 sorts after every ASCII byte.
   EXPECT_EQ(keys, (std::vector<std::string>{"B", "a", "ab", "b", "~", "\xc3\xa9"}));
+}
+
+// Every way of filling a map, checked against a tree map fed the same steps: same entries in the
+// same order after each step, and the same answer from each call.
+TEST(FlatMap, MatchesATreeMapStepByStep) {
+  std::mt19937 rng(7);
+  const std::vector<std::string> keys = {"",  "a",  "A",  "ab", "b",        "ba",
+                                         "~", "z0", "z1", "zz", "\xc3\xa9", "\x80"};
+  for (int round = 0; round < 200; ++round) {
+    FlatMap<int> flat;
+    std::map<std::string, int> tree;
+    for (int step = 0; step < 40; ++step) {
+      const std::string& k = keys[rng() % keys.size()];
+      const int v = static_cast<int>(rng() % 1000);
+      switch (rng() % 6) {
+        case 0: {
+          const bool a = flat.try_emplace(k, v).second;
+          EXPECT_EQ(a, tree.try_emplace(k, v).second);
+          break;
+        }
+        case 1: {
+          const bool a = flat.insert_or_assign(k, v).second;
+          EXPECT_EQ(a, tree.insert_or_assign(k, v).second);
+          break;
+        }
+        case 2: {
+          // Hints right and wrong: a wrong one must not break the order.
+          const size_t at = flat.empty() ? 0 : rng() % (flat.size() + 1);
+          const auto it = flat.emplace_hint(flat.begin() + static_cast<ptrdiff_t>(at), k, v);
+          tree.try_emplace(k, v);
+          EXPECT_EQ(it->first, k);
+          EXPECT_EQ(it->second, tree.at(k));
+          break;
+        }
+        case 3:
+          EXPECT_EQ(flat.erase(k), tree.erase(k));
+          break;
+        case 4:
+          flat[k] += v;
+          tree[k] += v;
+          break;
+        default:
+          EXPECT_EQ(flat.contains(k), tree.count(k) == 1);
+          EXPECT_EQ(flat.find(k) == flat.end(), tree.find(k) == tree.end());
+          EXPECT_EQ(flat.lower_bound(k) - flat.begin(),
+                    std::distance(tree.begin(), tree.lower_bound(k)));
+      }
+      const std::vector<std::pair<std::string, int>> want(tree.begin(), tree.end());
+      const std::vector<std::pair<std::string, int>> got(flat.begin(), flat.end());
+      ASSERT_EQ(got, want) << "round " << round << " step " << step;
+    }
+  }
+}
+
+TEST(FlatMap, BulkAndListBuildsKeepTheDocumentedOneOfEqualKeys) {
+  using Items = FlatMap<int>::Items;
+  // Built from entries in file order: the last of equal keys wins, as repeated assignment would.
+  const auto bulk =
+      FlatMap<int>::from_unsorted(Items{{"b", 1}, {"a", 2}, {"b", 3}, {"a", 4}, {"c", 5}});
+  EXPECT_EQ((Items(bulk.begin(), bulk.end())), (Items{{"a", 4}, {"b", 3}, {"c", 5}}));
+  // Many keys in reverse order still come out sorted, each once.
+  Items reversed;
+  for (int i = 2999; i >= 0; --i)
+    reversed.emplace_back(std::to_string(100000 + i), i);
+  const auto big = FlatMap<int>::from_unsorted(reversed);
+  ASSERT_EQ(big.size(), 3000u);
+  EXPECT_TRUE(std::is_sorted(big.begin(), big.end()));
+  EXPECT_EQ(big.at("100000"), 0);
+  EXPECT_EQ(big.at("102999"), 2999);
+  // A brace list keeps the first of equal keys, as a tree map's does.
+  const FlatMap<int> listed{{"k", 1}, {"j", 2}, {"k", 3}};
+  EXPECT_EQ((Items(listed.begin(), listed.end())), (Items{{"j", 2}, {"k", 1}}));
+  EXPECT_THROW(static_cast<void>(listed.at("missing")), std::out_of_range);
 }
 
 TEST(Hex, DigitsAndBytesDisplay) {

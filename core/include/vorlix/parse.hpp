@@ -2,6 +2,7 @@
 // The core entry point: sniff, run every accepting extractor, gather a report.
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>

@@ -2,12 +2,13 @@
 // The data every extractor produces and the binding hands to JavaScript.
 #include <concepts>
 #include <cstdint>
-#include <map>
 #include <span>
 #include <string>
 #include <string_view>
 #include <variant>
 #include <vector>
+
+#include "vorlix/flat_map.hpp"
 
 namespace vorlix_core {
 
@@ -23,7 +24,7 @@ using Bytes = std::vector<uint8_t>;
 using List = std::vector<Value>;
 // std::string compares through char_traits<char>, which orders bytes as unsigned: exactly
 // the byte-wise key order the report needs.
-using Map = std::map<std::string, Value, std::less<>>;
+using Map = FlatMap<Value>;
 
 // The compact form of a long List of Map whose records share a few keys (ZIP entries, JPEG
 // segments, PNG chunks, MP4 boxes). Every consumer sees it as that List of Map; stored as

@@ -28,7 +28,9 @@ constexpr std::array<const char*, 7> kColorTypes = {"grayscale",       "unknown"
 
 struct Walk {
   Namespace& ns;
-  Map text;
+  // In file order; a file can hold any number of keywords in any order, so they are sorted
+  // once at the end rather than inserted one by one.
+  Map::Items text;
 };
 
 void read_header(const ByteReader& d, Walk& w) {
@@ -46,8 +48,7 @@ void read_text(const ByteReader& d, Walk& w) {
   const auto nul = std::find(data.begin(), data.end(), uint8_t{0});
   if (nul == data.end()) return;
   const auto split = static_cast<uint64_t>(nul - data.begin());
-  w.text.insert_or_assign(utf8_lossy(data.first(split)),
-                          Value::text(utf8_lossy(d.tail(split + 1))));
+  w.text.emplace_back(utf8_lossy(data.first(split)), Value::text(utf8_lossy(d.tail(split + 1))));
 }
 
 void read_time(const ByteReader& d, Walk& w) {
@@ -137,7 +138,7 @@ void walk_chunks(SourceReader& r, Namespace& ns) {
     k += length + kChunkOverhead;
   }
   ns.set("chunks", std::move(chunks));
-  if (!w.text.empty()) ns.fields()["text"].variant().emplace<Map>(std::move(w.text));
+  if (!w.text.empty()) ns.set("text", Map::from_unsorted(std::move(w.text)));
 }
 
 }  // namespace
