@@ -39,7 +39,8 @@ void trim(Tape& tape) {
   constexpr size_t kKeptBytes = size_t{1} << 20;
   if (tape.program.capacity() * sizeof(int32_t) > kKeptBytes ||
       tape.numbers.capacity() * sizeof(double) > kKeptBytes || tape.texts.size() > 1 ||
-      tape.texts[0].bytes.capacity() + tape.texts[0].shorts.capacity() > kKeptBytes) {
+      tape.texts[0].bytes.capacity() + tape.texts[0].shorts.capacity() > kKeptBytes ||
+      tape.scratch.bytes() > kKeptBytes) {
     tape = Tape{};
   }
 }

@@ -143,7 +143,8 @@ class TapeBuilder {
   // pushed is the one for "errors", which goes below the `after_errors` namespaces pushed
   // before it, those whose names sort after "errors".
   void root(const std::vector<std::string_view>& names, bool errors_value) {
-    std::string keys;
+    std::string& keys = tape_.scratch.root_keys;
+    keys.clear();
     size_t after_errors = 0;
     for (std::string_view name : names) {
       if (errors_value && name > kErrorsKey && after_errors++ == 0) append_key(keys, kErrorsKey);
@@ -452,18 +453,19 @@ class TapeBuilder {
 
   bool map(const Map& m) {
     // Each nesting level keeps one buffer for its key sets, reused map after map.
-    if (key_buffers_.size() <= map_depth_) key_buffers_.emplace_back();
+    std::vector<std::string>& key_buffers = tape_.scratch.key_sets;
+    if (key_buffers.size() <= map_depth_) key_buffers.emplace_back();
     const size_t level = map_depth_++;
-    key_buffers_[level].clear();
+    key_buffers[level].clear();
     for (const auto& [key, v] : m) {
       if (const auto nul = key.find('\0'); nul != std::string::npos) {
         return fail("nul byte found in provided data at position: " + std::to_string(nul));
       }
       if (!value(v)) return false;
-      append_key(key_buffers_[level], key);
+      append_key(key_buffers[level], key);
     }
     --map_depth_;
-    object(key_buffers_[level], m.size());
+    object(key_buffers[level], m.size());
     return true;
   }
 
@@ -482,9 +484,12 @@ class TapeBuilder {
     // copy a long list's program several times.
     tape_.program.reserve(tape_.program.size() + records.size() * (2 * keys.size() + 2));
     // Records mostly share one key set: the last one's number is kept.
-    std::string present(keys.size(), '\0'), last_present;
+    std::string& present = tape_.scratch.present;
+    std::string& last_present = tape_.scratch.last_present;
+    std::string& shape_keys = tape_.scratch.record_keys;
+    present.assign(keys.size(), '\0');
+    last_present.clear();
     int32_t last_shape = 0;
-    std::string shape_keys;
     RecentTexts recent;
     for (size_t i = 0; i < records.size(); ++i) {
       size_t count = 0;
@@ -538,7 +543,6 @@ class TapeBuilder {
   std::string failure_;
   ShapeTable& shapes_;
   std::unordered_map<std::string, int32_t> own_ids_;
-  std::vector<std::string> key_buffers_;
   size_t map_depth_ = 0;
 };
 
@@ -567,7 +571,8 @@ std::optional<JsError> flatten_report(const vorlix_core::Report& report, const T
                                       ShapeTable& shapes, Tape& tape) {
   TapeBuilder b(options, shapes, tape);
   std::vector<vorlix_core::ReportError> errors = report.errors;
-  std::vector<std::string_view> names;
+  std::vector<std::string_view>& names = tape.scratch.names;
+  names.clear();
   const Map* errors_namespace = nullptr;
   for (const auto& [name, fields] : report.namespaces) {
     // A namespace that shares the errors list's name gives way to the list.

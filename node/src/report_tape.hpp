@@ -111,6 +111,22 @@ struct Tape {
   std::vector<std::string> own_shapes;
   size_t max_depth = 0;   // the stack the program needs
   int32_t registers = 0;  // text registers the program uses, from the first
+
+  // Working room of the flattening, kept with the tape so a small report allocates none.
+  struct Scratch {
+    std::vector<std::string> key_sets;  // one per map nesting level
+    std::string record_keys;            // a record's key set
+    std::string present, last_present;  // which of a record's keys it holds
+    std::string root_keys;
+    std::vector<std::string_view> names;  // the namespaces kept
+    size_t bytes() const {
+      size_t n = record_keys.capacity() + present.capacity() + last_present.capacity() +
+                 root_keys.capacity() + names.capacity() * sizeof(std::string_view);
+      for (const std::string& k : key_sets)
+        n += k.capacity();
+      return n;
+    }
+  } scratch;
 };
 
 // Flattens `report` into `tape` (emptied first; its room is reused from report to report). A

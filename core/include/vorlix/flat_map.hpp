@@ -146,6 +146,10 @@ class FlatMap {
 
   template <class K, class... Args>
   iterator insert_at(size_t i, K&& key, Args&&... args) {
+    // Most maps hold a handful of fields: room for them at once, rather than regrowing (and
+    // moving every entry) at 1, 2 and 4.
+    constexpr size_t kFirstRoom = 8;
+    if (items_.capacity() == 0) items_.reserve(kFirstRoom);
     // Key and value are built in place, not moved in.
     if (i == items_.size()) {
       items_.emplace_back(std::piecewise_construct, std::forward_as_tuple(std::forward<K>(key)),
