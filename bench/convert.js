@@ -9,6 +9,7 @@
 // Usage: node bench/convert.js [entries=262144] [runs=5]
 const crypto = require('node:crypto');
 const { parseBytes } = require('..');
+const { bestMs } = require('./timing');
 const addon = require('../build-addon/Release/vorlix.node');
 
 const entries = Number(process.argv[2] ?? 262144);
@@ -43,17 +44,7 @@ function zip(count, pad = 0) {
   return Buffer.concat([local, dir, end]);
 }
 
-// Results are dropped as soon as they are made: a caller holding earlier large reports would make
-// every later one dearer to collect, on both sides alike.
-function best(fn) {
-  let min = Infinity;
-  for (let i = 0; i < runs; i++) {
-    const t = process.hrtime.bigint();
-    fn();
-    min = Math.min(min, Number(process.hrtime.bigint() - t) / 1e6);
-  }
-  return { ms: min };
-}
+const best = (fn) => ({ ms: bestMs(runs, fn) });
 
 const big = zip(entries);
 const one = zip(1);

@@ -8,6 +8,7 @@
 // Usage: node bench/pdf.js [MiB=64] [runs=5]
 const crypto = require('node:crypto');
 const { parseBytes } = require('..');
+const { bestMs } = require('./timing');
 
 const mib = Number(process.argv[2] || 64);
 const runs = Number(process.argv[3] || 5);
@@ -29,16 +30,6 @@ function pdfLike(n) {
   return out;
 }
 
-function best(fn) {
-  let min = Infinity;
-  for (let i = 0; i < runs; i++) {
-    const t = process.hrtime.bigint();
-    fn();
-    min = Math.min(min, Number(process.hrtime.bigint() - t) / 1e6);
-  }
-  return min;
-}
-
 const pdf = pdfLike(size);
 const random = crypto.randomBytes(size);
 const report = parseBytes(pdf);
@@ -53,7 +44,7 @@ const sides = {
 const t = {};
 for (const name of Object.keys(sides)) t[name] = Infinity;
 for (let r = 0; r < 3; r++) {
-  for (const [name, fn] of Object.entries(sides)) t[name] = Math.min(t[name], best(fn));
+  for (const [name, fn] of Object.entries(sides)) t[name] = Math.min(t[name], bestMs(runs, fn));
 }
 const base = t['parseBytes (PDF)'];
 console.log(`PDF-like buffer of ${mib} MiB (${report.pdf.page_count} pages, ${report.pdf.object_count} objects), best of ${3 * runs}`);
