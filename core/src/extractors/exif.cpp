@@ -120,11 +120,11 @@ ExtractResult ExifExtractor::extract(ByteSource& src, const ProbeContext& ctx) c
   for (size_t i = 0; i < order.size();) {
     const uint8_t ifd = entries[order[i].second].ifd;
     Map& group = groups.emplace(group_name(ifd), Value()).first->second.variant().emplace<Map>();
-    size_t in_group = i;
-    while (in_group < order.size() && entries[order[in_group].second].ifd == ifd)
-      ++in_group;
-    group.reserve(in_group - i);
-    for (; i < order.size() && entries[order[i].second].ifd == ifd; ++i) {
+    size_t group_end = i;
+    while (group_end < order.size() && entries[order[group_end].second].ifd == ifd)
+      ++group_end;
+    group.reserve(group_end - i);
+    for (; i < group_end; ++i) {
       Entry& e = entries[order[i].second];
       group.emplace_hint(group.end(), std::move(e.name()), Value())
           ->second.variant()
