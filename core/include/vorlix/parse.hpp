@@ -2,7 +2,6 @@
 // The core entry point: sniff, run every accepting extractor, gather a report.
 #include <atomic>
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,7 +19,7 @@ struct ReportError {
 
 struct Report {
   // Namespace name -> fields; byte-wise name order, one entry per name.
-  std::map<std::string, Map, std::less<>> namespaces;
+  FlatMap<Map> namespaces;
   std::vector<ReportError> errors;  // registry order
   // The cancel flag was set during the parse: the report is incomplete and should be dropped.
   bool cancelled = false;
