@@ -10,22 +10,37 @@ void Namespace::put(std::string_view key, Value v) {
   fields_.insert_or_assign(key, std::move(v));
 }
 
-RecordList::RecordList(std::vector<std::string_view> keys)
-    : keys_(std::move(keys)), width_(keys_.size()) {}
+RecordList::RecordList(std::vector<std::string_view> keys) : d_(std::make_unique<Data>()) {
+  d_->width = keys.size();
+  d_->keys = std::move(keys);
+}
+
+RecordList::RecordList(const RecordList& other)
+    : d_(other.d_ ? std::make_unique<Data>(*other.d_) : nullptr) {}
+
+RecordList& RecordList::operator=(const RecordList& other) {
+  if (this != &other) d_ = other.d_ ? std::make_unique<Data>(*other.d_) : nullptr;
+  return *this;
+}
+
+RecordList::~RecordList() = default;
 
 bool RecordList::push(const Map& record) {
-  const size_t start = cells_.size();
-  cells_.resize(start + width_);
+  std::vector<Cell>& cells = d_->cells;
+  const std::vector<std::string_view>& keys = d_->keys;
+  const size_t width = d_->width;
+  const size_t start = cells.size();
+  cells.resize(start + width);
   size_t k = 0;
-  // Both the record and keys_ are in byte order, so one merge places every value.
+  // Both the record and keys are in byte order, so one merge places every value.
   for (const auto& [key, value] : record) {
-    while (k < width_ && keys_[k] < key)
+    while (k < width && keys[k] < key)
       ++k;
-    if (k == width_ || keys_[k] != key) {
-      cells_.resize(start);
+    if (k == width || keys[k] != key) {
+      cells.resize(start);
       return false;
     }
-    Cell& c = cells_[start + k];
+    Cell& c = cells[start + k];
     if (const auto* b = value.get_if<bool>()) {
       c = Cell{Kind::Bool, 0, *b ? 1u : 0u};
     } else if (const auto* u = value.get_if<uint64_t>()) {
@@ -33,7 +48,7 @@ bool RecordList::push(const Map& record) {
     } else if (const auto* t = value.get_if<std::string>(); t && t->size() <= UINT32_MAX) {
       set(k, std::string_view(*t));
     } else {
-      cells_.resize(start);
+      cells.resize(start);
       return false;
     }
   }
@@ -45,9 +60,10 @@ void RecordList::set(size_t key, std::string_view text) {
   const size_t n = std::min<size_t>(text.size(), UINT32_MAX);
   // Room for the texts of a short list at once, rather than regrowing from a few bytes.
   constexpr size_t kFirstArenaBytes = 256;
-  if (arena_.capacity() < kFirstArenaBytes) arena_.reserve(kFirstArenaBytes);
-  last(key) = Cell{Kind::Text, static_cast<uint32_t>(n), arena_.size()};
-  arena_.append(text.substr(0, n));
+  std::string& arena = d_->arena;
+  if (arena.capacity() < kFirstArenaBytes) arena.reserve(kFirstArenaBytes);
+  last(key) = Cell{Kind::Text, static_cast<uint32_t>(n), arena.size()};
+  arena.append(text.substr(0, n));
 }
 
 Value RecordList::cell_value(const Cell& c) const {
@@ -57,7 +73,7 @@ Value RecordList::cell_value(const Cell& c) const {
     case Kind::UInt:
       return Value::uint64(c.data);
     case Kind::Text:
-      return Value::text(std::string_view(arena_).substr(c.data, c.text_len));
+      return Value::text(text(c));
     case Kind::Absent:
       break;
   }
@@ -66,7 +82,7 @@ Value RecordList::cell_value(const Cell& c) const {
 
 Map RecordList::record(size_t i) const {
   Map m;
-  m.reserve(width_);
+  m.reserve(d_->width);
   for_each(i, [&](std::string_view key, Value v) { m.emplace_hint(m.end(), key, std::move(v)); });
   return m;
 }

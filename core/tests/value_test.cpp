@@ -193,6 +193,29 @@ TEST(RecordList, ReadsBackAsTheMapsItWasGiven) {
   EXPECT_EQ(seen, (std::vector<std::string>{"a", "b", "name"}));
 }
 
+TEST(RecordList, CopiesAreDeepAndAMovedFromListIsEmpty) {
+  RecordList list({"n", "t"});
+  list.add();
+  list.set(0, uint64_t{7});
+  list.set(1, std::string_view("seven"));
+  RecordList copy = list;
+  copy.add();
+  copy.set(1, std::string_view("eight"));
+  ASSERT_EQ(list.size(), 1u);
+  ASSERT_EQ(copy.size(), 2u);
+  EXPECT_EQ(list.text(list.cell(0, 1)), "seven");
+  EXPECT_EQ(copy.text(copy.cell(0, 1)), "seven");
+  EXPECT_EQ(copy.text(copy.cell(1, 1)), "eight");
+  copy = list;
+  EXPECT_EQ(copy.size(), 1u);
+
+  const RecordList moved = std::move(list);
+  EXPECT_EQ(moved.size(), 1u);
+  EXPECT_EQ(*moved.record(0).at("n").get_if<uint64_t>(), 7u);
+  EXPECT_EQ(list.size(), 0u);  // NOLINT(bugprone-use-after-move): the documented state
+  EXPECT_TRUE(list.keys().empty());
+}
+
 TEST(RecordList, RefusesKeysAndKindsItCannotHold) {
   RecordList list({"k"});
   Map unknown_key;

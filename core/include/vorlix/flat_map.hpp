@@ -39,19 +39,25 @@ class FlatMap {
       try_emplace(kv.first, kv.second);
   }
 
-  // Builds a map from entries in any order; of equal keys the last one wins (as repeated
-  // insert_or_assign calls would have it). O(n log n), whatever the order.
-  static FlatMap from_unsorted(Items items) {
-    std::stable_sort(items.begin(), items.end(),
-                     [](const value_type& a, const value_type& b) { return a.first < b.first; });
+  // Builds a map from (key, value) pairs in any order; of equal keys the last one wins (as
+  // repeated insert_or_assign calls would have it). O(n log n) whatever the order. The pairs may
+  // be lighter than the map's entries (texts for Values): they are sorted as they are, and the
+  // map is made once at its final size.
+  template <class T>
+  static FlatMap from_unsorted(std::vector<std::pair<std::string, T>> pairs) {
+    std::stable_sort(pairs.begin(), pairs.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    const auto superseded = [&](size_t i) {
+      return i + 1 < pairs.size() && pairs[i].first == pairs[i + 1].first;
+    };
+    size_t kept = 0;
+    for (size_t i = 0; i < pairs.size(); ++i)
+      kept += superseded(i) ? 0 : 1;
     FlatMap m;
-    m.items_.reserve(items.size());
-    for (auto& kv : items) {
-      if (!m.items_.empty() && m.items_.back().first == kv.first) {
-        m.items_.back().second = std::move(kv.second);
-      } else {
-        m.items_.push_back(std::move(kv));
-      }
+    m.items_.reserve(kept);
+    for (size_t i = 0; i < pairs.size(); ++i) {
+      if (!superseded(i))
+        m.items_.emplace_back(std::move(pairs[i].first), V(std::move(pairs[i].second)));
     }
     return m;
   }

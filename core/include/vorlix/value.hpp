@@ -2,6 +2,7 @@
 // The data every extractor produces and the binding hands to JavaScript.
 #include <concepts>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -34,6 +35,11 @@ class RecordList {
  public:
   // The keys a record may hold, in byte order; they must outlive the list (string literals).
   explicit RecordList(std::vector<std::string_view> keys);
+  RecordList(const RecordList& other);
+  RecordList& operator=(const RecordList& other);
+  RecordList(RecordList&&) noexcept = default;
+  RecordList& operator=(RecordList&&) noexcept = default;
+  ~RecordList();
 
   enum class Kind : uint8_t { Absent, Bool, UInt, Text };
   struct Cell {
@@ -42,23 +48,26 @@ class RecordList {
     uint64_t data = 0;  // the bool, the number, or the text's offset in the arena
   };
 
-  size_t size() const { return width_ == 0 ? 0 : cells_.size() / width_; }
-  const std::vector<std::string_view>& keys() const { return keys_; }
+  // A list moved from holds no records and no keys.
+  size_t size() const { return d_ && d_->width ? d_->cells.size() / d_->width : 0; }
+  std::span<const std::string_view> keys() const {
+    return d_ ? std::span<const std::string_view>(d_->keys) : std::span<const std::string_view>();
+  }
   // Appends a record; false (and nothing appended) when a key is not one of keys() or a value
   // is of a kind cells cannot hold.
   bool push(const Map& record);
   // Appends an empty record to fill with set(), by key index in keys() order; for walks that
   // know their keys and would rather not build a Map per record.
-  void add() { cells_.resize(cells_.size() + width_); }
+  void add() { d_->cells.resize(d_->cells.size() + d_->width); }
   void set(size_t key, uint64_t v) { last(key) = Cell{Kind::UInt, 0, v}; }
   void set(size_t key, bool v) { last(key) = Cell{Kind::Bool, 0, v ? 1u : 0u}; }
   void set(size_t key, std::string_view text);
-  void reserve(size_t records) { cells_.reserve(records * width_); }
+  void reserve(size_t records) { d_->cells.reserve(records * d_->width); }
 
   // Raw access for converters that want no Value per cell.
-  const Cell& cell(size_t record, size_t key) const { return cells_[record * width_ + key]; }
+  const Cell& cell(size_t record, size_t key) const { return d_->cells[record * d_->width + key]; }
   std::string_view text(const Cell& c) const {
-    return std::string_view(arena_).substr(static_cast<size_t>(c.data), c.text_len);
+    return std::string_view(d_->arena).substr(static_cast<size_t>(c.data), c.text_len);
   }
 
   // Calls f(key, value) for each key the record holds, in key order; value is a Value.
@@ -67,13 +76,18 @@ class RecordList {
   Map record(size_t i) const;
 
  private:
-  Value cell_value(const Cell& c) const;
-  Cell& last(size_t key) { return cells_[cells_.size() - width_ + key]; }
+  // Held through one pointer, so a Value (and every map entry) stays as small as a string.
+  struct Data {
+    std::vector<std::string_view> keys;
+    size_t width = 0;
+    std::vector<Cell> cells;
+    std::string arena;
+  };
 
-  std::vector<std::string_view> keys_;
-  size_t width_;
-  std::vector<Cell> cells_;
-  std::string arena_;
+  Value cell_value(const Cell& c) const;
+  Cell& last(size_t key) { return d_->cells[d_->cells.size() - d_->width + key]; }
+
+  std::unique_ptr<Data> d_;
 };
 
 class Value {
@@ -153,9 +167,9 @@ class Namespace {
 
 template <class F>
 void RecordList::for_each(size_t record, F&& f) const {
-  for (size_t k = 0; k < width_; ++k) {
-    const Cell& c = cells_[record * width_ + k];
-    if (c.kind != Kind::Absent) f(keys_[k], cell_value(c));
+  for (size_t k = 0; k < d_->width; ++k) {
+    const Cell& c = d_->cells[record * d_->width + k];
+    if (c.kind != Kind::Absent) f(d_->keys[k], cell_value(c));
   }
 }
 

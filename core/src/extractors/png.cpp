@@ -5,6 +5,8 @@
 #include <cmath>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "byte_reader.hpp"
 #include "extractors/extractors.hpp"
@@ -28,9 +30,9 @@ constexpr std::array<const char*, 7> kColorTypes = {"grayscale",       "unknown"
 
 struct Walk {
   Namespace& ns;
-  // In file order; a file can hold any number of keywords in any order, so they are sorted
-  // once at the end rather than inserted one by one.
-  Map::Items text;
+  // Keyword and text, in file order; a file can hold any number of keywords in any order, so
+  // they are sorted once at the end rather than inserted one by one.
+  std::vector<std::pair<std::string, std::string>> text;
 };
 
 void read_header(const ByteReader& d, Walk& w) {
@@ -48,7 +50,7 @@ void read_text(const ByteReader& d, Walk& w) {
   const auto nul = std::find(data.begin(), data.end(), uint8_t{0});
   if (nul == data.end()) return;
   const auto split = static_cast<uint64_t>(nul - data.begin());
-  w.text.emplace_back(utf8_lossy(data.first(split)), Value::text(utf8_lossy(d.tail(split + 1))));
+  w.text.emplace_back(utf8_lossy(data.first(split)), utf8_lossy(d.tail(split + 1)));
 }
 
 void read_time(const ByteReader& d, Walk& w) {
