@@ -20,13 +20,14 @@ napi_value fail_with(napi_env env, JsError e) {
   return nullptr;
 }
 
-// Both hooks take (buffer, number): the bytes, and the number as a non-negative integer.
+// Every hook takes (buffer, number): the bytes, and the number as a non-negative integer (a
+// positive one where `positive`).
 struct HookArgs {
   std::span<const uint8_t> bytes;
   int64_t number = 0;
 };
 std::variant<HookArgs, JsError> hook_args(napi_env env, napi_callback_info info,
-                                          const char* number_error) {
+                                          const char* number_error, bool positive = false) {
   size_t argc = 2;
   napi_value args[2] = {nullptr, nullptr};
   if (auto s = napi_get_cb_info(env, info, &argc, args, nullptr, nullptr); s != napi_ok) {
@@ -38,7 +39,8 @@ std::variant<HookArgs, JsError> hook_args(napi_env env, napi_callback_info info,
     return JsError{s, "Failed to get Buffer pointer and length"};
   }
   HookArgs out;
-  if (auto s = napi_get_value_int64(env, args[1], &out.number); s != napi_ok || out.number < 0) {
+  if (auto s = napi_get_value_int64(env, args[1], &out.number);
+      s != napi_ok || out.number < (positive ? 1 : 0)) {
     return JsError{napi_number_expected, number_error};
   }
   out.bytes = std::span<const uint8_t>(static_cast<const uint8_t*>(data), data ? length : 0);
@@ -73,10 +75,9 @@ napi_value ParseBytesWithStringLimit(napi_env env, napi_callback_info info) try 
 // parseBytes with the report's text split into chunks of at most `units` UTF-16 units (a
 // longer string gets a chunk of its own), as reports of hundreds of megabytes of text are.
 napi_value ParseBytesInTextChunks(napi_env env, napi_callback_info info) try {
-  auto parsed = hook_args(env, info, "units must be a positive number");
+  auto parsed = hook_args(env, info, "units must be a positive number", true);
   if (auto* e = std::get_if<JsError>(&parsed)) return fail_with(env, *e);
   const auto [bytes, units] = std::get<HookArgs>(parsed);
-  if (units == 0) return fail_with(env, {napi_number_expected, "units must be a positive number"});
   ConvertOptions options;
   options.text_chunk_units = static_cast<size_t>(units);
   return parse_converted(env, bytes, options);
@@ -87,10 +88,9 @@ napi_value ParseBytesInTextChunks(napi_env env, napi_callback_info info) try {
 // The pieces of the buffer between NUL bytes, as raw texts of a report { t: { texts: [...] } },
 // converted with text chunks of `units`: how any bytes, ill-formed UTF-8 included, reach JS.
 napi_value ConvertTexts(napi_env env, napi_callback_info info) try {
-  auto parsed = hook_args(env, info, "units must be a positive number");
+  auto parsed = hook_args(env, info, "units must be a positive number", true);
   if (auto* e = std::get_if<JsError>(&parsed)) return fail_with(env, *e);
   const auto [bytes, units] = std::get<HookArgs>(parsed);
-  if (units == 0) return fail_with(env, {napi_number_expected, "units must be a positive number"});
   vorlix_core::List texts;
   const std::string all(bytes.begin(), bytes.end());
   for (size_t at = 0;;) {
@@ -112,10 +112,9 @@ napi_value ConvertTexts(napi_env env, napi_callback_info info) try {
 
 // [core ms, conversion ms], each the best of `runs`: the conversion alone cannot be timed from JS.
 napi_value TimeConversion(napi_env env, napi_callback_info info) try {
-  auto parsed = hook_args(env, info, "runs must be a positive number");
+  auto parsed = hook_args(env, info, "runs must be a positive number", true);
   if (auto* e = std::get_if<JsError>(&parsed)) return fail_with(env, *e);
   const auto [bytes, runs] = std::get<HookArgs>(parsed);
-  if (runs == 0) return fail_with(env, {napi_number_expected, "runs must be a positive number"});
   using Clock = std::chrono::steady_clock;
   auto ms = [](Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); };
   double core = 1e300, convert = 1e300;
