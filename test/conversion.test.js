@@ -170,13 +170,19 @@ test('every record of a long list converts, sharing key names across records', (
 });
 
 test('repeated texts of a list reuse strings without mixing them up', () => {
-  // Names that repeat in a short cycle, in a cycle longer than the strings a column keeps, then
-  // never (the column stops looking), then in a short cycle again.
+  // Names that repeat in cycles shorter than, as long as and longer than the 64 strings a
+  // column keeps (it starts over when full), then never (the column stops looking), then in a
+  // short cycle again.
+  const cycle = (length, period, name) => Array.from({ length }, (_, i) => `${name}-${i % period}`);
   const names = [
-    ...Array.from({ length: 600 }, (_, i) => `short-cycle-${i % 5}`),
-    ...Array.from({ length: 600 }, (_, i) => `long-cycle-name-${i % 40}`),
-    ...Array.from({ length: 600 }, (_, i) => `unique-name-number-${i}`),
-    ...Array.from({ length: 600 }, (_, i) => `again-${i % 3}`),
+    ...cycle(600, 5, 'short-cycle'),
+    ...cycle(600, 40, 'long-cycle-name'),
+    ...cycle(300, 64, 'as-many-as-kept'),
+    ...cycle(400, 65, 'one-more-than-kept'),
+    ...cycle(300, 150, 'far-more-than-kept'),
+    ...cycle(300, 40, 'long-cycle-name'),
+    ...cycle(600, 1e9, 'unique-name-number'),
+    ...cycle(600, 3, 'again'),
   ];
   for (const units of [1 << 20, 64]) {
     const { zip: ns } = addon.__parseBytesInTextChunks(zip(names), units);
@@ -276,19 +282,25 @@ function child(flags, script, input) {
 }
 
 test('index setters on Array.prototype are not called and do not change lists', () => {
+  // Setters at the first indices and past the decoder's blank stack (4,096 entries); a long
+  // list, and one where the host made arrays unspreadable, build their stack another way.
   const script = `
     const { parseBytes } = require(${JSON.stringify(root)});
-    const input = Buffer.from(process.argv[1], 'base64');
+    const [input, spread] = [require('node:fs').readFileSync(0), process.argv[1]];
+    if (spread === 'off') Array.prototype[Symbol.isConcatSpreadable] = false;
     let calls = 0;
-    for (let i = 0; i < 4; i++) {
-      Object.defineProperty(Array.prototype, i, { set(v) { calls++; }, configurable: true });
-    }
+    const at = [0, 1, 2, 3, 4096, 4097, 5000, 6001];
+    for (const i of at) Object.defineProperty(Array.prototype, i, { set(v) { calls++; }, configurable: true });
     const { zip } = parseBytes(input);
-    for (let i = 0; i < 4; i++) delete Array.prototype[i];
+    for (const i of at) delete Array.prototype[i];
     console.log(JSON.stringify({ calls, names: zip.entries.map((e) => e.name), own: Object.hasOwn(zip.entries, 0) }));
   `;
-  const names = ['a.txt', 'b/c.txt', 'd.bin'];
-  assert.deepEqual(child([], script, zip(names)), { calls: 0, names, own: true });
+  const long = Array.from({ length: 6000 }, (_, i) => `n${i}`);
+  for (const [names, spread] of [[['a.txt', 'b/c.txt', 'd.bin'], 'on'], [long, 'on'], [long, 'off']]) {
+    const r = spawnSync(process.execPath, ['-e', script, spread], { input: zip(names), encoding: 'utf8' });
+    assert.equal(r.status, 0, r.stderr);
+    assert.deepEqual(JSON.parse(r.stdout), { calls: 0, names, own: true }, `${names.length} names, spread ${spread}`);
+  }
 });
 
 test('reports are the same where code generation from strings is disallowed, and in a worker', () => {
