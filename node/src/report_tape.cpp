@@ -332,12 +332,15 @@ class TapeBuilder {
   }
 
   // A records list's texts, column by column: a repeat of one of the column's recent texts
-  // reuses its string (methods, dates and box types repeat a lot). A column whose texts seldom
-  // repeat (names) stops looking after a trial.
+  // reuses its string (methods, dates and box types repeat a lot). Each column keeps its last
+  // kPerColumn texts, found through a small hash index, and starts over when full. A column
+  // whose texts seldom repeat (names) stops looking after a trial. Registers are numbered in the
+  // order they are first handed out, so a short list needs few of them.
   class RecentTexts {
    public:
-    static constexpr size_t kPerColumn = 32;
+    static constexpr size_t kPerColumn = 64;
     static constexpr size_t kColumns = kTextRegisters / kPerColumn;
+    static constexpr size_t kSlots = 2 * kPerColumn;  // at most half full
     static constexpr size_t kTrial = 256;
 
     // The register holding `text` for `column`, or -1 (and `*keep_in` the register to keep it
@@ -348,13 +351,13 @@ class TapeBuilder {
       Column& c = columns_[column];
       if (c.off) return -1;
       ++c.lookups;
-      const size_t base = column * kPerColumn;
-      // A short scan: lengths first, so most texts that differ cost one compare.
-      for (size_t j = 0; j < c.count; ++j) {
-        if (size_[base + j] == text.size() &&
-            std::memcmp(data_[base + j], text.data(), text.size()) == 0) {
+      const size_t home = std::hash<std::string_view>{}(text) & (kSlots - 1);
+      size_t slot = home;
+      for (; c.index[slot] != 0; slot = (slot + 1) & (kSlots - 1)) {
+        const size_t j = c.index[slot] - 1u;
+        if (c.size[j] == text.size() && std::memcmp(c.data[j], text.data(), text.size()) == 0) {
           ++c.hits;
-          return register_of(column, j);
+          return c.reg[j];
         }
       }
       if (c.lookups >= kTrial && c.hits * 8 < c.lookups) {
@@ -362,31 +365,36 @@ class TapeBuilder {
         return -1;
       }
       // Full: start over, handing the column's registers out again from its first.
-      if (c.count == kPerColumn) c.count = 0;
+      if (c.count == kPerColumn) {
+        std::fill(std::begin(c.index), std::end(c.index), uint8_t{0});
+        c.count = 0;
+        slot = home;
+      }
       const size_t j = c.count++;
-      data_[base + j] = text.data();
-      size_[base + j] = text.size();
-      *keep_in = register_of(column, j);
-      used_ = std::max(used_, *keep_in + 1);
+      if (j == c.numbered) c.reg[c.numbered++] = used_++;
+      c.index[slot] = static_cast<uint8_t>(j + 1);
+      c.data[j] = text.data();
+      c.size[j] = text.size();
+      *keep_in = c.reg[j];
       return -1;
     }
 
     int32_t used() const { return used_; }
 
    private:
-    static int32_t register_of(size_t column, size_t j) {
-      return static_cast<int32_t>(column * kPerColumn + j);
-    }
     struct Column {
-      uint32_t count = 0;  // registers handed out
+      uint8_t index[kSlots] = {};  // 1 + the text's place, or 0 for an empty slot
+      uint32_t count = 0;          // texts kept
+      uint32_t numbered = 0;       // places given a register
       uint32_t lookups = 0;
       uint32_t hits = 0;
       bool off = false;
+      // Left uninitialised: read only below count (texts) and numbered (registers).
+      int32_t reg[kPerColumn];
+      const char* data[kPerColumn];
+      size_t size[kPerColumn];
     };
     Column columns_[kColumns];
-    // Left uninitialised: a column's texts are read only below its count.
-    const char* data_[kTextRegisters];
-    size_t size_[kTextRegisters];
     int32_t used_ = 0;  // registers 0 .. used_ - 1 may hold a string
   };
 

@@ -42,7 +42,7 @@ enum class Op : int32_t {
 
 // Registers hold a records list's recent texts per column (methods, dates and box types repeat
 // a lot): a repeat costs no new string. Only while one list is flattened.
-inline constexpr int32_t kTextRegisters = 512;
+inline constexpr int32_t kTextRegisters = 1024;
 
 // A report's strings in order, in two texts: strings of 13 or more UTF-16 units as one JSON
 // array (JSON.parse makes each a string of its own, where a slice of a large string would keep
