@@ -107,7 +107,7 @@ class TapeBuilder {
     tape_.numbers.clear();
     tape_.texts.resize(1);
     TextChunk& first = tape_.texts[0];
-    first.bytes.clear();
+    first.bytes.assign(1, '[');
     first.shorts.clear();
     first.units = first.count = first.short_units = 0;
     first.ascii = first.shorts_ascii = true;
@@ -155,10 +155,9 @@ class TapeBuilder {
     object(keys, names.size() + (errors_value ? 1 : 0));
   }
 
-  // Closes each text chunk's JSON array.
+  // Closes each text chunk's JSON array (its '[' is there from the start; counted here).
   void finish() {
     for (TextChunk& c : tape_.texts) {
-      c.bytes.insert(c.bytes.begin(), '[');
       c.bytes.push_back(']');
       c.units += 2;
     }
@@ -266,7 +265,7 @@ class TapeBuilder {
     const TextChunk& c = tape_.texts.back();
     const size_t used = c.units + c.short_units;
     if (used > 0 && used + units > options_.chunk_units) {
-      tape_.texts.emplace_back();
+      tape_.texts.emplace_back().bytes.push_back('[');
       emit(Op::Chunk, static_cast<int32_t>(tape_.texts.size() - 1));
     }
   }
@@ -488,9 +487,14 @@ class TapeBuilder {
   bool records(const RecordList& records) {
     using Kind = RecordList::Kind;
     const auto& keys = records.keys();
-    // At most an op and an operand per cell and two ops per record: growing by doubling would
-    // copy a long list's program several times.
-    tape_.program.reserve(tape_.program.size() + records.size() * (2 * keys.size() + 2));
+    // At most an op and an operand per cell and two ops per record, a number per cell, every
+    // text as JSON (quotes and a comma): growing by doubling would copy a long list's buffers
+    // several times and touch twice their memory.
+    const size_t cells = records.size() * keys.size();
+    tape_.program.reserve(tape_.program.size() + 2 * cells + 2 * records.size());
+    tape_.numbers.reserve(tape_.numbers.size() + cells);
+    std::string& json = tape_.texts.back().bytes;
+    json.reserve(json.size() + records.text_bytes() + 3 * cells);
     // Records mostly share one key set: the last one's number is kept.
     std::string& present = tape_.scratch.present;
     std::string& last_present = tape_.scratch.last_present;

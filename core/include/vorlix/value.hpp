@@ -50,6 +50,8 @@ class RecordList {
 
   // A list moved from holds no records and no keys.
   size_t size() const { return d_ && d_->width ? d_->cells.size() / d_->width : 0; }
+  // The bytes of every text cell together.
+  size_t text_bytes() const { return d_ ? d_->arena.size() : 0; }
   std::span<const std::string_view> keys() const {
     return d_ ? std::span<const std::string_view>(d_->keys) : std::span<const std::string_view>();
   }
