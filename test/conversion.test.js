@@ -184,9 +184,25 @@ test('repeated texts of a list reuse strings without mixing them up', () => {
     ...cycle(600, 1e9, 'unique-name-number'),
     ...cycle(600, 3, 'again'),
   ];
-  for (const units of [1 << 20, 64]) {
-    const { zip: ns } = addon.__parseBytesInTextChunks(zip(names), units);
-    assert.deepEqual(ns.entries.map((e) => e.name), names, `chunks of ${units}`);
+  // And random draws from pools of 2 to 200 texts of equal and of differing lengths, short
+  // and long, so that the column's index collides, fills and starts over at random.
+  let x = 0x2545f491;
+  const next = () => {
+    x ^= x << 13;
+    x ^= x >>> 17;
+    x ^= x << 5;
+    return x >>> 0;
+  };
+  const drawn = [];
+  for (const pool of [2, 30, 63, 64, 65, 90, 200]) {
+    const texts = Array.from({ length: pool }, (_, i) => (i % 2 ? `p${pool}-${i}` : `pool-${pool}-text-${String(i).padStart(4, '0')}`));
+    for (let i = 0; i < 400; i++) drawn.push(texts[next() % pool]);
+  }
+  for (const list of [names, drawn]) {
+    for (const units of [1 << 20, 64]) {
+      const { zip: ns } = addon.__parseBytesInTextChunks(zip(list), units);
+      assert.deepEqual(ns.entries.map((e) => e.name), list, `chunks of ${units}`);
+    }
   }
 });
 
