@@ -34,6 +34,17 @@ function png(texts) {
   ]);
 }
 
+// Deterministic pseudo-random 32-bit numbers.
+function xorshift(seed) {
+  let x = seed;
+  return () => {
+    x ^= x << 13;
+    x ^= x >>> 17;
+    x ^= x << 5;
+    return x >>> 0;
+  };
+}
+
 // A ZIP holding only a central directory of `names` (stored, empty entries) and its end record.
 function zip(names) {
   const local = Buffer.alloc(30);
@@ -186,13 +197,7 @@ test('repeated texts of a list reuse strings without mixing them up', () => {
   ];
   // And random draws from pools of 2 to 200 texts of equal and of differing lengths, short
   // and long, so that the column's index collides, fills and starts over at random.
-  let x = 0x2545f491;
-  const next = () => {
-    x ^= x << 13;
-    x ^= x >>> 17;
-    x ^= x << 5;
-    return x >>> 0;
-  };
+  const next = xorshift(0x2545f491);
   const drawn = [];
   for (const pool of [2, 30, 63, 64, 65, 90, 200]) {
     const texts = Array.from({ length: pool }, (_, i) => (i % 2 ? `p${pool}-${i}` : `pool-${pool}-text-${String(i).padStart(4, '0')}`));
@@ -214,13 +219,7 @@ test('any bytes reach JS as Node decodes them as UTF-8, across text chunk edges'
     'f09f', 'c3', '80bf', 'efbbbf', 'f0908080', '', 'e282ac', '7a',
   ];
   // Plus deterministic random byte strings, half of them mostly ASCII.
-  let x = 0x9e3779b9;
-  const next = () => {
-    x ^= x << 13;
-    x ^= x >>> 17;
-    x ^= x << 5;
-    return x >>> 0;
-  };
+  const next = xorshift(0x9e3779b9);
   const pieces = hex.map((h) => Buffer.from(h, 'hex'));
   for (let i = 0; i < 200; i++) {
     const b = Buffer.alloc(next() % 12);
