@@ -211,9 +211,9 @@ async function main() {
     'peers + sha256 + crc32 + histogram': () => peers(plainHistogram),
     'same, fastest JS histogram': () => peers(histogram),
   };
-  const argfile = path.join(dir, 'exiftool.args');
-  fs.writeFileSync(argfile, files.map((f) => f.file).join('\n'));
   if (spawnSync('exiftool', ['-ver'], { encoding: 'utf8' }).status === 0) {
+    const argfile = path.join(dir, 'exiftool.args');
+    fs.writeFileSync(argfile, files.map((f) => f.file).join('\n'));
     const exiftool = () => {
       const r = spawnSync('exiftool', ['-json', '-q', '-@', argfile], { maxBuffer: 1 << 30 });
       if (r.status !== 0 || JSON.parse(r.stdout).length !== files.length) throw new Error('exiftool failed');
