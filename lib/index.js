@@ -1,7 +1,10 @@
 'use strict';
 // The compiled addon behind a thin layer: one check of the options (TypeErrors naming the bad
 // option or value), and Promises with AbortSignal support for the asynchronous twins.
-const addon = require('../build-addon/Release/vorlix.node');
+// VORLIX_ADDON names another build of the addon (the sanitizer run uses it).
+const addon = require(process.env.VORLIX_ADDON || '../build-addon/Release/vorlix.node');
+const { types } = require('node:util');
+const { markAsUntransferable } = require('node:worker_threads');
 
 /** Extractor names in the order they run. */
 const extractors = Object.freeze([
@@ -39,7 +42,8 @@ function checkOptions(fn, options, async) {
       throw new TypeError(`${fn}: unknown option ${JSON.stringify(key)}`);
     }
   }
-  const native = {};
+  // No prototype: a getter a host put on Object.prototype must not run inside the addon.
+  const native = { __proto__: null };
   const { extractors: names, hashes, signal } = options;
   if (names !== undefined) {
     if (!Array.isArray(names)) {
@@ -78,17 +82,19 @@ function parseBytes(buffer, options) {
 }
 
 // Every failure, argument errors included, rejects: the executor turns throws into rejections.
-function start(fn, native, input, options) {
+// `copied` runs last before the addon, after every step that may run the caller's code.
+function start(fn, native, input, options, copied = () => false) {
   return new Promise((resolve, reject) => {
     const { native: opts, signal } = checkOptions(fn, options, true);
     if (signal?.aborted) throw new AbortError(signal);
     let onAbort;
+    const copy = copied(input);
     const token = native(input, opts, (error, report, cancelled) => {
       if (signal) signal.removeEventListener('abort', onAbort);
       if (cancelled || signal?.aborted) reject(new AbortError(signal));
       else if (error) reject(error);
       else resolve(report);
-    });
+    }, copy);
     if (signal) {
       onAbort = () => addon.cancel(token);
       signal.addEventListener('abort', onAbort, { once: true });
@@ -100,8 +106,36 @@ function parseAsync(path, options) {
   return start('parseAsync', addon.parseAsync, path, options);
 }
 
+// Built-ins taken now, so that a host that replaces them later cannot steer what is read.
+const uncurry = Function.prototype.bind.bind(Function.prototype.call);
+const getter = (proto, name) => {
+  const d = Object.getOwnPropertyDescriptor(proto, name);
+  return d && d.get ? uncurry(d.get) : undefined;
+};
+const typedArrayBuffer = getter(Object.getPrototypeOf(Uint8Array.prototype), 'buffer');
+const dataViewBuffer = getter(DataView.prototype, 'buffer');
+const isResizable = getter(ArrayBuffer.prototype, 'resizable') ?? (() => false);
+const { isArrayBufferView, isDataView, isSharedArrayBuffer } = types;
+// An ArrayBuffer marked untransferable can still be detached where the engine has
+// ArrayBuffer.prototype.transfer (Node 21 and later); there its bytes are copied instead.
+const nodeMajor = Number(process.versions.node.split('.')[0]);
+const markingPins = nodeMajor <= 20 && typeof ArrayBuffer.prototype.transfer !== 'function';
+
+// Whether the pool thread must read a private copy (made by the addon when the call starts)
+// rather than the caller's bytes: they are read in place only when their memory can neither
+// vanish (a transfer, then a collection) nor shrink (resize) before the parse ends. Shared
+// memory is copied too: other threads may write it at any time, and a report must describe one
+// set of bytes.
+function mustCopy(input) {
+  if (!isArrayBufferView(input)) return false; // the addon rejects it with its own error
+  const backing = isDataView(input) ? dataViewBuffer(input) : typedArrayBuffer(input);
+  if (isSharedArrayBuffer(backing) || isResizable(backing) || !markingPins) return true;
+  markAsUntransferable(backing);
+  return false;
+}
+
 function parseBytesAsync(buffer, options) {
-  return start('parseBytesAsync', addon.parseBytesAsync, buffer, options);
+  return start('parseBytesAsync', addon.parseBytesAsync, buffer, options, mustCopy);
 }
 
 module.exports = { parse, parseBytes, parseAsync, parseBytesAsync, extractors };

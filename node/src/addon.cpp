@@ -1,6 +1,8 @@
 // Registration and the entry points: parse(path) and parseBytes(buffer), their asynchronous
 // twins, and cancel(token) for the latter.
+#include <algorithm>
 #include <exception>
+#include <memory>
 #include <new>
 #include <optional>
 #include <string>
@@ -61,22 +63,32 @@ std::variant<Job, JsError> path_job(napi_env env, napi_value path_value, napi_va
   return job;
 }
 
-// The Buffer behind parseBytes: held by `ref` until the caller releases it, never copied.
+// The Buffer behind parseBytes: held by `ref` until the caller releases it, and read in place;
+// or, with `copy`, copied here and released at once (lib/index.js decides which an asynchronous
+// parse needs).
 std::variant<Job, JsError> bytes_job(napi_env env, napi_value buffer, napi_value options,
-                                     napi_ref& ref) {
+                                     napi_ref& ref, bool copy = false) {
   ref = nullptr;
   if (auto s = napi_create_reference(env, buffer, 1, &ref); s != napi_ok) {
     return JsError{s, "Failed to create reference from Buffer"};
   }
+  // Reading the options may run host code (a getter), which could detach or shrink the Buffer's
+  // memory: its pointer is taken last, with no JS able to run before the parse starts.
+  auto opts = read_options(env, options);
   void* data = nullptr;
   size_t length = 0;
   if (auto s = napi_get_buffer_info(env, buffer, &data, &length); s != napi_ok) {
     return JsError{s, "Failed to get Buffer pointer and length"};
   }
-  auto opts = read_options(env, options);
   if (auto* e = std::get_if<JsError>(&opts)) return std::move(*e);
   Job job;
-  job.bytes = std::span<const uint8_t>(static_cast<const uint8_t*>(data), data ? length : 0);
+  if (!data) length = 0;
+  job.bytes = std::span<const uint8_t>(static_cast<const uint8_t*>(data), length);
+  if (copy && length > 0) {
+    job.copy = std::make_unique_for_overwrite<uint8_t[]>(length);
+    std::copy(job.bytes.begin(), job.bytes.end(), job.copy.get());
+    job.bytes = std::span<const uint8_t>(job.copy.get(), length);
+  }
   job.options = std::move(std::get<vorlix_core::ParseOptions>(opts));
   return job;
 }
@@ -145,14 +157,19 @@ napi_value ParseAsync(napi_env env, napi_callback_info info) {
   });
 }
 
+// (buffer, options, callback, copy): `copy` true makes the parse read a private copy.
 napi_value ParseBytesAsync(napi_env env, napi_callback_info info) {
-  napi_value args[3];
+  napi_value args[4];
   if (!arguments(env, info, args)) return nullptr;
+  bool copy = false;
+  if (napi_get_value_bool(env, args[3], &copy) != napi_ok) copy = false;
   napi_ref ref = nullptr;
   napi_value result = guarded(env, [&] {
-    auto job = bytes_job(env, args[0], args[1], ref);
+    auto job = bytes_job(env, args[0], args[1], ref, copy);
     if (auto* e = std::get_if<JsError>(&job)) return thrown(env, *e);
-    // The reference now belongs to the async work, which releases it on every path.
+    // The reference now belongs to the async work, which releases it on every path; a copy
+    // needs none.
+    if (std::get<Job>(job).copy) drop(env, ref);
     napi_ref held = std::exchange(ref, nullptr);
     return finish(env, start_async(env, std::move(std::get<Job>(job)), held, args[2]));
   });

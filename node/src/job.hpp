@@ -3,6 +3,7 @@
 // (the async twins). Touches no Node-API, so either thread may call it.
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <variant>
@@ -15,7 +16,8 @@ namespace vorlix_node {
 struct Job {
   bool from_path = false;
   std::string path;                   // when from_path
-  std::span<const uint8_t> bytes;     // otherwise; owned by the caller's Buffer
+  std::span<const uint8_t> bytes;     // otherwise: the caller's Buffer, or `copy`
+  std::unique_ptr<uint8_t[]> copy;    // the bytes, when the caller's memory could not be held
   vorlix_core::ParseOptions options;  // its cancel flag is set by run_job's caller
 };
 
