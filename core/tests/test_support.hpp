@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <optional>
 #include <span>
@@ -137,6 +138,23 @@ inline ProbeContext context_for(std::span<const uint8_t> bytes) {
   ctx.header = bytes.first(std::min<size_t>(bytes.size(), limits::kHeaderBytes));
   ctx.length = bytes.size();
   return ctx;
+}
+
+// `bytes` in a real file whose stated length is `extra` bytes more than it holds: a file cut
+// while it was read.
+inline ExtractResult extract_cut_file(const Extractor& extractor, std::span<const uint8_t> bytes,
+                                      uint64_t extra) {
+  FILE* f = std::tmpfile();
+  EXPECT_NE(f, nullptr);
+  if (!f) return Err{ExtractError::other("no temporary file")};
+  EXPECT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
+  std::fflush(f);
+  FileSource src(fileno(f));
+  ProbeContext ctx = context_for(bytes);
+  ctx.length = bytes.size() + extra;
+  auto r = extractor.extract(src, ctx);
+  std::fclose(f);
+  return r;
 }
 
 // The whole namespace as "key=value" pairs in key order.

@@ -1,5 +1,5 @@
 #pragma once
-// The thirteen default extractors. Each is stateless; one source file per format family
+// The thirteen default extractors. Each is stateless; one source file per format, named after it,
 // defines its members.
 #include "vorlix/extractor.hpp"
 
@@ -18,14 +18,14 @@ VORLIX_DECLARE_EXTRACTOR(JpegExtractor);  // jpeg.cpp
 VORLIX_DECLARE_EXTRACTOR(PngExtractor);   // png.cpp
 VORLIX_DECLARE_EXTRACTOR(GifExtractor);   // gif.cpp
 VORLIX_DECLARE_EXTRACTOR(BmpExtractor);   // bmp.cpp
-VORLIX_DECLARE_EXTRACTOR(RiffExtractor);  // bmp.cpp
+VORLIX_DECLARE_EXTRACTOR(RiffExtractor);  // riff.cpp
 VORLIX_DECLARE_EXTRACTOR(ExifExtractor);  // exif.cpp
 VORLIX_DECLARE_EXTRACTOR(Id3Extractor);   // id3.cpp
-VORLIX_DECLARE_EXTRACTOR(Mp4Extractor);   // media.cpp
-VORLIX_DECLARE_EXTRACTOR(ElfExtractor);   // media.cpp
-VORLIX_DECLARE_EXTRACTOR(PdfExtractor);   // document.cpp
-VORLIX_DECLARE_EXTRACTOR(GzipExtractor);  // document.cpp
-VORLIX_DECLARE_EXTRACTOR(ZipExtractor);   // ziplike.cpp
+VORLIX_DECLARE_EXTRACTOR(Mp4Extractor);   // mp4.cpp
+VORLIX_DECLARE_EXTRACTOR(ElfExtractor);   // elf.cpp
+VORLIX_DECLARE_EXTRACTOR(PdfExtractor);   // pdf.cpp
+VORLIX_DECLARE_EXTRACTOR(GzipExtractor);  // gzip.cpp
+VORLIX_DECLARE_EXTRACTOR(ZipExtractor);   // zip.cpp
 
 #undef VORLIX_DECLARE_EXTRACTOR
 

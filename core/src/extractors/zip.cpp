@@ -14,7 +14,7 @@
 #include "source_reader.hpp"
 #include "text.hpp"
 
-namespace vorlix_core::extractors::ziplike {
+namespace vorlix_core::extractors::zip {
 
 namespace {
 
@@ -146,7 +146,7 @@ std::optional<CentralHeader> central_header(SourceReader& r, uint64_t pos) {
 
 }  // namespace
 
-}  // namespace vorlix_core::extractors::ziplike
+}  // namespace vorlix_core::extractors::zip
 
 namespace vorlix_core::extractors {
 
@@ -156,11 +156,11 @@ const char* ZipExtractor::name() const {
 
 bool ZipExtractor::supports(const ProbeContext& ctx) const {
   const ByteReader h(ctx.header);
-  return h.matches(0, ziplike::kLocalHeaderSig) || h.matches(0, ziplike::kEndRecordSig);
+  return h.matches(0, zip::kLocalHeaderSig) || h.matches(0, zip::kEndRecordSig);
 }
 
 ExtractResult ZipExtractor::extract(ByteSource& src, const ProbeContext& ctx) const {
-  using namespace ziplike;
+  using namespace zip;
   RandomAccess ra(src, ctx.length);
   SourceReader r(ra);
 

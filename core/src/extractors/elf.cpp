@@ -1,0 +1,84 @@
+// ELF: only the first 20 bytes are read (identification, file type and machine).
+#include <array>
+
+#include "byte_reader.hpp"
+#include "extractors/extractors.hpp"
+
+namespace vorlix_core::extractors {
+
+namespace {
+
+struct CodeName {
+  uint16_t code;
+  const char* name;
+};
+
+constexpr std::array<CodeName, 4> kOsAbis{{
+    {0, "System V"},
+    {3, "Linux"},
+    {6, "Solaris"},
+    {9, "FreeBSD"},
+}};
+
+constexpr std::array<CodeName, 4> kFileTypes{{
+    {1, "relocatable"},
+    {2, "executable"},
+    {3, "shared object"},
+    {4, "core dump"},
+}};
+
+constexpr std::array<CodeName, 5> kMachines{{
+    {3, "x86"},
+    {40, "ARM"},
+    {62, "x86-64"},
+    {183, "AArch64"},
+    {243, "RISC-V"},
+}};
+
+template <size_t N>
+const char* name_of(const std::array<CodeName, N>& table, uint16_t code) {
+  for (const auto& entry : table) {
+    if (entry.code == code) return entry.name;
+  }
+  return "other";
+}
+
+// e_ident[EI_NIDENT] plus e_type and e_machine.
+constexpr size_t kElfPrefix = 20;
+constexpr uint64_t kClass = 4;
+constexpr uint64_t kData = 5;
+constexpr uint64_t kOsAbi = 7;
+constexpr uint64_t kType = 16;
+constexpr uint64_t kMachine = 18;
+
+}  // namespace
+
+const char* ElfExtractor::name() const {
+  return "elf";
+}
+
+bool ElfExtractor::supports(const ProbeContext& ctx) const {
+  return ByteReader(ctx.header)
+      .matches(0,
+               "\x7F"
+               "ELF");
+}
+
+ExtractResult ElfExtractor::extract(ByteSource& src, const ProbeContext&) const {
+  std::array<uint8_t, kElfPrefix> bytes{};
+  auto read = src.read_exact(bytes);
+  if (!read) return Err{ExtractError(std::move(read).error())};
+  const ByteReader r(bytes);
+  // EI_DATA 1 is little-endian; every other value, valid or not, reads as big-endian.
+  const Endian order = *r.u8(kData) == 1 ? Endian::Little : Endian::Big;
+
+  Namespace ns("elf");
+  ns.set("class", *r.u8(kClass) == 2 ? "64-bit" : "32-bit");
+  ns.set("endianness", order == Endian::Little ? "little" : "big");
+  ns.set("abi", name_of(kOsAbis, *r.u8(kOsAbi)));
+  ns.set("type", name_of(kFileTypes, *r.u16(kType, order)));
+  ns.set("machine", name_of(kMachines, *r.u16(kMachine, order)));
+  return ns;
+}
+
+}  // namespace vorlix_core::extractors
