@@ -41,6 +41,12 @@ test('a Buffer whose memory is detached, shrunk or shared during the parse', asy
       (b) => structuredClone(b, { transfer: [b] })],
     ['a DataView transferred then collected', () => new ArrayBuffer(kSize), dataView,
       (b) => structuredClone(b, { transfer: [b] })],
+    ['posted to a port that drops it', () => new ArrayBuffer(kSize), whole, (b) => {
+      const { port1, port2 } = new MessageChannel();
+      port1.postMessage(b, [b]);
+      port1.close();
+      port2.close();
+    }],
     ['resizable, shrunk to nothing', () => new ArrayBuffer(kSize, { maxByteLength: kSize }), whole,
       (b) => b.resize(0)],
     ['resizable view, shrunk below its end', () => new ArrayBuffer(kSize, { maxByteLength: kSize }),
