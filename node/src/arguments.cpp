@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <utility>
 
 namespace vorlix_node {
 
@@ -132,7 +133,27 @@ std::string describe(napi_env env, napi_value v) {
   return text;
 }
 
+namespace {
+
+// The bytes of a Uint8Array (a Buffer too), as Node's fs takes a path's raw name bytes.
+std::optional<std::string> byte_path(napi_env env, napi_value v) {
+  bool typed = false;
+  napi_typedarray_type type;
+  size_t length = 0;
+  void* data = nullptr;
+  if (napi_is_typedarray(env, v, &typed) != napi_ok || !typed ||
+      napi_get_typedarray_info(env, v, &type, &length, &data, nullptr, nullptr) != napi_ok ||
+      type != napi_uint8_array) {
+    return std::nullopt;
+  }
+  if (length == 0) return std::string();
+  return std::string(static_cast<const char*>(data), length);
+}
+
+}  // namespace
+
 std::variant<std::string, JsError> path_argument(napi_env env, napi_value v) {
+  if (auto bytes = byte_path(env, v)) return std::move(*bytes);
   size_t len = 0;
   const char* prefix = "Failed to convert JavaScript value `";
   napi_status s = napi_get_value_string_utf8(env, v, nullptr, 0, &len);

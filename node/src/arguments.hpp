@@ -20,7 +20,8 @@ inline constexpr size_t kMaxDescribedBytes = 256;
 // and throwing toJSON methods. Never fails, and leaves no JS exception pending.
 std::string describe(napi_env env, napi_value v);
 
-// The path argument as UTF-8, or the error to throw (code "StringExpected" for a non-string).
+// The path argument's bytes: a string as UTF-8, a Uint8Array (a Buffer too) as it is; or the
+// error to throw (code "StringExpected" for anything else).
 std::variant<std::string, JsError> path_argument(napi_env env, napi_value v);
 
 }  // namespace vorlix_node

@@ -14,7 +14,7 @@ namespace vorlix_node {
 
 struct Job {
   bool from_path = false;
-  std::string path;                   // when from_path
+  std::string path;                   // when from_path: its bytes, UTF-8 or not
   std::span<const uint8_t> bytes;     // otherwise; owned by the caller's Buffer
   vorlix_core::ParseOptions options;  // its cancel flag is set by run_job's caller
 };
