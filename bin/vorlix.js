@@ -96,13 +96,14 @@ function options(argv) {
   };
 }
 
+const DOT = Buffer.from('.');
+const SLASH = Buffer.from('/');
+
 // `dir`/`name` as path.join spells it, in bytes: a name on Linux need not be UTF-8.
 function joinBytes(dir, name) {
   if (dir.equals(DOT)) return name;
   return Buffer.concat(dir[dir.length - 1] === SLASH[0] ? [dir, name] : [dir, SLASH, name]);
 }
-const DOT = Buffer.from('.');
-const SLASH = Buffer.from('/');
 
 // What a symbolic link found in a walk names: its target's stats, or null where it dangles.
 async function target(p) {
@@ -155,6 +156,8 @@ async function expand(paths, recursive) {
   return out;
 }
 
+const lossy = new TextDecoder();
+
 // The record's "path": a string, with invalid UTF-8 replaced by U+FFFD; when that loses bytes,
 // "path_bytes" holds them in base64 so that the file can still be found.
 function pathFields(p) {
@@ -162,7 +165,6 @@ function pathFields(p) {
   if (isUtf8(p)) return { path: p.toString('utf8') };
   return { path: lossy.decode(p), path_bytes: p.toString('base64') };
 }
-const lossy = new TextDecoder();
 
 function errorRecord(err) {
   return { code: err.code ?? 'Error', message: err.message };
