@@ -41,9 +41,9 @@ std::optional<napi_value> call_method(napi_env env, napi_value target, const cha
   return result;
 }
 
-// A typed array (a Buffer too) longer than the kept text serialises to the same first
+// A typed array longer than the kept text serialises to the same first
 // characters as its first kMaxDescribedBytes elements (each takes at least two), so only those
-// are serialised: JSON.stringify of a 20 MB Buffer takes seconds.
+// are serialised: JSON.stringify of a 20 MB typed array takes seconds.
 napi_value serialisable_part(napi_env env, napi_value v) {
   bool typed = false;
   napi_typedarray_type type;

@@ -11,7 +11,7 @@
 namespace vorlix_node {
 
 // At most this many bytes of a value's text go into its description; longer text is cut at a
-// character boundary and ends in "...". A 20 MB Buffer would otherwise describe itself in 80
+// character boundary and ends in "...". A 20 MB typed array would otherwise describe itself in 80
 // million characters.
 inline constexpr size_t kMaxDescribedBytes = 256;
 
