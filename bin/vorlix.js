@@ -5,11 +5,13 @@
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
+const { isUtf8 } = require('node:buffer');
 const { parseArgs } = require('node:util');
 const { parseAsync, extractors: knownExtractors } = require('../lib');
 
 const USAGE = `Usage: vorlix [options] PATH...
-  --recursive, -r       parse every file under the directories given
+  --recursive, -r       parse every file under the directories given; symbolic links
+                        to directories found there are skipped (a link may loop)
   --extractors a,b      run only these extractors (${knownExtractors.join(', ')})
   --no-hashes           skip SHA-256, CRC-32 and entropy
   --concurrency N       parses in flight at once (default: ${defaultConcurrency()})
@@ -66,6 +68,15 @@ function options(argv) {
   }
   const v = parsed.values;
   if (v.help) return { help: true };
+  // Checked before the paths: in "--concurrency a.jpg" the path is the option's value, and the
+  // bad value is what to report.
+  let concurrency = defaultConcurrency();
+  if (v.concurrency !== undefined) {
+    concurrency = Number(v.concurrency);
+    if (!/^\d+$/.test(v.concurrency) || !Number.isSafeInteger(concurrency) || concurrency < 1) {
+      throw new UsageError(`--concurrency must be a positive integer, got "${v.concurrency}"`);
+    }
+  }
   if (parsed.positionals.length === 0) throw new UsageError('no path given');
   if (v.pretty && v.ndjson) throw new UsageError('--pretty and --ndjson exclude each other');
   const parse = { hashes: v.hashes };
@@ -76,13 +87,6 @@ function options(argv) {
     }
     parse.extractors = names;
   }
-  let concurrency = defaultConcurrency();
-  if (v.concurrency !== undefined) {
-    concurrency = Number(v.concurrency);
-    if (!/^\d+$/.test(v.concurrency) || !Number.isSafeInteger(concurrency) || concurrency < 1) {
-      throw new UsageError(`--concurrency must be a positive integer, got "${v.concurrency}"`);
-    }
-  }
   return {
     paths: parsed.positionals,
     recursive: Boolean(v.recursive),
@@ -92,24 +96,49 @@ function options(argv) {
   };
 }
 
+const DOT = Buffer.from('.');
+const SLASH = Buffer.from('/');
+
+// `dir`/`name` as path.join spells it, in bytes: a name on Linux need not be UTF-8.
+function joinBytes(dir, name) {
+  if (dir.equals(DOT)) return name;
+  return Buffer.concat(dir[dir.length - 1] === SLASH[0] ? [dir, name] : [dir, SLASH, name]);
+}
+
+// What a symbolic link found in a walk names: its target's stats, or null where it dangles.
+async function target(p) {
+  try {
+    return await fs.promises.stat(p);
+  } catch {
+    return null;
+  }
+}
+
 // Every path to parse, in a stable order: the arguments as given, directories (with
-// --recursive) expanded depth-first by name. Symbolic links to directories are not followed,
-// so a link cycle cannot loop. A directory that cannot be listed becomes an error entry.
+// --recursive) expanded depth-first by name, each found file as a Buffer of its name bytes.
+// Symbolic links to directories are skipped, so a link cycle cannot loop; a dangling link is
+// listed, and its parse says why it fails. A directory that cannot be listed becomes an error
+// entry.
 async function expand(paths, recursive) {
   const out = [];
-  const walk = async (dir) => {
+  // `dir` is read as given; `base` is its normalised spelling, which the found paths extend.
+  const walk = async (dir, base) => {
     let entries;
     try {
-      entries = await fs.promises.readdir(dir, { withFileTypes: true });
+      entries = await fs.promises.readdir(dir, { withFileTypes: true, encoding: 'buffer' });
     } catch (err) {
       out.push({ path: dir, error: err });
       return;
     }
-    entries.sort((a, b) => Buffer.compare(Buffer.from(a.name), Buffer.from(b.name)));
+    entries.sort((a, b) => Buffer.compare(a.name, b.name));
     for (const e of entries) {
-      const p = path.join(dir, e.name);
-      if (e.isDirectory()) await walk(p);
-      else if (e.isFile() || e.isSymbolicLink()) out.push({ path: p });
+      const p = joinBytes(base, e.name);
+      if (e.isDirectory()) await walk(p, p);
+      else if (e.isFile()) out.push({ path: p });
+      else if (e.isSymbolicLink()) {
+        const st = await target(p);
+        if (st === null || st.isFile()) out.push({ path: p });
+      }
     }
   };
   for (const p of paths) {
@@ -121,10 +150,20 @@ async function expand(paths, recursive) {
         // Reported by the parse itself.
       }
     }
-    if (isDir) await walk(p);
+    if (isDir) await walk(p, Buffer.from(path.join(p, '.')));
     else out.push({ path: p });
   }
   return out;
+}
+
+const lossy = new TextDecoder();
+
+// The record's "path": a string, with invalid UTF-8 replaced by U+FFFD; when that loses bytes,
+// "path_bytes" holds them in base64 so that the file can still be found.
+function pathFields(p) {
+  if (typeof p === 'string') return { path: p };
+  if (isUtf8(p)) return { path: p.toString('utf8') };
+  return { path: lossy.decode(p), path_bytes: p.toString('base64') };
 }
 
 function errorRecord(err) {
@@ -184,15 +223,15 @@ async function run(argv) {
       const item = items[i];
       let record;
       if (item.error) {
-        record = { path: item.path, error: errorRecord(item.error) };
+        record = { ...pathFields(item.path), error: errorRecord(item.error) };
       } else {
         try {
           const report = await parseAsync(item.path, opts.parse);
-          record = { path: item.path, report };
+          record = { ...pathFields(item.path), report };
           const size = report.file?.size_bytes;
           bytes += size === undefined ? await statSize(item.path) : Number(size);
         } catch (err) {
-          record = { path: item.path, error: errorRecord(err) };
+          record = { ...pathFields(item.path), error: errorRecord(err) };
         }
       }
       if (record.error) failed = true;

@@ -18,7 +18,7 @@ export interface FileNamespace {
   sha256?: string;
   /** CRC-32 (zlib polynomial) of the content, 8 lowercase hex digits. */
   crc32?: string;
-  /** `parse` only: last component of the path as passed ("" for a root or final ".."). */
+  /** `parse` only: last component of the path as passed ("" for a root or final ".."); bytes that are not UTF-8 become U+FFFD. */
   name?: string;
   /** `parse` only: text after the name's last dot (not a leading dot), case kept. */
   extension_claimed?: string;
@@ -388,19 +388,27 @@ export interface AsyncParseOptions extends ParseOptions {
   signal?: AbortSignal;
 }
 
+/**
+ * A path as Node's fs takes one: a string, the name's raw bytes (a Buffer or Uint8Array, for
+ * names that are not UTF-8), or a `file:` URL object, whose percent-encoded bytes are the name's
+ * bytes.
+ */
+export type PathArgument = string | Buffer | Uint8Array | URL;
+
 /** The report of a call that chose its extractors: only their namespaces can appear. */
 export type SelectedReport<E extends ExtractorName> = Pick<Report, E | 'errors'>;
 
 /**
  * Reads the file at `path` (regular files and directories; pipes, sockets and devices are
  * refused) and returns its metadata report. Throws an Error with `code` "StringExpected" when
- * `path` is not a string and "GenericFailure" when the file cannot be opened.
+ * `path` is none of the PathArgument kinds, a TypeError for a URL that names no local file, and
+ * an Error with `code` "GenericFailure" when the file cannot be opened.
  */
 export function parse<E extends ExtractorName>(
-  path: string,
+  path: PathArgument,
   options: ParseOptions & { extractors: readonly E[] },
 ): SelectedReport<E>;
-export function parse(path: string, options?: ParseOptions): Report;
+export function parse(path: PathArgument, options?: ParseOptions): Report;
 
 /** Returns the metadata report of the bytes of `buffer` (no path facts). */
 export function parseBytes<E extends ExtractorName>(
@@ -414,10 +422,10 @@ export function parseBytes(buffer: Buffer | Uint8Array, options?: ParseOptions):
  * `parse` would throw (argument and option errors included) or an AbortError.
  */
 export function parseAsync<E extends ExtractorName>(
-  path: string,
+  path: PathArgument,
   options: AsyncParseOptions & { extractors: readonly E[] },
 ): Promise<SelectedReport<E>>;
-export function parseAsync(path: string, options?: AsyncParseOptions): Promise<Report>;
+export function parseAsync(path: PathArgument, options?: AsyncParseOptions): Promise<Report>;
 
 /**
  * `parseBytes` on the libuv thread pool. The bytes are read in place, not copied: changing

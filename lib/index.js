@@ -73,8 +73,48 @@ function checkOptions(fn, options, async) {
   return { native, signal };
 }
 
+// Node's fs errors, for a URL that names no local file.
+function urlError(code, message) {
+  const err = new TypeError(message);
+  err.code = code;
+  return err;
+}
+
+// A file: URL becomes the bytes of its path, as Node's fs takes it, except that percent-encoded
+// bytes which are not UTF-8 stay bytes (a name on Linux need not be text). Strings and
+// Uint8Arrays go to the addon as they are, and so does every other value, which the addon
+// refuses with StringExpected.
+function pathArgument(path) {
+  if (!(path instanceof URL)) return path;
+  if (path.protocol !== 'file:') {
+    throw urlError('ERR_INVALID_URL_SCHEME', 'The URL must be of scheme file');
+  }
+  if (path.hostname !== '') {
+    throw urlError('ERR_INVALID_FILE_URL_HOST', 'File URL host must be "localhost" or empty on linux');
+  }
+  const text = path.pathname;
+  if (/%2f/i.test(text)) {
+    throw urlError('ERR_INVALID_FILE_URL_PATH', 'File URL path must not include encoded / characters');
+  }
+  // The serialised pathname is ASCII: each "%XX" is one byte, a "%" without two hex digits is
+  // itself.
+  const bytes = Buffer.allocUnsafe(text.length);
+  let n = 0;
+  for (let i = 0; i < text.length; i++) {
+    const hex = text[i] === '%' ? text.slice(i + 1, i + 3) : '';
+    if (/^[0-9a-f]{2}$/i.test(hex)) {
+      bytes[n++] = parseInt(hex, 16);
+      i += 2;
+    } else {
+      bytes[n++] = text.charCodeAt(i);
+    }
+  }
+  return bytes.subarray(0, n);
+}
+
 function parse(path, options) {
-  return addon.parse(path, checkOptions('parse', options, false).native);
+  const { native } = checkOptions('parse', options, false);
+  return addon.parse(pathArgument(path), native);
 }
 
 function parseBytes(buffer, options) {
@@ -103,7 +143,7 @@ function start(fn, native, input, options, copied = () => false) {
 }
 
 function parseAsync(path, options) {
-  return start('parseAsync', addon.parseAsync, path, options);
+  return start('parseAsync', (p, o, done) => addon.parseAsync(pathArgument(p), o, done), path, options);
 }
 
 // Built-ins taken now, so that a host that replaces them later cannot steer what is read.

@@ -7,7 +7,8 @@ const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
 const { execFileSync } = require('node:child_process');
-const { parse, parseBytes } = require('..');
+const { pathToFileURL } = require('node:url');
+const { parse, parseBytes, parseAsync } = require('..');
 
 const sample = path.join(__dirname, '..', 'examples', 'sample.jpg');
 
@@ -51,6 +52,9 @@ test('parse rejects non-string arguments with StringExpected and a description',
     [[Symbol('s')], 'Symbol'],
     [[function named() {}], 'function named(..) '],
     [[Object.defineProperty(() => {}, 'name', { value: '' })], 'function anonymous(..) '],
+    // Byte paths are Uint8Arrays only, and URLs only URL objects.
+    [[new Uint16Array([1])], 'Object {"0":1}'],
+    [[{ href: 'file:///x', protocol: 'file:' }], 'Object {"href":"file:///x","protocol":"file:"}'],
   ];
   for (const [args, d] of cases) {
     assert.throws(() => parse(...args), (err) => {
@@ -80,6 +84,58 @@ test('parse throws GenericFailure for paths that cannot be opened', () => {
     code: 'GenericFailure',
     message: 'a\0b: file name contained an unexpected NUL byte',
   });
+});
+
+test('paths as name bytes and file: URLs; names that are not UTF-8 follow the lossy-text rule', async () => {
+  const dir = tmpdir();
+  const bytes = fs.readFileSync(sample);
+  // "caf", 0xE9, ".jp", a cut 3-byte sequence, "g": two ill-formed subparts, one U+FFFD each.
+  const name = Buffer.from('caf\xe9.jp\xe2\x82g', 'latin1');
+  const file = Buffer.concat([Buffer.from(`${dir}/`), name]);
+  fs.writeFileSync(file, bytes);
+  const url = `${pathToFileURL(dir).href}/caf%E9.jp%e2%82g`;
+  const inputs = [file, new Uint8Array(file), new URL(url), new URL(url.replace('file://', 'file://localhost'))];
+  for (const input of inputs) {
+    for (const report of [parse(input), await parseAsync(input)]) {
+      assert.equal(report.errors, undefined);
+      assert.equal(report.file.name, 'caf\ufffd.jp\ufffdg');
+      assert.equal(report.file.extension_claimed, 'jp\ufffdg');
+      assert.equal(report.file.sha256, crypto.createHash('sha256').update(bytes).digest('hex'));
+    }
+  }
+  // Percent-encoded characters of a URL are the name's characters.
+  const odd = path.join(dir, 'a b#%.jpg');
+  fs.writeFileSync(odd, bytes);
+  assert.equal(parse(pathToFileURL(odd)).file.name, 'a b#%.jpg');
+
+  const missing = `${dir}/nope\ufffd: No such file or directory (os error 2)`;
+  for (const input of [Buffer.concat([Buffer.from(`${dir}/nope`), Buffer.from([0xff])]), new URL(`file://${dir}/nope%FF`)]) {
+    assert.throws(() => parse(input), { code: 'GenericFailure', message: missing });
+  }
+  for (const input of [Buffer.from('a\0b'), new URL('file:///a%00b')]) {
+    assert.throws(() => parse(input), { code: 'GenericFailure', message: /^\/?a\0b: file name contained an unexpected NUL byte$/ });
+  }
+  // URLs that name no local file are refused as Node's fs refuses them.
+  for (const [href, code] of [
+    ['http://example.com/a.jpg', 'ERR_INVALID_URL_SCHEME'],
+    ['file://server/a.jpg', 'ERR_INVALID_FILE_URL_HOST'],
+    [`file://${dir}/a%2fb`, 'ERR_INVALID_FILE_URL_PATH'],
+  ]) {
+    assert.throws(() => parse(new URL(href)), (err) => err instanceof TypeError && err.code === code, href);
+  }
+});
+
+test('a content longer than its stated size is reported, as a /proc file states 0 bytes', () => {
+  for (const hashes of [true, false]) {
+    const report = parse('/proc/self/status', { hashes });
+    assert.deepEqual(report.errors, [
+      { extractor: 'file', message: 'content changed during the read: expected 0 bytes, found more' },
+    ]);
+    assert.equal(report.file.size_bytes, 0);
+    assert.equal(report.file.name, 'status');
+    // The digests cover the stated bytes, none.
+    if (hashes) assert.equal(report.file.sha256, crypto.createHash('sha256').digest('hex'));
+  }
 });
 
 test('parse refuses endless sources instead of blocking', () => {

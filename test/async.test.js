@@ -70,6 +70,8 @@ test('rejections carry the message and code of the synchronous throws', async (t
     [parse, parseAsync, [path.join(dir, 'missing.jpg')]],
     [parse, parseAsync, [fifo]],
     [parse, parseAsync, ['a\0b']],
+    [parse, parseAsync, [Buffer.from('a\0b')]],
+    [parse, parseAsync, [new URL('http://example.com/')]],
     [parse, parseAsync, ['x', { extractors: ['nope'] }]],
     [parseBytes, parseBytesAsync, [42]],
     [parseBytes, parseBytesAsync, [{}]],

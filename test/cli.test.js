@@ -81,6 +81,32 @@ test('--recursive walks directories in name order, one line per file', () => {
   }
 });
 
+test('--recursive opens names by their bytes and skips links to directories', (t) => {
+  const dir = tmpdir(t);
+  const bytes = fs.readFileSync(sample);
+  const cafe = Buffer.from(`${dir}/caf\xe9.jpg`, 'latin1');
+  fs.writeFileSync(cafe, bytes);
+  fs.mkdirSync(path.join(dir, 'sub'));
+  fs.writeFileSync(path.join(dir, 'sub', 'a.txt'), 'text');
+  fs.symlinkSync('..', path.join(dir, 'sub', 'loop'));
+  fs.symlinkSync(Buffer.from('../caf\xe9.jpg', 'latin1'), path.join(dir, 'sub', 'photo.jpg'));
+  fs.symlinkSync('nowhere', path.join(dir, 'sub', 'gone'));
+  for (const flags of [[], ['--no-hashes']]) {
+    const opts = { hashes: flags.length === 0 };
+    const r = vorlix('-r', ...flags, dir);
+    assert.equal(r.status, 1, r.stderr);
+    const gone = path.join(dir, 'sub', 'gone');
+    assert.deepEqual(ndjson(r.stdout), [
+      // The name is not UTF-8: a lossy "path" and the bytes in base64.
+      { path: `${dir}/caf\ufffd.jpg`, path_bytes: cafe.toString('base64'), report: parse(cafe, opts) },
+      { path: path.join(dir, 'sub', 'a.txt'), report: parse(path.join(dir, 'sub', 'a.txt'), opts) },
+      { path: gone, error: { code: 'GenericFailure', message: `${gone}: No such file or directory (os error 2)` } },
+      { path: path.join(dir, 'sub', 'photo.jpg'), report: parse(path.join(dir, 'sub', 'photo.jpg'), opts) },
+    ]);
+  }
+  assert.match(vorlix('--help').stdout, /symbolic links\s+to directories found there are skipped/);
+});
+
 test('--extractors and --no-hashes select the work; --pretty and --ndjson force the format', () => {
   const r = vorlix('--extractors', 'file,exif', '--no-hashes', sample);
   assert.equal(r.status, 0);
@@ -112,6 +138,11 @@ test('usage errors exit with status 2 and a message on stderr', () => {
     [['--extractors', 'jpeg,tiff', sample], /unknown extractor "tiff"/],
     [['--concurrency', '0', sample], /--concurrency must be a positive integer/],
     [['--concurrency', 'many', sample], /--concurrency must be a positive integer/],
+    [['--concurrency=-1', sample], /--concurrency must be a positive integer, got "-1"/],
+    [['--concurrency', '1.5', sample], /--concurrency must be a positive integer, got "1.5"/],
+    // The path taken as the option's value: the value is what is wrong.
+    [['--concurrency', sample], /--concurrency must be a positive integer, got ".*sample\.jpg"/],
+    [['--concurrency'], /--concurrency/],
     [['--pretty', '--ndjson', sample], /exclude each other/],
   ];
   for (const [args, message] of cases) {

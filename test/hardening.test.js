@@ -54,13 +54,14 @@ test('long descriptions are cut after 256 bytes of the value text, at a characte
       `function ${'f'.repeat(256)}...(..) `],
     ['exactly 256 bytes are kept whole', { s: 'y'.repeat(248) }, `Object {"s":"${'y'.repeat(248)}"}`],
     ['a 257-byte text is cut', { s: 'y'.repeat(249) }, `Object {"s":"${'y'.repeat(249)}"...`],
-    ['a small Buffer keeps its JSON form', Buffer.from([1, 2]), 'Object {"type":"Buffer","data":[1,2]}'],
+    ['a small typed array keeps its JSON form', new Int16Array([1, 2]), 'Object {"0":1,"1":2}'],
   ];
   for (const [name, arg, d] of cases) assert.equal(describedAs(arg), d, name);
 });
 
-test('a 20 MB Buffer or typed array is described by its first elements', () => {
-  const big = Buffer.alloc(20 * 1024 * 1024, 7);
+test('a 20 MB typed array is described by its first elements', () => {
+  // Not a Uint8Array: those are paths.
+  const big = new Int8Array(20 * 1024 * 1024).fill(7);
   const text = JSON.stringify(big.subarray(0, 200));
   assert.equal(describedAs(big), `Object ${text.slice(0, 256)}...`);
   const floats = new Float64Array(3_000_000).fill(0.5);

@@ -77,9 +77,10 @@ Report parse_with(const Registry& registry, ByteSource& caller_source, uint64_t 
     auto r = guarded_extract(*extractor, source, ctx);
     if (!r) {
       report.errors.push_back({extractor->name(), r.error().display()});
-    } else if (!r->empty()) {
-      results.push_back(std::move(r).value());
+      continue;
     }
+    if (r->error()) report.errors.push_back({extractor->name(), *r->error()});
+    if (!r->empty()) results.push_back(std::move(r).value());
   }
   // Whatever ran after the flag was set saw failing reads: the report would mislead.
   if (source.cancelled()) {

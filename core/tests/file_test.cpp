@@ -3,11 +3,15 @@
 #include <array>
 #include <bit>
 #include <cmath>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "extractors/entropy.hpp"
 #include "extractors/extractors.hpp"
+#include "limits.hpp"
 #include "test_support.hpp"
+#include "vorlix/parse.hpp"
 
 namespace vorlix_core {
 namespace {
@@ -165,13 +169,90 @@ TEST(FileExtractor, InMemoryAndStreamedSourcesGiveTheSameFacts) {
   }
 }
 
-TEST(FileExtractor, StatedLengthIsReportedAsGiven) {
-  const std::vector<uint8_t> data = {1, 2, 3};
-  const Map f = run_file(data, 99);
-  EXPECT_EQ(*f.at("size_bytes").get_if<uint64_t>(), 99u);
-  char want[9];
-  snprintf(want, sizeof want, "%08x", testing::slow_crc32(data));
-  EXPECT_EQ(*f.at("crc32").get_if<std::string>(), want);
+// A content of another length than stated (a file cut short or extended between its size's
+// reading and the content pass): size_bytes stays as stated, the digests cover at most the
+// stated bytes, and the namespace carries an error. Through each way of reading: in place, by
+// read, read ahead on a second thread (16 MiB and more), and the probe of `hashes: false`.
+TEST(FileExtractor, ContentOfAnotherLengthThanStatedIsReported) {
+  const uint64_t big = limits::kReadAheadBytes;
+  const std::string changed = "content changed during the read: expected ";
+  struct Case {
+    uint64_t actual;
+    uint64_t stated;
+    std::string hashed;    // the error of the content pass, "" for none
+    std::string unhashed;  // the error without hashes
+  };
+  const std::vector<Case> cases = {
+      {3, 99, "99 bytes, read 3", "99 bytes, found fewer"},
+      {0, 5, "5 bytes, read 0", "5 bytes, found fewer"},
+      {100, 99, "99 bytes, found more", "99 bytes, found more"},
+      // As /proc files state a size of 0.
+      {5, 0, "0 bytes, found more", "0 bytes, found more"},
+      {99, 99, "", ""},
+      {0, 0, "", ""},
+      {big + 10, big, std::to_string(big) + " bytes, found more",
+       std::to_string(big) + " bytes, found more"},
+      {big, big + 7, std::to_string(big + 7) + " bytes, read " + std::to_string(big),
+       std::to_string(big + 7) + " bytes, found fewer"},
+      {big, big, "", ""},
+  };
+  const std::vector<uint8_t> head = {0x89, 'P', 'N', 'G', 7, 0, 200};
+  const auto hole_source = [&](uint64_t size) {
+    return std::make_unique<testing::HoleSource>(head, size - head.size(), std::vector<uint8_t>{});
+  };
+  extractors::FileExtractor fx;
+  for (const Case& c : cases) {
+    const std::string what =
+        std::to_string(c.actual) + " bytes stated as " + std::to_string(c.stated);
+    std::vector<uint8_t> data;
+    std::vector<uint8_t> prefix;
+    std::vector<std::unique_ptr<ByteSource>> sources;
+    std::unique_ptr<ByteSource> reference;  // the bytes the digests should cover, as stated
+    if (c.actual < big) {
+      data.resize(c.actual);
+      for (size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<uint8_t>(i * 37);
+      sources.push_back(std::make_unique<MemorySource>(data));
+      sources.push_back(std::make_unique<testing::TrickleSource>(data, 7));
+      prefix.assign(data.begin(), data.begin() + std::min(c.actual, c.stated));
+      reference = std::make_unique<MemorySource>(prefix);
+    } else {
+      sources.push_back(hole_source(c.actual));
+      reference = hole_source(std::min(c.actual, c.stated));
+    }
+    ProbeContext exact;
+    exact.length = std::min(c.actual, c.stated);
+    auto want = fx.extract(*reference, exact);
+    ASSERT_TRUE(want.ok() && !want->error()) << what;
+    for (auto& src : sources) {
+      for (const bool hashes : {true, false}) {
+        ProbeContext ctx;
+        ctx.length = c.stated;
+        ctx.hashes = hashes;
+        (void)src->seek(0, Whence::Start);
+        auto r = fx.extract(*src, ctx);
+        ASSERT_TRUE(r.ok()) << what;
+        const std::string& error = hashes ? c.hashed : c.unhashed;
+        EXPECT_EQ(r->error().value_or(""), error.empty() ? "" : changed + error) << what;
+        const Map& f = r->fields();
+        EXPECT_EQ(*f.at("size_bytes").get_if<uint64_t>(), c.stated) << what;
+        if (!hashes) continue;
+        for (const char* key : {"sha256", "crc32"})
+          EXPECT_EQ(*f.at(key).get_if<std::string>(), *want->fields().at(key).get_if<std::string>())
+              << key << " of " << what;
+      }
+    }
+  }
+  // The report keeps the namespace and lists the error under "file".
+  const std::vector<uint8_t> three = {1, 2, 3};
+  MemorySource src(three);
+  ParseOptions only_file;
+  only_file.extractors = std::vector<std::string>{"file"};
+  const Report report = parse(src, 99, only_file);
+  ASSERT_EQ(report.errors.size(), 1u);
+  EXPECT_EQ(report.errors[0].extractor, "file");
+  EXPECT_EQ(report.errors[0].message, changed + "99 bytes, read 3");
+  EXPECT_EQ(*report.namespaces.at("file").at("size_bytes").get_if<uint64_t>(), 99u);
 }
 
 TEST(FileExtractor, ReportsSniffedTypeAndFailsWholeOnReadError) {
@@ -187,6 +268,7 @@ TEST(FileExtractor, ReportsSniffedTypeAndFailsWholeOnReadError) {
   EXPECT_EQ(*r->fields().at("extension_canonical").get_if<std::string>(), "png");
 
   testing::FailingSource bad(data, 1);  // first chunk, then EIO
+  ctx.length = data.size();
   auto f = fx.extract(bad, ctx);
   ASSERT_FALSE(f.ok());
   EXPECT_EQ(f.error().display(), "I/O error: Input/output error (os error 5)");

@@ -118,17 +118,20 @@ TEST(Driver, EmptyNamespacesLeaveNoTrace) {
   EXPECT_TRUE(r.errors.empty());
 }
 
-TEST(Driver, StatedLengthCutsTheHeaderButNotTheContent) {
-  // A PNG signature cut to 3 stated bytes is not sniffed; the digest still covers all bytes.
+TEST(Driver, StatedLengthCutsTheHeaderAndTheContent) {
+  // A PNG signature cut to 3 stated bytes is not sniffed; the digest covers the 3 bytes, and
+  // the bytes beyond them are reported as a change.
   const std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', 0x0d, 0x0a, 0x1a, 0x0a};
   MemorySource src(png);
   const Report r = parse(src, 3);
   const Map& file = r.namespaces.at("file");
   EXPECT_EQ(*file.at("size_bytes").get_if<uint64_t>(), 3u);
   EXPECT_FALSE(file.contains("mime_detected"));
-  MemorySource whole(png);
+  MemorySource first(std::span<const uint8_t>(png).first(3));
   EXPECT_EQ(*file.at("sha256").get_if<std::string>(),
-            *parse(whole, png.size()).namespaces.at("file").at("sha256").get_if<std::string>());
+            *parse(first, 3).namespaces.at("file").at("sha256").get_if<std::string>());
+  ASSERT_EQ(r.errors.size(), 1u);
+  EXPECT_EQ(r.errors[0].message, "content changed during the read: expected 3 bytes, found more");
 }
 
 }  // namespace

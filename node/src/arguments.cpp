@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <utility>
 
 namespace vorlix_node {
 
@@ -40,9 +41,9 @@ std::optional<napi_value> call_method(napi_env env, napi_value target, const cha
   return result;
 }
 
-// A typed array (a Buffer too) longer than the kept text serialises to the same first
+// A typed array longer than the kept text serialises to the same first
 // characters as its first kMaxDescribedBytes elements (each takes at least two), so only those
-// are serialised: JSON.stringify of a 20 MB Buffer takes seconds.
+// are serialised: JSON.stringify of a 20 MB typed array takes seconds.
 napi_value serialisable_part(napi_env env, napi_value v) {
   bool typed = false;
   napi_typedarray_type type;
@@ -132,7 +133,27 @@ std::string describe(napi_env env, napi_value v) {
   return text;
 }
 
+namespace {
+
+// The bytes of a Uint8Array (a Buffer too), as Node's fs takes a path's raw name bytes.
+std::optional<std::string> byte_path(napi_env env, napi_value v) {
+  bool typed = false;
+  napi_typedarray_type type;
+  size_t length = 0;
+  void* data = nullptr;
+  if (napi_is_typedarray(env, v, &typed) != napi_ok || !typed ||
+      napi_get_typedarray_info(env, v, &type, &length, &data, nullptr, nullptr) != napi_ok ||
+      type != napi_uint8_array) {
+    return std::nullopt;
+  }
+  if (length == 0) return std::string();
+  return std::string(static_cast<const char*>(data), length);
+}
+
+}  // namespace
+
 std::variant<std::string, JsError> path_argument(napi_env env, napi_value v) {
+  if (auto bytes = byte_path(env, v)) return std::move(*bytes);
   size_t len = 0;
   const char* prefix = "Failed to convert JavaScript value `";
   napi_status s = napi_get_value_string_utf8(env, v, nullptr, 0, &len);

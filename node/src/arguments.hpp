@@ -11,7 +11,7 @@
 namespace vorlix_node {
 
 // At most this many bytes of a value's text go into its description; longer text is cut at a
-// character boundary and ends in "...". A 20 MB Buffer would otherwise describe itself in 80
+// character boundary and ends in "...". A 20 MB typed array would otherwise describe itself in 80
 // million characters.
 inline constexpr size_t kMaxDescribedBytes = 256;
 
@@ -20,7 +20,8 @@ inline constexpr size_t kMaxDescribedBytes = 256;
 // and throwing toJSON methods. Never fails, and leaves no JS exception pending.
 std::string describe(napi_env env, napi_value v);
 
-// The path argument as UTF-8, or the error to throw (code "StringExpected" for a non-string).
+// The path argument's bytes: a string as UTF-8, a Uint8Array (a Buffer too) as it is; or the
+// error to throw (code "StringExpected" for anything else).
 std::variant<std::string, JsError> path_argument(napi_env env, napi_value v);
 
 }  // namespace vorlix_node

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "path_facts.hpp"
+#include "text.hpp"
 
 namespace vorlix_node {
 
@@ -42,7 +43,9 @@ std::variant<Report, JsError> run_unguarded(const Job& job) {
   FileFacts facts;
   auto opened = open_input(job.path, facts);
   if (auto* why = std::get_if<std::string>(&opened)) {
-    return JsError{napi_generic_failure, job.path + ": " + *why};
+    // A path is bytes; the message shows them by the lossy-text rule of the report's texts.
+    return JsError{napi_generic_failure,
+                   vorlix_core::utf8_lossy(vorlix_core::as_bytes(job.path)) + ": " + *why};
   }
   Report report;
   {

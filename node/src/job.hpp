@@ -15,7 +15,7 @@ namespace vorlix_node {
 
 struct Job {
   bool from_path = false;
-  std::string path;                   // when from_path
+  std::string path;                   // when from_path: its bytes, UTF-8 or not
   std::span<const uint8_t> bytes;     // otherwise: the caller's Buffer, or `copy`
   std::unique_ptr<uint8_t[]> copy;    // the bytes, when the caller's memory could not be held
   vorlix_core::ParseOptions options;  // its cancel flag is set by run_job's caller

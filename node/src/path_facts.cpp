@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <string_view>
 
+#include "text.hpp"
+
 namespace vorlix_node {
 
 namespace {
@@ -68,7 +70,9 @@ void add_path_facts(vorlix_core::Report& report, const std::string& path, const 
   if (auto it = report.namespaces.find("file"); it != report.namespaces.end()) {
     ns.fields() = std::move(it->second);
   }
-  const std::string name = file_name(path);
+  // Name bytes that are not UTF-8 follow the lossy-text rule; "." survives it, so the
+  // extension is the lossy text of the extension's bytes.
+  const std::string name = vorlix_core::utf8_lossy(vorlix_core::as_bytes(file_name(path)));
   if (auto ext = claimed_extension(name)) ns.set("extension_claimed", std::move(*ext));
   ns.set("name", std::string_view(name));
   if (facts.modified) ns.set("modified_unix", *facts.modified);

@@ -3,6 +3,7 @@
 #include <concepts>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -160,11 +161,17 @@ class Namespace {
   void set(std::string_view key, RecordList&& v) { put(key, Value::records(std::move(v))); }
   void set(std::string_view key, Value v) { put(key, std::move(v)); }
 
+  // A failure that qualifies these facts instead of replacing them: the report keeps the
+  // namespace and also lists this message in its errors, under the extractor's name.
+  void set_error(std::string message) { error_ = std::move(message); }
+  const std::optional<std::string>& error() const { return error_; }
+
  private:
   void put(std::string_view key, Value v);
 
   const char* name_;
   Map fields_;
+  std::optional<std::string> error_;
 };
 
 template <class F>

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <optional>
+#include <string>
 
 #include "extractors/entropy.hpp"
 #include "extractors/extractors.hpp"
@@ -56,6 +58,27 @@ bool FileExtractor::supports(const ProbeContext&) const {
   return true;
 }
 
+namespace {
+
+std::string changed_during_read(uint64_t expected, const std::string& found) {
+  return "content changed during the read: expected " + std::to_string(expected) + " bytes, " +
+         found;
+}
+
+// Without the content pass, one read of two bytes at the stated end still tells whether the
+// content is as long as stated: from offset N - 1 there must be exactly one byte (none from 0
+// when N is 0). Gives the error text when it is not.
+IoResult<std::optional<std::string>> check_length(ByteSource& src, uint64_t expected) {
+  std::array<uint8_t, 2> probe{};
+  auto r = src.read_at(expected == 0 ? 0 : expected - 1, probe);
+  if (!r) return Err{std::move(r).error()};
+  const size_t want = expected == 0 ? 0 : 1;
+  if (*r == want) return std::optional<std::string>();
+  return std::optional(changed_during_read(expected, *r < want ? "found fewer" : "found more"));
+}
+
+}  // namespace
+
 ExtractResult FileExtractor::extract(ByteSource& src, const ProbeContext& ctx) const {
   Namespace ns("file");
   ns.set("size_bytes", ctx.length);
@@ -63,8 +86,13 @@ ExtractResult FileExtractor::extract(ByteSource& src, const ProbeContext& ctx) c
     ns.set("mime_detected", *ctx.mime);
     ns.set("extension_canonical", *ctx.extension);
   }
-  // Without hashes the content is never read: the cost no longer grows with the size.
-  if (!ctx.hashes) return ns;
+  // Without hashes the content is not read, so the cost does not grow with the size.
+  if (!ctx.hashes) {
+    auto changed = check_length(src, ctx.length);
+    if (!changed) return Err{ExtractError(std::move(changed).error())};
+    if (*changed) ns.set_error(std::move(**changed));
+    return ns;
+  }
 
   auto pass = hash::Sha256Pass::create();
   if (!pass) return Err{ExtractError::other("sha256 unavailable")};
@@ -76,28 +104,40 @@ ExtractResult FileExtractor::extract(ByteSource& src, const ProbeContext& ctx) c
       !memory && ctx.length >= limits::kReadAheadBytes ? ReadAhead::start(src) : nullptr;
   std::vector<uint8_t> buf(memory || ahead ? 0 : limits::kStreamChunk);
   uint64_t total = 0;
+  // Up to `limit` bytes (at least 1) from where the pass stands; a piece read ahead may be
+  // longer. Empty at the end of the content.
+  const auto next = [&](uint64_t limit) -> IoResult<std::span<const uint8_t>> {
+    if (memory) return memory->subspan(total, std::min(limit, memory->size() - total));
+    if (ahead) return ahead->next();
+    auto r = src.read(std::span<uint8_t>(buf).first(limit));
+    if (!r) return Err{std::move(r).error()};
+    return std::span<const uint8_t>(buf.data(), *r);
+  };
+  // The digests cover the stated size and no more, so that they describe the bytes
+  // `size_bytes` counts and the pass ends whatever a writer appends. A content that ends
+  // earlier, or goes on (seen by reading one byte past the stated end), changed during the
+  // read: the facts stay and an error says so.
+  bool longer = false;
   for (;;) {
     if (ctx.cancel && ctx.cancel->load(std::memory_order_relaxed)) {
       return Err{ExtractError(IoError::fixed("cancelled"))};
     }
-    std::span<const uint8_t> chunk;
-    if (memory) {
-      chunk =
-          memory->subspan(total, std::min<uint64_t>(limits::kStreamChunk, memory->size() - total));
-    } else if (ahead) {
-      auto r = ahead->next();
-      if (!r) return Err{ExtractError(std::move(r).error())};
-      chunk = *r;
-    } else {
-      auto r = src.read(buf);
-      if (!r) return Err{ExtractError(std::move(r).error())};
-      chunk = std::span<const uint8_t>(buf.data(), *r);
-    }
-    if (chunk.empty()) break;
+    const uint64_t left = ctx.length - total;
+    auto r = next(left == 0 ? 1 : std::min(limits::kStreamChunk, left));
+    if (!r) return Err{ExtractError(std::move(r).error())};
+    if (r->empty()) break;
+    const auto chunk = r->first(std::min<uint64_t>(r->size(), left));
+    longer = chunk.size() < r->size();
     pass->update(chunk);
     total += chunk.size();
+    if (longer) break;
   }
   const hash::ContentSums sums = pass->finish();
+  if (total < ctx.length) {
+    ns.set_error(changed_during_read(ctx.length, "read " + std::to_string(total)));
+  } else if (longer) {
+    ns.set_error(changed_during_read(ctx.length, "found more"));
+  }
 
   if (total > 0) ns.set("entropy_bits_per_byte", entropy_bits_per_byte(sums.counts, total));
   ns.set("sha256", to_hex(sums.sha256));
