@@ -33,11 +33,14 @@ inline constexpr size_t kExifMaxSubIfds = 64;
 // per entry, so only this many are kept.
 inline constexpr size_t kExifMaxKeptErrors = 256;
 // EXIF pointers and value offsets may lead anywhere: distinct IFDs may overlap and many entries
-// may share one value. No budget of re-reads stops the walk, as that would drop fields the block
-// does hold; instead the caps here bound the work. The walk reads each chain IFD once however
-// often the chain returns to it, and each sub-IFD once per IFD number, so it reads at most
-// kExifMaxIfds x (1 + 2 x kExifMaxSubIfds) IFDs of at most 65,535 entries; it never reads values.
-// Rendering reads only the value bytes that a text shows, and the texts are capped below.
+// may share one value. The walk reads each chain IFD once however often the chain returns to it,
+// and each sub-IFD once per IFD number; it never reads values (rendering reads only the value
+// bytes a text shows, and the texts are capped below). Entries visited are capped at room for
+// every IFD number to hold a full IFD, Exif, GPS and Interop IFD of 65,535 entries twice over,
+// so no looping chain, self-pointing sub-IFD or shared value reaches the cap; only a fan-out to
+// dozens of large overlapping sub-IFDs (tens of millions of visits in under a megabyte) does, and
+// then the walk stops (IfdError::WorkLimit, "fields_truncated").
+inline constexpr uint64_t kExifMaxEntryVisits = uint64_t{kExifMaxIfds} * 4 * 65536 * 2;
 
 // EXIF display text: the text of one field (its value with its unit) stops after this many
 // bytes and then ends with "..." (so it is at most 3 bytes longer). No camera field comes near

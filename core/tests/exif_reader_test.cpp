@@ -1209,6 +1209,32 @@ TEST(ExifWalk, DistinctSubIfdsAreLimited) {
   EXPECT_TRUE(field_texts(exif).truncated);
 }
 
+// A fan-out to many large overlapping sub-IFDs stops at the cap on entries visited, says so, and
+// keeps what it read before.
+TEST(ExifWalk, EntryVisitsAreCapped) {
+  // Three chain IFDs, each pointing at the same 32 Exif IFDs that overlap in one region of 0xFF
+  // bytes, where every offset reads as 65,535 entries of an unknown type.
+  constexpr uint32_t kSubs = 32;
+  constexpr uint32_t kChain = 2 + 12 * kSubs + 4;
+  constexpr uint32_t kRegion = 8 + 3 * kChain;
+  Tiff t;
+  t.u32(8);
+  for (uint32_t k = 0; k < 3; ++k) {
+    t.u16(kSubs);
+    for (uint32_t j = 0; j < kSubs; ++j)
+      t.entry(34665, type::kLong, 1, kRegion + 2 * j);
+    t.u32(k < 2 ? 8 + (k + 1) * kChain : 0);
+  }
+  t.bytes(ByteVec(2 * kSubs + 2 + 12 * 65535 + 4, 0xff));
+  Exif exif = parse_ok(t.block());
+  // IFD 0 and IFD 1 take the whole allowance.
+  static_assert(2 * kSubs * (65535 + 1) == limits::kExifMaxEntryVisits);
+  EXPECT_EQ(exif.entries_read(), limits::kExifMaxEntryVisits);
+  EXPECT_EQ(exif.fields().size(), 2u);
+  EXPECT_TRUE(exif.truncated());
+  EXPECT_TRUE(field_texts(exif).truncated);
+}
+
 // A cycle of n chain IFDs that all name one ASCII ImageDescription of `len` bytes ("AAA..."),
 // then Make "x" and, with `gps`, a GPS pointer to their own IFD, so that each is read again as a
 // GPS IFD (whose next IFD is then unexpected).

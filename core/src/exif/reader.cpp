@@ -11,8 +11,8 @@
 // A chain that loops leads back to an IFD read under an earlier number: what follows from it
 // (its fields, its sub-IFDs, its next IFD) is what followed then, so that number's fields and
 // problems are copied under the new number instead of being read again. Work thus follows the
-// distinct IFDs read, and values are never read here at all (only rendering reads them, under
-// the text caps), so no part of a block is re-read for lack of a budget.
+// distinct IFDs read (capped in all, see limits.hpp), and values are never read here at all:
+// only rendering reads them, under the report's text caps.
 #include "exif/reader.hpp"
 
 #include <algorithm>
@@ -207,6 +207,7 @@ class Walker {
         add_error(seq, IfdError::TruncatedIfd);
         return std::nullopt;
       }
+      if (entries_read_ == limits::kExifMaxEntryVisits) return stop();
       ++entries_read_;
       // Decoded before anything else is read: the view lasts until the next read.
       const ByteReader e(*entry);
