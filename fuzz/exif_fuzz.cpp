@@ -1,5 +1,6 @@
-// The EXIF reader alone: the bytes are a TIFF block; every field it yields is rendered as the
-// extractor would, with its unit, so the value renderers see every type and count.
+// The EXIF reader alone: the bytes are a TIFF block; the fields it yields are rendered as the
+// extractor does (with their units, under the report's caps), so the value renderers see every
+// type and count.
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -15,10 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   auto parsed = exif::parse_tiff(std::vector<uint8_t>(input.begin(), input.end()));
   if (!parsed) return 0;
   const exif::Exif& tiff = parsed.value();
-  for (const exif::Field& f : tiff.fields()) {
-    (void)exif::tag_name(f.tag);
-    (void)exif::display_with_unit(tiff, f);
-  }
+  (void)exif::field_texts(tiff);
   for (exif::IfdError e : tiff.errors())
     (void)exif::message(e);
   return 0;

@@ -20,28 +20,27 @@ inline constexpr uint64_t kReadAheadBytes = 16 << 20;
 inline constexpr uint32_t kMaxBoxDepth = 32;
 
 // EXIF: the chain of main IFDs is read as IFD 0 to 7 and no further (later IFDs are never
-// reported); there is no loop detection, so a looping chain costs at most eight IFD reads.
+// reported); a chain that loops yields the same IFDs again under the later numbers.
 inline constexpr uint32_t kExifMaxIfds = 8;
 // EXIF sub-IFDs: only three pointer tags lead to them (Exif and GPS from IFD 0..7, Interop from
 // the Exif IFD), so they nest two deep and no deeper. Each distinct sub-IFD is read once per IFD
 // number however many pointers lead to it; real blocks have one Exif, GPS and Interop IFD each,
 // so pointers to more distinct sub-IFDs of one IFD number than this stop the walk
-// (IfdError::WorkLimit). This keeps the walk's bookkeeping constant.
+// (IfdError::WorkLimit, and the namespace says "fields_truncated"). This keeps the walk's
+// bookkeeping constant.
 inline constexpr size_t kExifMaxSubIfds = 64;
 // EXIF problems inside IFDs are collected but never reported; a crafted block could produce one
 // per entry, so only this many are kept.
 inline constexpr size_t kExifMaxKeptErrors = 256;
-// EXIF pointers and value offsets may lead anywhere: distinct IFDs may overlap (one starting at
-// every other byte) and many entries may share one value, so a crafted block can make the walk
-// read the same bytes far more often than its size allows for. A well-formed block holds each
-// 12-byte entry and each value once; a looping chain re-reads it at most kExifMaxIfds times. The
-// walk stops after kExifMaxIfds visits per entry slot plus kExifEntryVisitAllowance, and after
-// reading kExifValueReadsPerByte times the block's size in values plus kExifValueByteAllowance,
-// so work and rendered text stay linear in the block size while no well-formed block is cut
-// short.
-inline constexpr uint64_t kExifEntryVisitAllowance = 4096;
-inline constexpr uint64_t kExifValueReadsPerByte = 2;
-inline constexpr uint64_t kExifValueByteAllowance = 65536;
+// EXIF pointers and value offsets may lead anywhere: distinct IFDs may overlap and many entries
+// may share one value. The walk reads each chain IFD once however often the chain returns to it,
+// and each sub-IFD once per IFD number; it never reads values (rendering reads only the value
+// bytes a text shows, and the texts are capped below). Entries visited are capped at room for
+// every IFD number to hold a full IFD, Exif, GPS and Interop IFD of 65,535 entries twice over,
+// so no looping chain, self-pointing sub-IFD or shared value reaches the cap; only a fan-out to
+// dozens of large overlapping sub-IFDs (tens of millions of visits in under a megabyte) does, and
+// then the walk stops (IfdError::WorkLimit, "fields_truncated").
+inline constexpr uint64_t kExifMaxEntryVisits = uint64_t{kExifMaxIfds} * 4 * 65536 * 2;
 
 // EXIF display text: the text of one field (its value with its unit) stops after this many
 // bytes and then ends with "..." (so it is at most 3 bytes longer). No camera field comes near
@@ -51,9 +50,11 @@ inline constexpr uint64_t kExifValueByteAllowance = 65536;
 inline constexpr size_t kExifMaxFieldText = size_t{1} << 20;
 // EXIF fields reported per block, and their texts together. Real blocks hold a few hundred
 // fields and a few KiB of text. A crafted TIFF can name a distinct tag in every 12-byte entry and
-// make each render far more text than its value holds, so past either bound the namespace stops
-// adding fields (in file order, so the main image's come first) and says so with
-// "fields_truncated"; the report then stays within a small multiple of the input's size.
+// make each render far more text than its value holds, or point many fields at one large value,
+// so past either bound the namespace stops adding fields (in file order, so the main image's
+// come first) and says so with "fields_truncated"; the report, and the value bytes rendering
+// reads, then stay within these bounds. The walk stops at the first field of an IFD number that
+// follows kExifMaxFields fields, as none of it could be reported, which bounds the fields it keeps.
 inline constexpr size_t kExifMaxFields = size_t{1} << 16;
 inline constexpr size_t kExifMaxTotalText = size_t{16} << 20;
 

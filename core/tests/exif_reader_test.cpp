@@ -1206,29 +1206,164 @@ TEST(ExifWalk, DistinctSubIfdsAreLimited) {
   t.bytes(ByteVec(2 * k + 4, 0));
   Exif exif = parse_ok(t.block());
   EXPECT_EQ(error_texts(exif), Strings{"Work limit reached"});
+  EXPECT_TRUE(field_texts(exif).truncated);
 }
 
-TEST(ExifWalk, SharedLargeValueStopsAtTheWorkLimit) {
-  // 200 entries all naming the same 60000-byte value: rendering them all would be quadratic.
-  constexpr uint32_t K = 200;
-  constexpr uint32_t kValueSize = 60000;
+// A fan-out to many large overlapping sub-IFDs stops at the cap on entries visited, says so, and
+// keeps what it read before.
+TEST(ExifWalk, EntryVisitsAreCapped) {
+  // Three chain IFDs, each pointing at the same 32 Exif IFDs that overlap in one region of 0xFF
+  // bytes, where every offset reads as 65,535 entries of an unknown type.
+  constexpr uint32_t kSubs = 32;
+  constexpr uint32_t kChain = 2 + 12 * kSubs + 4;
+  constexpr uint32_t kRegion = 8 + 3 * kChain;
   Tiff t;
   t.u32(8);
-  t.u16(K);
-  const uint32_t value_at = 8 + 2 + 12 * K + 4;
-  for (uint32_t i = 0; i < K; ++i) {
-    t.entry(static_cast<uint16_t>(50000 + i), type::kUndefined, kValueSize, value_at);
+  for (uint32_t k = 0; k < 3; ++k) {
+    t.u16(kSubs);
+    for (uint32_t j = 0; j < kSubs; ++j)
+      t.entry(34665, type::kLong, 1, kRegion + 2 * j);
+    t.u32(k < 2 ? 8 + (k + 1) * kChain : 0);
   }
-  t.u32(0);
-  t.bytes(ByteVec(kValueSize, 0xab));
-  ByteVec block = t.block();
-  Exif exif = parse_ok(block);
-  uint64_t total = 0;
-  for (const Field& f : exif.fields())
-    total += f.count;
-  EXPECT_LE(total, value_byte_allowance(block.size()));
-  EXPECT_LT(exif.fields().size(), K);
-  EXPECT_EQ(exif.errors(), std::vector<IfdError>{IfdError::WorkLimit});
+  t.bytes(ByteVec(2 * kSubs + 2 + 12 * 65535 + 4, 0xff));
+  Exif exif = parse_ok(t.block());
+  // IFD 0 and IFD 1 take the whole allowance.
+  static_assert(2 * kSubs * (65535 + 1) == limits::kExifMaxEntryVisits);
+  EXPECT_EQ(exif.entries_read(), limits::kExifMaxEntryVisits);
+  EXPECT_EQ(exif.fields().size(), 2u);
+  EXPECT_TRUE(exif.truncated());
+  EXPECT_TRUE(field_texts(exif).truncated);
+}
+
+// A cycle of n chain IFDs that all name one ASCII ImageDescription of `len` bytes ("AAA..."),
+// then Make "x" and, with `gps`, a GPS pointer to their own IFD, so that each is read again as a
+// GPS IFD (whose next IFD is then unexpected).
+ByteVec ifd_cycle(uint32_t n, uint32_t len, bool gps) {
+  const uint32_t entries = gps ? 3 : 2;
+  const uint32_t ifd_size = 2 + 12 * entries + 4;
+  const uint32_t value_at = 8 + n * ifd_size;
+  Tiff t;
+  t.u32(8);
+  for (uint32_t i = 0; i < n; ++i) {
+    t.u16(static_cast<uint16_t>(entries));
+    t.entry(270, type::kAscii, len, len > 4 ? value_at : 0x41414141);
+    t.entry(271, type::kAscii, 2, 'x');
+    if (gps) t.entry(34853, type::kLong, 1, 8 + i * ifd_size);
+    t.u32(8 + (i + 1) % n * ifd_size);
+  }
+  return t.bytes(ByteVec(len > 4 ? len : 0, 'A')).block();
+}
+
+// Every IFD number of a looping chain holds what the IFD it stands for holds, whatever the size
+// of the values they share; each distinct IFD is read once, and rendering reads no more of a
+// value than its text shows.
+TEST(ExifWalk, LoopingChainsKeepEveryFieldOfSharedValues) {
+  const uint32_t lengths[] = {1, 4, 5, 10933, 65727, 1 << 20};
+  for (uint32_t n = 2; n <= 8; ++n) {
+    for (uint32_t len : lengths) {
+      // Sixteen 1 MiB texts would pass the report's text cap.
+      for (bool gps : {false, true}) {
+        if (gps && len > 65727) continue;
+        SCOPED_TRACE(std::to_string(n) + " IFDs, " + std::to_string(len) + " bytes" +
+                     (gps ? ", GPS" : ""));
+        const ByteVec block = ifd_cycle(n, len, gps);
+        Exif exif = parse_ok(block);
+        std::string description = "\"" + std::string(len, 'A') + "\"";
+        if (description.size() > limits::kExifMaxFieldText) {
+          description.resize(limits::kExifMaxFieldText);
+          description += "...";
+        }
+        Strings want;
+        Strings want_errors;
+        for (uint32_t k = 0; k < 8; ++k) {
+          const std::string ifd = std::to_string(k) + ":";
+          want.push_back(ifd + "ImageDescription=" + description);
+          want.push_back(ifd + "Make=\"x\"");
+          if (!gps) continue;
+          want.push_back(ifd + "Tag(Gps, 270)=" + description);
+          want.push_back(ifd + "Tag(Gps, 271)=\"x\"");
+          want.push_back(ifd + "Tag(Gps, 34853)=" + std::to_string(8 + k % n * 42));
+          want_errors.push_back("Unexpected next IFD");
+        }
+        want_errors.push_back("Limit the IFD count to 8");
+        EXPECT_EQ(error_texts(exif), want_errors);
+        EXPECT_EQ(exif.entries_read(), n * (gps ? 6u : 2u));
+
+        const FieldTexts texts = field_texts(exif);
+        EXPECT_FALSE(texts.truncated);
+        ASSERT_EQ(texts.fields.size(), want.size());
+        uint64_t text_bytes = 0;
+        for (size_t i = 0; i < want.size(); ++i) {
+          const FieldText& f = texts.fields[i];
+          EXPECT_TRUE(want[i] == std::to_string(f.ifd) + ":" + f.name + "=" + f.text) << i;
+          text_bytes += f.text.size();
+        }
+        EXPECT_LE(exif.value_bytes_read(),
+                  text_bytes + texts.fields.size() * ValueView::kChunkBytes);
+      }
+    }
+  }
+}
+
+// Thousands of fields, each naming a value of 2 MiB at one offset or at overlapping ones: the
+// walk keeps them all, and the report's text cap bounds the bytes rendering reads.
+TEST(ExifWalk, ManyFieldsOnLargeValuesCostTheTextCaps) {
+  constexpr uint32_t K = 4096;
+  constexpr uint32_t kValueSize = 2 << 20;
+  for (uint16_t type_code : {type::kAscii, type::kUndefined}) {
+    for (bool shared : {true, false}) {
+      SCOPED_TRACE(std::to_string(type_code) + (shared ? " shared" : " overlapping"));
+      Tiff t;
+      t.u32(8);
+      t.u16(K);
+      const uint32_t value_at = 8 + 2 + 12 * K + 4;
+      for (uint32_t i = 0; i < K; ++i) {
+        t.entry(static_cast<uint16_t>(50000 + i), type_code, kValueSize,
+                value_at + (shared ? 0 : i));
+      }
+      t.u32(0);
+      t.bytes(ByteVec(kValueSize + K, 'a'));
+      Exif exif = parse_ok(t.block());
+      EXPECT_EQ(exif.fields().size(), K);
+      EXPECT_TRUE(exif.errors().empty());
+      const FieldTexts texts = field_texts(exif);
+      EXPECT_TRUE(texts.truncated);
+      EXPECT_LT(texts.fields.size(), K);
+      EXPECT_LE(exif.value_bytes_read(), limits::kExifMaxTotalText + limits::kExifMaxFieldText +
+                                             texts.fields.size() * ValueView::kChunkBytes);
+    }
+  }
+}
+
+// The walk keeps no field that could not be reported: it stops at the first field after
+// limits::kExifMaxFields of them, and says so.
+TEST(ExifWalk, StopsAtTheFirstFieldPastTheFieldCap) {
+  constexpr uint32_t kCap = limits::kExifMaxFields;
+  for (uint16_t next_fields : {0, 1}) {
+    SCOPED_TRACE(next_fields);
+    // IFD 0: kCap - 2 fields and a GPS pointer; the GPS IFD: 2 fields; IFD 1: next_fields.
+    const uint32_t ifd0_count = kCap - 1;
+    const uint32_t gps_at = 8 + 2 + 12 * ifd0_count + 4;
+    const uint32_t ifd1_at = gps_at + 2 + 12 * 2 + 4;
+    Tiff t;
+    t.u32(8);
+    t.u16(static_cast<uint16_t>(ifd0_count));
+    t.entry(34853, type::kLong, 1, gps_at);
+    for (uint32_t tag = 1, n = 1; n < ifd0_count; ++tag) {
+      if (tag == 34665 || tag == 34853) continue;
+      t.short_entry(static_cast<uint16_t>(tag), 1);
+      ++n;
+    }
+    t.u32(ifd1_at);
+    t.u16(2).short_entry(1, 1).short_entry(2, 1).u32(0);
+    t.u16(next_fields);
+    if (next_fields) t.short_entry(256, 1);
+    t.u32(0);
+    Exif exif = parse_ok(t.block());
+    EXPECT_EQ(exif.fields().size(), kCap);
+    EXPECT_EQ(exif.truncated(), next_fields != 0);
+    EXPECT_EQ(field_texts(exif).truncated, next_fields != 0);
+  }
 }
 
 TEST(ExifErrors, MessagesAreExact) {

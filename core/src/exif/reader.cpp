@@ -7,6 +7,12 @@
 // and context, at the place of the last pointer to it: sub-IFDs are read after their parent, in
 // the order of their last pointers, and every field carries its position in the depth-first walk
 // (`seq`), which decides both which field of a tag wins and the order of fields().
+//
+// A chain that loops leads back to an IFD read under an earlier number: what follows from it
+// (its fields, its sub-IFDs, its next IFD) is what followed then, so that number's fields and
+// problems are copied under the new number instead of being read again. Work thus follows the
+// distinct IFDs read (capped in all, see limits.hpp), and values are never read here at all:
+// only rendering reads them, under the report's text caps.
 #include "exif/reader.hpp"
 
 #include <algorithm>
@@ -84,29 +90,38 @@ Exif::~Exif() = default;
 
 class Walker {
  public:
-  Walker(Exif& out, SourceReader r)
-      : out_(out),
-        r_(r),
-        endian_(out.endian_),
-        entries_left_(entry_allowance(r.size())),
-        value_bytes_left_(value_byte_allowance(r.size())) {
+  Walker(Exif& out, SourceReader r) : out_(out), r_(r), endian_(out.endian_) {
     // Room for the fields a small block can hold, up to the scanned set's size, at once.
     slots_.reserve(static_cast<size_t>(std::min<uint64_t>(kScannedSlots, r.size() / 12 + 1)));
   }
 
   void walk_chain(uint32_t first) {
     uint32_t offset = first;
+    std::vector<ChainIfd> done;
     for (uint32_t ifd = 0; offset != 0 && !stopped_; ++ifd) {
       if (ifd >= limits::kExifMaxIfds) {
         add_error(ifd_seq(ifd), IfdError::IfdCountLimit);
         return;
       }
+      // Every field so far can be reported: any further one is past the cap.
+      at_field_cap_ = slots_.size() >= limits::kExifMaxFields;
       const auto n = static_cast<uint8_t>(ifd);
+      auto same = std::find_if(done.begin(), done.end(),
+                               [&](const ChainIfd& c) { return c.offset == offset; });
+      if (same != done.end()) {
+        copy_ifd(*same, n);
+        offset = same->next;
+        continue;
+      }
+      ChainIfd c{offset, 0, slots_.size(), 0, errors_.size(), 0};
       std::vector<SubIfd> subs;
       auto next = read_ifd(offset, Context::Tiff, n, ifd_seq(ifd), &subs);
       walk_subs(std::move(subs), n);
-      if (!next) return;
-      offset = *next;
+      if (!next || stopped_) return;
+      c.next = offset = *next;
+      c.slots_end = slots_.size();
+      c.errors_end = errors_.size();
+      done.push_back(c);
     }
   }
 
@@ -136,6 +151,27 @@ class Walker {
     uint64_t seq;
   };
   static constexpr size_t kScannedSlots = 64;
+
+  // A chain IFD read in full, and where its IFD number's fields and problems lie: the walk reads
+  // one IFD number at a time, so they are consecutive.
+  struct ChainIfd {
+    uint32_t offset;
+    uint32_t next;
+    size_t slots_begin, slots_end;
+    size_t errors_begin, errors_end;
+  };
+
+  // IFD number `ifd` gets what the chain IFD `c` gave its own number.
+  void copy_ifd(const ChainIfd& c, uint8_t ifd) {
+    constexpr uint64_t kWithinIfd = ifd_seq(1) - 1;
+    for (size_t i = c.slots_begin; i < c.slots_end && !stopped_; ++i) {
+      Slot s = slots_[i];
+      s.field.ifd = ifd;
+      add_field((s.seq & kWithinIfd) | ifd_seq(ifd), s.field);
+    }
+    for (size_t i = c.errors_begin; i < c.errors_end; ++i)
+      add_error((errors_[i].first & kWithinIfd) | ifd_seq(ifd), errors_[i].second);
+  }
 
   // IFD 0..N's sub-IFDs, then theirs, each read once in the order of the last pointer to it.
   void walk_subs(std::vector<SubIfd> level, uint8_t ifd) {
@@ -171,8 +207,7 @@ class Walker {
         add_error(seq, IfdError::TruncatedIfd);
         return std::nullopt;
       }
-      if (entries_left_ == 0) return stop();
-      --entries_left_;
+      if (entries_read_ == limits::kExifMaxEntryVisits) return stop();
       ++entries_read_;
       // Decoded before anything else is read: the view lasts until the next read.
       const ByteReader e(*entry);
@@ -204,13 +239,10 @@ class Walker {
         return true;
       }
     }
-    if (byte_size > value_bytes_left_) return false;
-    value_bytes_left_ -= byte_size;
-
     const PointerTag* pointer = find_pointer(tag);
     if (!pointer) {
       add_field(seq, Field{tag, ifd, type_code, count, value_pos});
-      return true;
+      return !stopped_;
     }
     ValueView v(type_code, count, r_.sub(value_pos, byte_size), endian_, value_pos);
     uint32_t target = 0;
@@ -236,13 +268,20 @@ class Walker {
         return true;
       }
     }
-    if (pointers.size() >= limits::kExifMaxSubIfds) return false;
+    if (pointers.size() >= limits::kExifMaxSubIfds) {
+      stop();
+      return false;
+    }
     last_pointer_ = pointers.size();
     pointers.push_back(p);
     return true;
   }
 
   void add_field(uint64_t seq, const Field& f) {
+    if (at_field_cap_) {
+      stop();
+      return;
+    }
     const uint32_t key = field_key(f.ifd, f.tag);
     // A typical block has a few dozen fields: a scan of them is cheaper than hashing with a node
     // per field. Larger walks switch to the map once, so a crafted block costs no scan per entry.
@@ -273,6 +312,7 @@ class Walker {
   }
 
   std::nullopt_t stop() {
+    if (stopped_) return std::nullopt;
     stopped_ = true;
     // Always reported, and last: nothing after it was read.
     errors_.emplace_back(UINT64_MAX, IfdError::WorkLimit);
@@ -282,23 +322,14 @@ class Walker {
   Exif& out_;
   SourceReader r_;
   Endian endian_;
-  uint64_t entries_left_;
-  uint64_t value_bytes_left_;
   uint64_t entries_read_ = 0;
   bool stopped_ = false;
+  bool at_field_cap_ = false;
   size_t last_pointer_ = 0;
   std::vector<Slot> slots_;
   std::unordered_map<uint32_t, uint32_t> by_key_;
   std::vector<std::pair<uint64_t, IfdError>> errors_;
 };
-
-uint64_t entry_allowance(uint64_t block_size) {
-  return limits::kExifMaxIfds * (block_size / 12) + limits::kExifEntryVisitAllowance;
-}
-
-uint64_t value_byte_allowance(uint64_t block_size) {
-  return limits::kExifValueReadsPerByte * block_size + limits::kExifValueByteAllowance;
-}
 
 uint32_t unit_size(uint16_t type_code) {
   return type_code < std::size(kUnitSizes) ? kUnitSizes[type_code] : 0;
@@ -309,16 +340,20 @@ std::string_view message(IfdError e) {
 }
 
 std::optional<std::span<const uint8_t>> ValueView::read(uint64_t offset, uint64_t len) const {
-  if (src_) return src_->slice(offset, len);
-  return ByteReader(mem_).slice(offset, len);
+  if (!src_) return ByteReader(mem_).slice(offset, len);
+  auto s = src_->slice(offset, len);
+  if (s && bytes_read_) *bytes_read_ += s->size();
+  return s;
 }
 
 std::span<const uint8_t> ValueView::chunk(uint64_t offset) const {
   const uint64_t size = byte_size();
   if (offset >= size) return {};
   const uint64_t n = std::min(kChunkBytes, size - offset);
-  if (src_) return src_->clamped(offset, n);
-  return ByteReader(mem_).clamped(offset, n);
+  if (!src_) return ByteReader(mem_).clamped(offset, n);
+  auto c = src_->clamped(offset, n);
+  if (bytes_read_) *bytes_read_ += c.size();
+  return c;
 }
 
 uint32_t ValueView::uint_at(uint32_t i) const {
@@ -437,7 +472,8 @@ const Field* Exif::get_field(Tag tag, uint8_t ifd) const {
 ValueView Exif::value(const Field& f) const {
   const uint64_t len = uint64_t{unit_size(f.type)} * f.count;
   // Fields only come from the walk, which checked the range.
-  return ValueView(f.type, f.count, block_->sub(f.offset, len), endian_, f.offset);
+  return ValueView(f.type, f.count, block_->sub(f.offset, len), endian_, f.offset,
+                   &value_bytes_read_);
 }
 
 }  // namespace vorlix_core::exif

@@ -55,10 +55,16 @@ class ValueView {
   ValueView(uint16_t type_code, uint32_t count, std::span<const uint8_t> bytes, Endian endian,
             uint64_t position)
       : type_(type_code), count_(count), mem_(bytes), endian_(endian), position_(position) {}
-  // Over a range of a block that holds exactly the value.
+  // Over a range of a block that holds exactly the value; the bytes it reads are added to
+  // `bytes_read` when given.
   ValueView(uint16_t type_code, uint32_t count, SourceReader bytes, Endian endian,
-            uint64_t position)
-      : type_(type_code), count_(count), src_(bytes), endian_(endian), position_(position) {}
+            uint64_t position, uint64_t* bytes_read = nullptr)
+      : type_(type_code),
+        count_(count),
+        src_(bytes),
+        endian_(endian),
+        position_(position),
+        bytes_read_(bytes_read) {}
 
   uint16_t type() const { return type_; }
   // The count as stored in the entry.
@@ -115,6 +121,7 @@ class ValueView {
   mutable std::optional<SourceReader> src_;
   Endian endian_;
   uint64_t position_;
+  uint64_t* bytes_read_ = nullptr;
 };
 
 struct Field {
@@ -137,7 +144,9 @@ enum class IfdError : uint8_t {
   UnexpectedNextIfd,
   TruncatedNextIfdOffset,
   IfdCountLimit,
-  // A crafted block made the walk exceed its work allowance (see limits.hpp).
+  // The walk stopped at one of its caps (see limits.hpp): pointers to more distinct sub-IFDs
+  // than kExifMaxSubIfds, more entries than kExifMaxEntryVisits, or a field beyond the
+  // kExifMaxFields that can be reported.
   WorkLimit,
 };
 std::string_view message(IfdError e);
@@ -153,15 +162,12 @@ Result<Exif, HeaderError> parse_tiff(SourceReader block);
 // A block copied out of its container; the result owns it.
 Result<Exif, HeaderError> parse_tiff(std::vector<uint8_t> block);
 
-// How many IFD entries, and how many bytes of values, the walk of a block of this size visits at
-// most before it stops with IfdError::WorkLimit.
-uint64_t entry_allowance(uint64_t block_size);
-uint64_t value_byte_allowance(uint64_t block_size);
-
 // The parsed block. Only what can be reported is kept: for each IFD number, context and tag, the
 // field met last. Each IFD is read once per IFD number and context, however many pointers lead
 // to it, so a block that points at one IFD many times costs no more than one that points once;
-// the result is the same as reading it again at each pointer.
+// the result is the same as reading it again at each pointer. Likewise an IFD number whose chain
+// IFD is one read under an earlier number (a looping chain) takes that number's fields as they
+// are, without reading them again.
 class Exif {
  public:
   Exif(Exif&&) noexcept;
@@ -175,8 +181,13 @@ class Exif {
   const std::vector<Field>& fields() const { return fields_; }
   // Problems met, each IFD's once, in walk order; at most limits::kExifMaxKeptErrors of them.
   const std::vector<IfdError>& errors() const { return errors_; }
-  // IFD entries the walk read: the work it did.
+  // The walk stopped at a cap: fields beyond it are missing.
+  bool truncated() const { return !errors_.empty() && errors_.back() == IfdError::WorkLimit; }
+
+  // The work done so far: IFD entries the walk read, and bytes of values read through value()
+  // (by rendering).
   uint64_t entries_read() const { return entries_read_; }
+  uint64_t value_bytes_read() const { return value_bytes_read_; }
 
   // The field with this tag in this IFD, or null.
   const Field* get_field(Tag tag, uint8_t ifd) const;
@@ -197,6 +208,8 @@ class Exif {
   std::vector<Field> fields_;
   std::vector<IfdError> errors_;
   uint64_t entries_read_ = 0;
+  // Counted by the views value() hands out, which the const accessors create.
+  mutable uint64_t value_bytes_read_ = 0;
   // Field indices ordered by (ifd, context, tag).
   std::vector<uint32_t> index_;
 };

@@ -7,6 +7,7 @@
 // is the same prefix as the whole text would have.
 #include "exif/render.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdlib>
 #include <optional>
@@ -641,7 +642,23 @@ std::string display_with_unit(const Exif& exif, const Field& field) {
 FieldText field_text(const Exif& exif, const Field& field) {
   const TagInfo* info = find_tag(field.tag);
   return FieldText{info ? std::string(info->name) : tag_name(field.tag),
-                   display_with_unit(exif, field, info), name_order(info, field.tag)};
+                   display_with_unit(exif, field, info), name_order(info, field.tag), field.ifd};
+}
+
+FieldTexts field_texts(const Exif& exif) {
+  FieldTexts out;
+  out.truncated = exif.truncated();
+  out.fields.reserve(std::min(exif.fields().size(), limits::kExifMaxFields));
+  size_t text_bytes = 0;
+  for (const Field& f : exif.fields()) {
+    if (out.fields.size() >= limits::kExifMaxFields || text_bytes >= limits::kExifMaxTotalText) {
+      out.truncated = true;
+      break;
+    }
+    const FieldText& t = out.fields.emplace_back(field_text(exif, f));
+    text_bytes += t.name.size() + t.text.size();
+  }
+  return out;
 }
 
 }  // namespace vorlix_core::exif

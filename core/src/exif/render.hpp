@@ -2,6 +2,7 @@
 // Tag names and the display text of field values.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "exif/reader.hpp"
 
@@ -25,7 +26,18 @@ struct FieldText {
   std::string name;
   std::string text;
   uint64_t name_order = 0;
+  uint8_t ifd = 0;
 };
 FieldText field_text(const Exif& exif, const Field& field);
+
+// The texts of the fields the namespace reports, in field order: at most limits::kExifMaxFields
+// of them, and none after the names and texts so far reach limits::kExifMaxTotalText. So the
+// rendering work and the texts stay within those bounds however many fields share large values.
+struct FieldTexts {
+  std::vector<FieldText> fields;
+  // A field was left out, by these bounds or by the walk's.
+  bool truncated = false;
+};
+FieldTexts field_texts(const Exif& exif);
 
 }  // namespace vorlix_core::exif

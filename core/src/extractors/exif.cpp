@@ -89,29 +89,13 @@ ExtractResult ExifExtractor::extract(ByteSource& src, const ProbeContext& ctx) c
 
   // Fields are unique per IFD number, context and tag, and names are unique per context and tag,
   // so no group holds a name twice: each group is built in one pass over its sorted entries.
-  struct Entry {
-    uint8_t ifd;
-    exif::FieldText field;
-    std::string& name() { return field.name; }
-    std::string& text() { return field.text; }
-  };
-  std::vector<Entry> entries;
-  entries.reserve(std::min(data.fields().size(), limits::kExifMaxFields));
-  size_t text_bytes = 0;
-  bool cut = false;
-  for (const exif::Field& f : data.fields()) {
-    if (entries.size() >= limits::kExifMaxFields || text_bytes >= limits::kExifMaxTotalText) {
-      cut = true;
-      break;
-    }
-    Entry& e = entries.emplace_back(Entry{f.ifd, exif::field_text(data, f)});
-    text_bytes += e.name().size() + e.text().size();
-  }
+  exif::FieldTexts texts = exif::field_texts(data);
+  std::vector<exif::FieldText>& entries = texts.fields;
   // Sorted by IFD and name through one number per entry (names are unique within an IFD), so
   // entries stay in place and move once, into their group.
   std::vector<std::pair<uint64_t, uint32_t>> order(entries.size());
   for (uint32_t i = 0; i < order.size(); ++i)
-    order[i] = {uint64_t{entries[i].ifd} << kIfdShift | entries[i].field.name_order, i};
+    order[i] = {uint64_t{entries[i].ifd} << kIfdShift | entries[i].name_order, i};
   std::sort(order.begin(), order.end());
   // The namespace is still empty, so groups go straight into it. Groups and texts are built
   // inside the map entries that hold them: a short string moved is a copy, and a Value made
@@ -125,13 +109,13 @@ ExtractResult ExifExtractor::extract(ByteSource& src, const ProbeContext& ctx) c
       ++group_end;
     group.reserve(group_end - i);
     for (; i < group_end; ++i) {
-      Entry& e = entries[order[i].second];
-      group.emplace_hint(group.end(), std::move(e.name()), Value())
+      exif::FieldText& e = entries[order[i].second];
+      group.emplace_hint(group.end(), std::move(e.name), Value())
           ->second.variant()
-          .emplace<std::string>(std::move(e.text()));
+          .emplace<std::string>(std::move(e.text));
     }
   }
-  if (cut) ns.set("fields_truncated", true);
+  if (texts.truncated) ns.set("fields_truncated", true);
 
   std::optional<double> latitude = gps(data, kGpsLatitude, kGpsLatitudeRef);
   std::optional<double> longitude = gps(data, kGpsLongitude, kGpsLongitudeRef);
