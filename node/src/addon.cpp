@@ -12,6 +12,7 @@
 #include "convert.hpp"
 #include "errors.hpp"
 #include "job.hpp"
+#include "js_source.hpp"
 #include "options.hpp"
 #include "test_hooks.hpp"
 #include "vorlix/parse.hpp"
@@ -181,6 +182,7 @@ NAPI_MODULE_INIT() {
        {std::tuple{"parse", "parse", &Parse}, std::tuple{"parseBytes", "parse_bytes", &ParseBytes},
         std::tuple{"parseAsync", "parse_async", &ParseAsync},
         std::tuple{"parseBytesAsync", "parse_bytes_async", &ParseBytesAsync},
+        std::tuple{"parseSourceAsync", "parse_source_async", &ParseSourceAsync},
         std::tuple{"cancel", "cancel", &CancelAsync}}) {
     if (auto e = export_function(env, exports, js, internal, cb)) {
       throw_error(env, *e);

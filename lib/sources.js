@@ -1,0 +1,184 @@
+'use strict';
+// Inputs beyond paths and Buffers: random-access sources ({ size, read }), HTTP(S) Range
+// requests, and streams.
+
+// Parses with a source in flight at once: each runs the core on a thread of its own, which waits
+// on the source's reads; past this many, parses wait in line for a thread.
+const MAX_SOURCE_THREADS = 64;
+// parseStream keeps up to this many bytes in memory before it spills to a temporary file.
+const STREAM_MEMORY_BYTES = 16 << 20;
+// httpSource's first ranged GET asks for this many bytes: the parse reads them first anyway.
+const HTTP_FIRST_BYTES = 65536;
+const MAX_BLOCK_SIZE = 1 << 24;
+
+function message(err) {
+  return err instanceof Error ? err.message : String(err);
+}
+
+module.exports = function sources({ addon, checkOptions, AbortError, show }) {
+  let running = 0;
+  const waiting = [];
+
+  function release() {
+    running -= 1;
+    while (running < MAX_SOURCE_THREADS && waiting.length > 0) {
+      const next = waiting.shift();
+      running += 1;
+      next();
+    }
+  }
+
+  function checkSource(fn, source) {
+    if (source === null || typeof source !== 'object') {
+      throw new TypeError(`${fn}: source must be an object with size and read, got ${show(source)}`);
+    }
+    const { size, read, blockSize } = source;
+    const sizeOk = typeof size === 'bigint'
+      ? size >= 0n && size < 2n ** 64n
+      : Number.isSafeInteger(size) && size >= 0;
+    if (!sizeOk) {
+      throw new TypeError(`${fn}: source.size must be a non-negative integer (number or bigint), got ${show(size)}`);
+    }
+    if (typeof read !== 'function') {
+      throw new TypeError(`${fn}: source.read must be a function, got ${show(read)}`);
+    }
+    if (blockSize !== undefined
+        && !(Number.isSafeInteger(blockSize) && blockSize > 0 && blockSize <= MAX_BLOCK_SIZE)) {
+      throw new TypeError(`${fn}: source.blockSize must be an integer from 1 to ${MAX_BLOCK_SIZE}, got ${show(blockSize)}`);
+    }
+    return { size, read, blockSize: blockSize ?? 0 };
+  }
+
+  function parseSource(source, options) {
+    return new Promise((resolve, reject) => {
+      const { native, signal } = checkOptions('parseSource', options, true);
+      const { size, read, blockSize } = checkSource('parseSource', source);
+      if (signal?.aborted) throw new AbortError(signal);
+      let abort;
+      let settled = false;
+      const finish = (fn, value) => {
+        if (settled) return;
+        settled = true;
+        signal?.removeEventListener('abort', onAbort);
+        fn(value);
+      };
+      const onAbort = () => {
+        const i = waiting.indexOf(begin);
+        if (i >= 0) waiting.splice(i, 1);
+        if (abort) abort();
+        finish(reject, new AbortError(signal));
+      };
+      const issue = (offset, length, seq, done) => {
+        let pending;
+        try {
+          pending = Promise.resolve(read.call(source, offset, length));
+        } catch (err) {
+          pending = Promise.reject(err);
+        }
+        pending.then(
+          (bytes) => done(seq, null, bytes),
+          (err) => done(seq, `read(${offset}, ${length}) failed: ${message(err)}`, null),
+        );
+      };
+      function begin() {
+        try {
+          abort = addon.parseSourceAsync(issue, size, blockSize, native, (error, report, cancelled) => {
+            release();
+            if (cancelled) finish(reject, new AbortError(signal));
+            else if (error) finish(reject, error);
+            else finish(resolve, report);
+          });
+        } catch (err) {
+          release();
+          finish(reject, err);
+        }
+      }
+      signal?.addEventListener('abort', onAbort, { once: true });
+      if (running < MAX_SOURCE_THREADS) {
+        running += 1;
+        begin();
+      } else {
+        waiting.push(begin);
+      }
+    });
+  }
+
+  // "bytes START-END/TOTAL" (or "bytes */TOTAL" on a 416) -> its numbers; TOTAL may be "*".
+  function contentRange(res) {
+    const m = /^bytes (?:(\d+)-(\d+)|\*)\/(\d+|\*)$/.exec(res.headers.get('content-range') ?? '');
+    if (!m) return null;
+    return { start: m[1] && Number(m[1]), end: m[2] && Number(m[2]), total: m[3] === '*' ? null : Number(m[3]) };
+  }
+
+  function checkHttpOptions(options) {
+    if (options === undefined) return {};
+    if (options === null || typeof options !== 'object' || Array.isArray(options)) {
+      throw new TypeError(`httpSource: options must be an object, got ${show(options)}`);
+    }
+    for (const key of Object.keys(options)) {
+      if (key !== 'headers' && key !== 'signal') throw new TypeError(`httpSource: unknown option ${JSON.stringify(key)}`);
+    }
+    if (options.signal !== undefined && !(options.signal instanceof AbortSignal)) {
+      throw new TypeError(`httpSource: options.signal must be an AbortSignal, got ${show(options.signal)}`);
+    }
+    return options;
+  }
+
+  // One ranged GET; gives the body's bytes, refusing a response that is not the range asked for.
+  async function getRange(url, headers, signal, start, end) {
+    const res = await fetch(url, {
+      headers: { ...headers, range: `bytes=${start}-${end}` },
+      signal,
+      redirect: 'follow',
+    });
+    if (res.status === 200) {
+      // The whole body is on its way: stop it rather than download it.
+      await res.body?.cancel().catch(() => {});
+      throw new Error(`${url}: the server ignored the Range header (status 200); a random-access source needs Range support`);
+    }
+    if (res.status === 416) {
+      await res.body?.cancel().catch(() => {});
+      return { res, bytes: new Uint8Array(0), range: contentRange(res) };
+    }
+    if (res.status !== 206) {
+      await res.body?.cancel().catch(() => {});
+      throw new Error(`${url}: HTTP ${res.status} ${res.statusText} for bytes ${start}-${end}`);
+    }
+    const range = contentRange(res);
+    if (!range || range.start !== start) {
+      await res.body?.cancel().catch(() => {});
+      throw new Error(`${url}: the server answered bytes ${start}-${end} with Content-Range ${JSON.stringify(res.headers.get('content-range'))}`);
+    }
+    const bytes = new Uint8Array(await res.arrayBuffer());
+    return { res, bytes, range };
+  }
+
+  async function httpSource(url, options) {
+    const { headers, signal } = checkHttpOptions(options);
+    const href = url instanceof URL ? url.href : url;
+    if (typeof href !== 'string' || !/^https?:\/\//i.test(href)) {
+      throw new TypeError(`httpSource: url must be an http: or https: URL, got ${show(url)}`);
+    }
+    const plain = headers instanceof Headers ? Object.fromEntries(headers) : { ...headers };
+    // The first ranged GET gives the size; its bytes serve the parse's first reads. A GET rather
+    // than a HEAD, because a presigned URL is usually signed for GET alone.
+    const first = await getRange(href, plain, signal, 0, HTTP_FIRST_BYTES - 1);
+    const total = first.range?.total;
+    if (total === null || total === undefined) {
+      throw new Error(`${href}: the server did not give the object's size in Content-Range`);
+    }
+    const head = first.bytes.subarray(0, Math.min(first.bytes.length, total));
+    return {
+      size: total,
+      url: href,
+      async read(offset, length) {
+        const at = Number(offset);
+        if (at + length <= head.length) return head.subarray(at, at + length);
+        const { bytes } = await getRange(href, plain, signal, at, at + length - 1);
+        return bytes;
+      },
+    };
+  }
+
+  return { parseSource, httpSource };
+};

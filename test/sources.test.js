@@ -1,0 +1,181 @@
+'use strict';
+// parseSource over JS random-access sources: the same reports as parseBytes, few and small
+// reads, read failures as report errors, cancellation.
+const test = require('node:test');
+const assert = require('node:assert/strict');
+const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
+const zlib = require('node:zlib');
+const { parse, parseBytes, parseSource } = require('..');
+const { samples, virtualFile, withoutPathFacts } = require('./helpers/sources');
+
+const fixture = (...p) => path.join(__dirname, 'fixtures', ...p);
+
+// An in-memory source that counts its reads.
+function memorySource(bytes) {
+  const source = {
+    size: bytes.length,
+    reads: 0,
+    read(offset, length) {
+      source.reads += 1;
+      return bytes.subarray(offset, offset + length);
+    },
+  };
+  return source;
+}
+
+test('every sample through parseSource equals parseBytes, in one read each', async () => {
+  const files = samples();
+  const sources = files.map((f) => memorySource(fs.readFileSync(f)));
+  const reports = await Promise.all(sources.map((s) => parseSource(s)));
+  files.forEach((f, i) => {
+    assert.deepEqual(reports[i], parseBytes(fs.readFileSync(f)), f);
+    // Every sample is smaller than one window.
+    assert.equal(sources[i].reads, 1, f);
+  });
+});
+
+// Large files whose metadata sits in a few places, zeros elsewhere: synthesised by read(), never
+// allocated. The same bytes on disk (sparse) give parse's report to compare with.
+function zipWithOneStoredEntry(dataSize) {
+  const name = Buffer.from('big.bin');
+  const crc = zlib.crc32(Buffer.alloc(dataSize));
+  const local = Buffer.alloc(30);
+  local.writeUInt32LE(0x04034b50, 0);
+  local.writeUInt16LE(10, 4); // version needed
+  local.writeUInt32LE(crc, 14);
+  local.writeUInt32LE(dataSize, 18); // compressed
+  local.writeUInt32LE(dataSize, 22); // uncompressed
+  local.writeUInt16LE(name.length, 26);
+  const dirAt = 30 + name.length + dataSize;
+  const central = Buffer.alloc(46);
+  central.writeUInt32LE(0x02014b50, 0);
+  central.writeUInt16LE(10, 6);
+  central.writeUInt32LE(crc, 16);
+  central.writeUInt32LE(dataSize, 20);
+  central.writeUInt32LE(dataSize, 24);
+  central.writeUInt16LE(name.length, 28);
+  const end = Buffer.alloc(22);
+  end.writeUInt32LE(0x06054b50, 0);
+  end.writeUInt16LE(1, 8); // entries on this disk
+  end.writeUInt16LE(1, 10); // entries
+  end.writeUInt32LE(46 + name.length, 12); // directory size
+  end.writeUInt32LE(dirAt, 16); // directory offset
+  const tail = Buffer.concat([central, name, end]);
+  return virtualFile(dirAt + tail.length, [[0, Buffer.concat([local, name])], [dirAt, tail]]);
+}
+
+// testsrc.mp4's ftyp, an mdat of `mdatSize` bytes, then its moov.
+function mp4WithMoovLast(mdatSize) {
+  const b = fs.readFileSync(fixture('media', 'testsrc.mp4'));
+  const ftyp = b.subarray(0, 32);
+  const moov = b.subarray(1166, 1166 + 875);
+  const mdat = Buffer.alloc(8);
+  mdat.writeUInt32BE(mdatSize, 0);
+  mdat.write('mdat', 4, 'latin1');
+  return virtualFile(32 + mdatSize + moov.length, [[0, ftyp], [32, mdat], [32 + mdatSize, moov]]);
+}
+
+// png_text_phys.png with its IDAT grown to `idatSize` bytes: one large chunk, as encoders that
+// write the image data in one piece make it.
+function pngWithLargeIdat(idatSize) {
+  const b = fs.readFileSync(fixture('images', 'png_text_phys.png'));
+  const head = Buffer.alloc(8);
+  head.writeUInt32BE(idatSize, 0);
+  head.write('IDAT', 4, 'latin1');
+  const after = 151 + 8 + idatSize + 4;
+  const rest = b.subarray(187);
+  return virtualFile(after + rest.length, [[0, b.subarray(0, 151)], [151, head], [after, rest]]);
+}
+
+const padded = (file, size) => virtualFile(size, [[0, fs.readFileSync(fixture(...file))]]);
+const MiB = 1 << 20;
+const LARGE = [
+  ['camera JPEG', 'jpeg', padded(['exif', 'sample.jpg'], 12 * MiB)],
+  ['PNG', 'png', pngWithLargeIdat(8 * MiB)],
+  ['TIFF', 'exif', padded(['exif', 'exif.tif'], 8 * MiB)],
+  ['HEIF', 'exif', padded(['exif', 'exif.heic'], 8 * MiB)],
+  ['MP3', 'id3', padded(['media', 'id3v2_v23.mp3'], 8 * MiB)],
+  ['ZIP', 'zip', zipWithOneStoredEntry(8 * MiB)],
+  ['MP4, moov after a 1 GiB mdat', 'mp4', mp4WithMoovLast(1024 * MiB)],
+];
+
+test('large files take at most 4 reads and 256 KiB without hashes, and match parse', async (t) => {
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'vorlix-sources-'));
+  t.after(() => fs.rmSync(dir, { recursive: true, force: true }));
+  for (const [label, namespace, file] of LARGE) {
+    const source = file.source();
+    const report = await parseSource(source, { hashes: false });
+    assert.ok(report[namespace], `${label}: ${JSON.stringify(report)}`);
+    assert.deepEqual(report, withoutPathFacts(parse(file.writeSparse(dir), { hashes: false })), label);
+    assert.ok(source.reads <= 4, `${label}: ${source.reads} reads`);
+    assert.ok(source.fetched <= 256 * 1024, `${label}: ${source.fetched} bytes fetched`);
+  }
+});
+
+test('hashing reads everything once, in large reads, and blockSize sets the smallest read', async () => {
+  const file = padded(['exif', 'sample.jpg'], 12 * MiB);
+  const source = file.source();
+  const report = await parseSource(source);
+  // Everything once, and the windows the walks after the hashing need again.
+  assert.ok(source.fetched >= 12 * MiB && source.fetched <= 12 * MiB + 128 * 1024, `${source.fetched}`);
+  assert.ok(source.reads <= 24, `${source.reads} reads`);
+  assert.match(report.file.sha256, /^[0-9a-f]{64}$/);
+
+  const blocky = file.source({ blockSize: 1 << 20 });
+  await parseSource(blocky, { hashes: false });
+  assert.deepEqual(blocky.log, [[0, 1 << 20]]);
+});
+
+test('a read that fails or gives the wrong bytes is the reading extractor\'s I/O error', async () => {
+  const bytes = fs.readFileSync(fixture('media', 'id3v2_v23.mp3'));
+  // The file extractor reads first (hashing); the walks after it find the window cached, so a
+  // failure of the first read after the header shows in the file namespace alone.
+  const cases = [
+    ['rejects', () => Promise.reject(new Error('connection reset')), /read\(0, \d+\) failed: connection reset/],
+    ['throws', () => { throw new Error('no such key'); }, /failed: no such key/],
+    ['short', (o, l) => bytes.subarray(o, o + l - 1), /read returned \d+ bytes where \d+ were asked/],
+    ['long', (o, l) => Buffer.alloc(l + 1), /read returned \d+ bytes where \d+ were asked/],
+    ['not bytes', () => 'abc', /did not give a Uint8Array/],
+  ];
+  for (const [label, failing, text] of cases) {
+    const report = await parseSource({ size: bytes.length, read: failing });
+    assert.equal(report.errors.length, 1, label);
+    assert.equal(report.errors[0].extractor, 'file', label);
+    assert.match(report.errors[0].message, /^I\/O error: /, label);
+    assert.match(report.errors[0].message, text, label);
+  }
+  // A failure past the header: the extractor reading there fails, the others still report.
+  const big = mp4WithMoovLast(64 * MiB).source();
+  const read = big.read;
+  big.read = (o, l) => (o > 0 ? Promise.reject(new Error('gone')) : read(o, l));
+  const report = await parseSource(big, { hashes: false });
+  assert.deepEqual(report.errors.map((e) => e.extractor), ['mp4']);
+  assert.equal(report.file.mime_detected, 'video/mp4');
+});
+
+test('sizes as BigInt, and bad sources are TypeErrors', async () => {
+  const bytes = fs.readFileSync(fixture('images', 'gif_still.gif'));
+  const source = memorySource(bytes);
+  assert.deepEqual(await parseSource({ ...source, size: BigInt(bytes.length) }), parseBytes(bytes));
+  for (const bad of [null, {}, { size: -1, read() {} }, { size: 1.5, read() {} }, { size: 1 },
+    { size: 1, read() {}, blockSize: 0 }]) {
+    await assert.rejects(parseSource(bad), TypeError);
+  }
+  await assert.rejects(parseSource(source, { hashes: 1 }), TypeError);
+});
+
+test('an abort ends a parse waiting on a read, and later reads are never asked for', async () => {
+  let reads = 0;
+  const source = { size: 1 << 20, read() { reads += 1; return new Promise(() => {}); } };
+  const ac = new AbortController();
+  const parsing = parseSource(source, { signal: ac.signal });
+  await new Promise((r) => setTimeout(r, 20));
+  ac.abort();
+  await assert.rejects(parsing, { name: 'AbortError' });
+  assert.equal(reads, 1);
+  const aborted = AbortSignal.abort();
+  await assert.rejects(parseSource(source, { signal: aborted }), { name: 'AbortError' });
+  assert.equal(reads, 1);
+});
