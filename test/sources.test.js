@@ -179,3 +179,86 @@ test('an abort ends a parse waiting on a read, and later reads are never asked f
   await assert.rejects(parseSource(source, { signal: aborted }), { name: 'AbortError' });
   assert.equal(reads, 1);
 });
+
+test('httpSource: reports over Range requests equal parseBytes, in few requests', async (t) => {
+  const { httpSource } = require('..');
+  const { rangeServer } = require('./helpers/http');
+  const jpeg = fs.readFileSync(fixture('exif', 'sample.jpg'));
+  const small = await rangeServer(virtualFile(jpeg.length, [[0, jpeg]]));
+  t.after(small.close);
+  const source = await httpSource(small.url, { headers: { authorization: 'Bearer x' } });
+  assert.equal(source.size, jpeg.length);
+  assert.deepEqual(await parseSource(source), parseBytes(jpeg));
+  // The first ranged GET gave the size and the bytes the parse asked for.
+  assert.equal(small.stats.requests, 1);
+
+  const [, , mp4] = LARGE.find(([label]) => label.startsWith('MP4'));
+  const large = await rangeServer(mp4);
+  t.after(large.close);
+  const report = await parseSource(await httpSource(new URL(large.url)), { hashes: false });
+  assert.equal(report.mp4.top_level_boxes.at(-1).type, 'moov');
+  assert.ok(large.stats.requests <= 4 && large.stats.sent <= 256 * 1024, JSON.stringify(large.stats));
+});
+
+test('httpSource fails clearly where the server ignores Range, without downloading', async (t) => {
+  const { httpSource } = require('..');
+  const { rangeServer } = require('./helpers/http');
+  const server = await rangeServer(virtualFile(256 * MiB, []), { ranges: false });
+  t.after(server.close);
+  await assert.rejects(httpSource(server.url), /ignored the Range header/);
+  assert.ok(server.stats.sent < 16 * MiB, `${server.stats.sent} bytes sent`);
+});
+
+test('httpSource: a read failing midway is an I/O error; a slow read is aborted', async (t) => {
+  const { httpSource } = require('..');
+  const { rangeServer } = require('./helpers/http');
+  const file = mp4WithMoovLast(64 * MiB);
+  // Past the first request, each response stops halfway through its body.
+  const broken = await rangeServer(file, {
+    behaviour(req, res, range) {
+      if (!range || range[0] === 0) return false;
+      const length = range[1] - range[0] + 1;
+      res.writeHead(206, { 'content-length': length, 'content-range': `bytes ${range[0]}-${range[1]}/${file.size}` });
+      res.write(file.bytesAt(range[0], length >> 1), () => res.destroy());
+      return true;
+    },
+  });
+  t.after(broken.close);
+  const report = await parseSource(await httpSource(broken.url), { hashes: false });
+  assert.deepEqual(report.errors.map((e) => e.extractor), ['mp4']);
+  assert.match(report.errors[0].message, /^I\/O error: read\(\d+, \d+\) failed: /);
+
+  // Past the first request, responses never come.
+  const stalled = [];
+  const slow = await rangeServer(file, {
+    behaviour(req, res, range) {
+      if (!range || range[0] === 0) return false;
+      stalled.push(res);
+      return true;
+    },
+  });
+  t.after(slow.close);
+  const ac = new AbortController();
+  const parsing = parseSource(await httpSource(slow.url, { signal: ac.signal }), { signal: ac.signal, hashes: false });
+  while (stalled.length === 0) await new Promise((r) => setTimeout(r, 5));
+  ac.abort();
+  await assert.rejects(parsing, { name: 'AbortError' });
+  // The request in flight is dropped too.
+  await new Promise((resolve) => (stalled[0].destroyed ? resolve() : stalled[0].once('close', resolve)));
+});
+
+test('sources waiting on reads leave the libuv pool to others', async () => {
+  // Reads that never settle: the parses all wait at once. readFile needs the pool, which
+  // parses holding its threads would starve (4 threads by default).
+  const pending = [];
+  const ac = new AbortController();
+  const parses = Array.from({ length: 64 }, () => parseSource(
+    { size: 1 << 20, read: () => new Promise((r) => pending.push(r)) },
+    { signal: ac.signal },
+  ).catch((e) => e.name));
+  while (pending.length < 64) await new Promise((r) => setImmediate(r));
+  const read = await Promise.all(Array.from({ length: 8 }, () => fs.promises.readFile(__filename)));
+  assert.equal(read.length, 8);
+  ac.abort();
+  assert.deepEqual(new Set(await Promise.all(parses)), new Set(['AbortError']));
+});
