@@ -1,6 +1,12 @@
 'use strict';
 // Inputs beyond paths and Buffers: random-access sources ({ size, read }), HTTP(S) Range
 // requests, and streams.
+const crypto = require('node:crypto');
+const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
+const { Readable } = require('node:stream');
+const { ReadableStream } = require('node:stream/web');
 
 // Parses with a source in flight at once: each runs the core on a thread of its own, which waits
 // on the source's reads; past this many, parses wait in line for a thread.
@@ -9,6 +15,8 @@ const MAX_SOURCE_THREADS = 64;
 const STREAM_MEMORY_BYTES = 16 << 20;
 // httpSource's first ranged GET asks for this many bytes: the parse reads them first anyway.
 const HTTP_FIRST_BYTES = 65536;
+// parseStream stores the stream in blocks of this size.
+const STREAM_BLOCK = 65536;
 const MAX_BLOCK_SIZE = 1 << 24;
 
 function message(err) {
@@ -50,9 +58,14 @@ module.exports = function sources({ addon, checkOptions, AbortError, show }) {
   }
 
   function parseSource(source, options) {
+    return runSource('parseSource', source, options);
+  }
+
+  // `sums`: a stream's content sums, which stand in for the file extractor's pass.
+  function runSource(fn, source, options, sums) {
     return new Promise((resolve, reject) => {
-      const { native, signal } = checkOptions('parseSource', options, true);
-      const { size, read, blockSize } = checkSource('parseSource', source);
+      const { native, signal } = checkOptions(fn, options, true);
+      const { size, read, blockSize } = checkSource(fn, source);
       if (signal?.aborted) throw new AbortError(signal);
       let abort;
       let settled = false;
@@ -87,7 +100,7 @@ module.exports = function sources({ addon, checkOptions, AbortError, show }) {
             if (cancelled) finish(reject, new AbortError(signal));
             else if (error) finish(reject, error);
             else finish(resolve, report);
-          });
+          }, sums);
         } catch (err) {
           release();
           finish(reject, err);
@@ -180,5 +193,148 @@ module.exports = function sources({ addon, checkOptions, AbortError, show }) {
     };
   }
 
-  return { parseSource, httpSource };
+  // A stream's bytes as they arrive: in memory up to STREAM_MEMORY_BYTES, in a private
+  // temporary file beyond. Blocks of STREAM_BLOCK bytes, whatever the chunks' sizes, so a stream
+  // of tiny chunks costs no more memory than its bytes; each block is hashed once, when full.
+  class ContentStore {
+    constructor(sums) {
+      this.sums = sums;
+      this.blocks = [];
+      this.tail = Buffer.allocUnsafe(STREAM_BLOCK);
+      this.fill = 0;
+      this.size = 0;
+      this.spill = null;
+    }
+
+    async append(chunk) {
+      for (let at = 0; at < chunk.length;) {
+        const n = Math.min(STREAM_BLOCK - this.fill, chunk.length - at);
+        this.tail.set(chunk.subarray(at, at + n), this.fill);
+        this.fill += n;
+        at += n;
+        if (this.fill === STREAM_BLOCK) await this.seal();
+      }
+    }
+
+    async seal() {
+      const block = this.tail.subarray(0, this.fill);
+      if (this.sums) addon.streamSumsUpdate(this.sums, block);
+      if (!this.spill && this.size + block.length > STREAM_MEMORY_BYTES) await this.startSpill();
+      if (this.spill) {
+        await this.spill.handle.write(block, 0, block.length, this.size);
+      } else {
+        this.blocks.push(block);
+        this.tail = Buffer.allocUnsafe(STREAM_BLOCK);
+      }
+      this.size += block.length;
+      this.fill = 0;
+    }
+
+    async startSpill() {
+      const file = path.join(os.tmpdir(), `vorlix-stream-${crypto.randomBytes(12).toString('hex')}`);
+      // O_EXCL: never an existing file (or a link planted under the name).
+      const handle = await fs.promises.open(file, 'wx+', 0o600);
+      this.spill = { file, handle };
+      if (this.blocks.length > 0) await handle.writev(this.blocks, 0);
+      this.blocks = [];
+    }
+
+    async finish() {
+      if (this.fill > 0) await this.seal();
+    }
+
+    // A random-access source over what was stored.
+    source() {
+      const { size, blocks, spill } = this;
+      if (spill) {
+        return {
+          size,
+          async read(offset, length) {
+            const out = Buffer.allocUnsafe(length);
+            const { bytesRead } = await spill.handle.read(out, 0, length, offset);
+            return out.subarray(0, bytesRead);
+          },
+        };
+      }
+      return {
+        size,
+        blockSize: STREAM_BLOCK,
+        read(offset, length) {
+          let b = Math.floor(offset / STREAM_BLOCK);
+          let skip = offset % STREAM_BLOCK;
+          if (skip + length <= blocks[b].length) return blocks[b].subarray(skip, skip + length);
+          const out = Buffer.allocUnsafe(length);
+          for (let done = 0; done < length; b += 1, skip = 0) {
+            const piece = blocks[b].subarray(skip, skip + length - done);
+            out.set(piece, done);
+            done += piece.length;
+          }
+          return out;
+        },
+      };
+    }
+
+    async dispose() {
+      this.blocks = [];
+      if (!this.spill) return;
+      const { file, handle } = this.spill;
+      await handle.close().catch(() => {});
+      await fs.promises.rm(file, { force: true });
+    }
+  }
+
+  // The chunks of a Node Readable, a web ReadableStream or an async iterable; `leave()` lets
+  // go of the input without destroying it.
+  function chunkIterator(input) {
+    if (input instanceof ReadableStream) {
+      const reader = input.getReader();
+      return { next: () => reader.read(), leave: () => reader.releaseLock() };
+    }
+    if (input instanceof Readable || (typeof input?.iterator === 'function' && typeof input.pipe === 'function')) {
+      const it = input.iterator({ destroyOnReturn: false });
+      return { next: () => it.next(), leave: () => { it.return().catch(() => {}); } };
+    }
+    if (typeof input?.[Symbol.asyncIterator] === 'function') {
+      const it = input[Symbol.asyncIterator]();
+      return { next: () => it.next(), leave: () => { Promise.resolve(it.return?.()).catch(() => {}); } };
+    }
+    throw new TypeError(`parseStream: input must be a Readable, a ReadableStream or an async iterable of Uint8Array, got ${show(input)}`);
+  }
+
+  async function parseStream(input, options) {
+    const { native, signal } = checkOptions('parseStream', options, true);
+    if (signal?.aborted) throw new AbortError(signal);
+    const chunks = chunkIterator(input);
+    const hashes = (native?.hashes ?? true) && (native?.extractors?.includes('file') ?? true);
+    const store = new ContentStore(hashes ? addon.streamSums() : undefined);
+    let onAbort;
+    const aborted = signal && new Promise((_, reject) => {
+      onAbort = () => reject(new AbortError(signal));
+      signal.addEventListener('abort', onAbort, { once: true });
+    });
+    aborted?.catch(() => {});
+    let reading = true;
+    try {
+      while (reading) {
+        const step = await (aborted ? Promise.race([chunks.next(), aborted]) : chunks.next());
+        if (step.done) {
+          reading = false;
+        } else if (step.value instanceof Uint8Array) {
+          await store.append(step.value);
+        } else {
+          throw new TypeError(`parseStream: chunks must be Uint8Array, got ${typeof step.value === 'object' ? show(step.value) : typeof step.value}`);
+        }
+      }
+      await store.finish();
+      return await runSource('parseStream', store.source(), options, store.sums);
+    } catch (err) {
+      if (reading) chunks.leave();
+      throw err;
+    } finally {
+      if (onAbort) signal.removeEventListener('abort', onAbort);
+      await store.dispose();
+    }
+  }
+
+  return { parseSource, httpSource, parseStream };
 };

@@ -14,6 +14,7 @@
 #include "job.hpp"
 #include "js_source.hpp"
 #include "options.hpp"
+#include "stream_sums.hpp"
 #include "test_hooks.hpp"
 #include "vorlix/parse.hpp"
 
@@ -183,6 +184,8 @@ NAPI_MODULE_INIT() {
         std::tuple{"parseAsync", "parse_async", &ParseAsync},
         std::tuple{"parseBytesAsync", "parse_bytes_async", &ParseBytesAsync},
         std::tuple{"parseSourceAsync", "parse_source_async", &ParseSourceAsync},
+        std::tuple{"streamSums", "stream_sums", &StreamSums},
+        std::tuple{"streamSumsUpdate", "stream_sums_update", &StreamSumsUpdate},
         std::tuple{"cancel", "cancel", &CancelAsync}}) {
     if (auto e = export_function(env, exports, js, internal, cb)) {
       throw_error(env, *e);

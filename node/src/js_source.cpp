@@ -9,7 +9,9 @@
 
 #include "convert.hpp"
 #include "errors.hpp"
+#include "extractors/entropy.hpp"
 #include "options.hpp"
+#include "stream_sums.hpp"
 #include "vorlix/parse.hpp"
 
 namespace vorlix_node {
@@ -341,15 +343,30 @@ bool request_read(void* ctx, uint64_t seq, uint64_t offset, size_t length) {
   return true;
 }
 
+// Content sums computed before the parse (a stream's) stand in for the file extractor's pass.
+void add_content_facts(vorlix_core::Report& report, const vorlix_core::hash::ContentSums& sums) {
+  auto it = report.namespaces.find("file");
+  if (it == report.namespaces.end()) return;
+  vorlix_core::Namespace ns("file");
+  ns.fields() = std::move(it->second);
+  vorlix_core::extractors::set_content_facts(ns, sums);
+  it->second = std::move(ns.fields());
+}
+
 void run_parse(napi_threadsafe_function tsfn, std::shared_ptr<ReadChannel> channel, uint64_t size,
-               size_t block, vorlix_core::ParseOptions options) noexcept {
+               size_t block, vorlix_core::ParseOptions options,
+               std::optional<vorlix_core::hash::ContentSums> sums) noexcept {
   auto* m = new (std::nothrow) Message;
   if (m) {
     m->done = true;
     try {
       JsSource source(*channel, request_read, tsfn, size, block);
       options.cancel = &channel->cancel;
-      m->outcome = vorlix_core::parse(source, size, options);
+      if (!options.hashes) sums.reset();
+      if (sums) options.hashes = false;
+      auto report = vorlix_core::parse(source, size, options);
+      if (sums && !report.cancelled) add_content_facts(report, *sums);
+      m->outcome = std::move(report);
     } catch (...) {
       m->outcome = current_exception_error();
     }
@@ -382,7 +399,7 @@ napi_value throw_js(napi_env env, const JsError& e) {
   return nullptr;
 }
 
-napi_value start(napi_env env, napi_value (&args)[5]) {
+napi_value start(napi_env env, napi_value (&args)[6]) {
   auto size = size_argument(env, args[1]);
   if (auto* e = std::get_if<JsError>(&size)) return throw_js(env, *e);
   double block = 0;
@@ -392,6 +409,8 @@ napi_value start(napi_env env, napi_value (&args)[5]) {
   }
   auto opts = read_options(env, args[3]);
   if (auto* e = std::get_if<JsError>(&opts)) return throw_js(env, *e);
+  auto sums = finish_stream_sums(env, args[5]);
+  if (auto* e = std::get_if<JsError>(&sums)) return throw_js(env, *e);
   napi_valuetype t;
   if (napi_typeof(env, args[0], &t) != napi_ok || t != napi_function ||
       napi_typeof(env, args[4], &t) != napi_ok || t != napi_function) {
@@ -424,7 +443,8 @@ napi_value start(napi_env env, napi_value (&args)[5]) {
   state.release();  // the thread-safe function's finalizer owns it now
   try {
     std::thread(run_parse, raw->tsfn, raw->channel, std::get<uint64_t>(size),
-                static_cast<size_t>(block), std::move(std::get<vorlix_core::ParseOptions>(opts)))
+                static_cast<size_t>(block), std::move(std::get<vorlix_core::ParseOptions>(opts)),
+                std::get<std::optional<vorlix_core::hash::ContentSums>>(sums))
         .detach();
   } catch (...) {
     napi_release_threadsafe_function(raw->tsfn, napi_tsfn_abort);
@@ -436,10 +456,10 @@ napi_value start(napi_env env, napi_value (&args)[5]) {
 }  // namespace
 
 napi_value ParseSourceAsync(napi_env env, napi_callback_info info) {
-  size_t argc = 5;
-  napi_value args[5];
+  size_t argc = 6;
+  napi_value args[6];
   if (napi_get_cb_info(env, info, &argc, args, nullptr, nullptr) != napi_ok) return nullptr;
-  for (size_t i = argc; i < 5; ++i)
+  for (size_t i = argc; i < 6; ++i)
     napi_get_undefined(env, &args[i]);
   try {
     return start(env, args);

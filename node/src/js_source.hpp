@@ -79,9 +79,10 @@ class JsSource final : public vorlix_core::ByteSource {
   Slot slots_[kSlots];
 };
 
-// parseSourceAsync(read, size, blockSize, options, callback) -> abort(): `read(offset, length,
-// seq, done)` must end in one call of done(seq, errorText | null, bytes); `callback(error,
-// report, cancelled)` runs once.
+// parseSourceAsync(read, size, blockSize, options, callback, sums?) -> abort(): `read(offset,
+// length, seq, done)` must end in one call of done(seq, errorText | null, bytes); `callback(error,
+// report, cancelled)` runs once. Stream sums, when given, are the content's file facts: the
+// parse then skips its own content pass.
 napi_value ParseSourceAsync(napi_env env, napi_callback_info info);
 
 }  // namespace vorlix_node

@@ -21,8 +21,10 @@ function samples() {
 // `size` bytes, zeros except `parts` ([offset, bytes], in order, not overlapping). Nothing of
 // that size is ever allocated: reads are put together from the parts.
 function virtualFile(size, parts) {
-  function bytesAt(offset, length) {
-    const out = new Uint8Array(length);
+  // `out` filled with the bytes from `offset`.
+  function fillAt(offset, out) {
+    const length = out.length;
+    out.fill(0);
     for (const [at, bytes] of parts) {
       const from = Math.max(at, offset);
       const to = Math.min(at + bytes.length, offset + length);
@@ -30,9 +32,11 @@ function virtualFile(size, parts) {
     }
     return out;
   }
+  const bytesAt = (offset, length) => fillAt(offset, new Uint8Array(length));
   return {
     size,
     bytesAt,
+    fillAt,
     // A source counting its reads and the bytes they fetched; `log` holds [offset, length].
     source(extra = {}) {
       const s = {

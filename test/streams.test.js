@@ -1,0 +1,124 @@
+'use strict';
+// parseStream: the report parseBytes gives for the same bytes, read once, in bounded memory,
+// with a private spill file removed on every outcome.
+const test = require('node:test');
+const assert = require('node:assert/strict');
+const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
+const { Readable } = require('node:stream');
+const v8 = require('node:v8');
+const vm = require('node:vm');
+const { parse, parseBytes, parseStream } = require('..');
+const { samples, virtualFile, withoutPathFacts } = require('./helpers/sources');
+
+const MiB = 1 << 20;
+
+// Spill files go to os.tmpdir(): a directory of this test's own, so listing it sees only ours.
+const tmp = fs.mkdtempSync(path.join(os.tmpdir(), 'vorlix-streams-'));
+process.env.TMPDIR = tmp;
+test.after(() => fs.rmSync(tmp, { recursive: true, force: true }));
+const spillFiles = () => fs.readdirSync(tmp);
+
+function pieces(bytes, step) {
+  const out = [];
+  for (let at = 0; at < bytes.length; at += step) out.push(bytes.subarray(at, at + step));
+  return out;
+}
+
+// The three kinds of input parseStream takes.
+const INPUTS = [
+  ['async iterable, 1-byte chunks', 1, (chunks) => (async function* () { yield* chunks; })()],
+  ['Readable, 7-byte chunks', 7, (chunks) => Readable.from(chunks)],
+  ['ReadableStream, 64 KiB chunks', 65536, (chunks) => ReadableStream.from(chunks)],
+];
+
+test('every sample as a stream equals parseBytes, in every kind of input and chunking', async () => {
+  for (const file of [...samples(), null]) {
+    const bytes = file ? fs.readFileSync(file) : Buffer.alloc(0);
+    const expected = parseBytes(bytes);
+    for (const [label, step, make] of INPUTS) {
+      const report = await parseStream(make(pieces(bytes, step)));
+      assert.deepEqual(report, expected, `${file} (${label})`);
+      assert.deepEqual(Object.keys(report.file), Object.keys(expected.file));
+    }
+  }
+  const bytes = fs.readFileSync(samples()[0]);
+  const options = { hashes: false, extractors: ['file', 'exif'] };
+  assert.deepEqual(await parseStream(Readable.from(pieces(bytes, 100)), options), parseBytes(bytes, options));
+});
+
+// `file`'s bytes in 64 KiB chunks; `during(at)` runs before each chunk.
+function* generated(file, during) {
+  for (let at = 0; at < file.size; at += 65536) {
+    during?.(at);
+    yield file.bytesAt(at, Math.min(65536, file.size - at));
+  }
+}
+
+// The bytes held in ArrayBuffers once garbage is collected.
+v8.setFlagsFromString('--expose-gc');
+const gc = vm.runInNewContext('gc');
+function heldBytes() {
+  gc();
+  return process.memoryUsage().arrayBuffers;
+}
+
+test('a stream beyond the memory bound spills to a private file, removed after the parse', async (t) => {
+  // testsrc.mp4's moov after a 96 MiB mdat: the walk looks back past what memory holds.
+  const mp4 = fs.readFileSync(path.join(__dirname, 'fixtures', 'media', 'testsrc.mp4'));
+  const mdat = Buffer.from([0, 0, 0, 0, 0x6d, 0x64, 0x61, 0x74]);
+  mdat.writeUInt32BE(96 * MiB);
+  const file = virtualFile(32 + 96 * MiB + 875, [[0, mp4.subarray(0, 32)], [32, mdat], [32 + 96 * MiB, mp4.subarray(1166)]]);
+  const base = heldBytes();
+  let peak = 0;
+  const seen = new Set();
+  const report = await parseStream(Readable.from(generated(file, (at) => {
+    if (at % (8 * MiB) === 0) peak = Math.max(peak, heldBytes() - base);
+    if (at === 32 * MiB) {
+      for (const name of spillFiles()) seen.add(`${name} ${(fs.statSync(path.join(tmp, name)).mode & 0o777).toString(8)}`);
+    }
+  })));
+  assert.equal(seen.size, 1);
+  assert.match([...seen][0], /^vorlix-stream-[0-9a-f]+ 600$/);
+  assert.deepEqual(spillFiles(), []);
+  assert.ok(peak < 20 * MiB, `${peak} bytes held`);
+
+  const dir = fs.mkdtempSync(path.join(tmp, 'sparse-'));
+  t.after(() => fs.rmSync(dir, { recursive: true, force: true }));
+  assert.deepEqual(report, withoutPathFacts(parse(file.writeSparse(dir))));
+});
+
+test('a failing stream rejects with its error, an abort leaves the stream to the caller, and the spill file goes', async () => {
+  const file = virtualFile(40 * MiB, []);
+  const failure = new Error('upload reset');
+  const failing = Readable.from(generated(file, (at) => {
+    if (at === 24 * MiB) throw failure;
+  }));
+  await assert.rejects(parseStream(failing), (err) => err === failure);
+  assert.deepEqual(spillFiles(), []);
+
+  const ac = new AbortController();
+  const stream = Readable.from(generated(file, (at) => {
+    if (at === 24 * MiB) ac.abort();
+  }));
+  await assert.rejects(parseStream(stream, { signal: ac.signal }), { name: 'AbortError' });
+  assert.equal(stream.destroyed, false);
+  assert.deepEqual(spillFiles(), []);
+  stream.destroy();
+
+  // A stream that never ends, aborted while it waits.
+  const stalled = new Readable({ read() {} });
+  const timeout = new AbortController();
+  setTimeout(() => timeout.abort(), 20);
+  const waiting = parseStream(stalled, { signal: timeout.signal });
+  await assert.rejects(waiting, { name: 'AbortError' });
+  assert.equal(stalled.destroyed, false);
+});
+
+test('inputs that are not byte streams are TypeErrors', async () => {
+  await assert.rejects(parseStream('bytes'), TypeError);
+  await assert.rejects(parseStream(Buffer.from('x')), TypeError);
+  await assert.rejects(parseStream(Readable.from(['text'], { objectMode: true })), /chunks must be Uint8Array, got string/);
+  await assert.rejects(parseStream(Readable.from([]), { hashes: 'no' }), TypeError);
+});
