@@ -6,9 +6,10 @@ const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
 const { parseArgs } = require('node:util');
-const { parseAsync, extractors: knownExtractors } = require('../lib');
+const { parseAsync, parseSource, parseStream, httpSource, extractors: knownExtractors } = require('../lib');
 
 const USAGE = `Usage: vorlix [options] PATH...
+  PATH may also be - (standard input) or an http:// or https:// URL (read with Range requests)
   --recursive, -r       parse every file under the directories given
   --extractors a,b      run only these extractors (${knownExtractors.join(', ')})
   --no-hashes           skip SHA-256, CRC-32 and entropy
@@ -187,7 +188,7 @@ async function run(argv) {
         record = { path: item.path, error: errorRecord(item.error) };
       } else {
         try {
-          const report = await parseAsync(item.path, opts.parse);
+          const report = await parseInput(item.path, opts.parse);
           record = { path: item.path, report };
           const size = report.file?.size_bytes;
           bytes += size === undefined ? await statSize(item.path) : Number(size);
@@ -205,6 +206,14 @@ async function run(argv) {
   await Promise.all(Array.from({ length: Math.min(opts.concurrency, items.length) }, worker));
   if (showProgress && items.length > 0) process.stderr.write('\n');
   return failed ? 1 : 0;
+}
+
+// "-" is standard input, read once as a stream; an http(s) URL is read with Range requests, so
+// with --no-hashes only the bytes the formats need are fetched.
+async function parseInput(input, parseOptions) {
+  if (input === '-') return parseStream(process.stdin, parseOptions);
+  if (/^https?:\/\//i.test(input)) return parseSource(await httpSource(input), parseOptions);
+  return parseAsync(input, parseOptions);
 }
 
 async function statSize(p) {
