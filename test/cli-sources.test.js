@@ -6,7 +6,7 @@ const fs = require('node:fs');
 const path = require('node:path');
 const { execFile } = require('node:child_process');
 const { parseBytes } = require('..');
-const { virtualFile } = require('./helpers/sources');
+const { mp4WithMoovLast } = require('./helpers/sources');
 const { rangeServer } = require('./helpers/http');
 
 const bin = path.join(__dirname, '..', 'bin', 'vorlix.js');
@@ -29,11 +29,7 @@ test('vorlix - parses standard input', async () => {
 });
 
 test('vorlix URL reads only what the formats need with --no-hashes; a missing object fails', async (t) => {
-  const mp4 = fs.readFileSync(path.join(__dirname, 'fixtures', 'media', 'testsrc.mp4'));
-  const mdat = Buffer.from([0, 0, 0, 0, 0x6d, 0x64, 0x61, 0x74]);
-  const mdatSize = 512 << 20;
-  mdat.writeUInt32BE(mdatSize);
-  const file = virtualFile(32 + mdatSize + 875, [[0, mp4.subarray(0, 32)], [32, mdat], [32 + mdatSize, mp4.subarray(1166)]]);
+  const file = mp4WithMoovLast(512 << 20);
   const server = await rangeServer(file, {
     behaviour(req, res) {
       if (!req.url.endsWith('/missing')) return false;

@@ -3,6 +3,9 @@
 // without the facts that only a path gives.
 const fs = require('node:fs');
 const path = require('node:path');
+const zlib = require('node:zlib');
+
+const fixture = (...p) => path.join(__dirname, '..', 'fixtures', ...p);
 
 // Every sample file under test/fixtures plus the bundled example.
 function samples() {
@@ -66,10 +69,6 @@ function virtualFile(size, parts) {
       }
       return file;
     },
-    // Its bytes in pieces of `step`, for streams.
-    *chunks(step) {
-      for (let at = 0; at < size; at += step) yield bytesAt(at, Math.min(step, size - at));
-    },
   };
 }
 
@@ -85,4 +84,73 @@ function withoutPathFacts(report) {
   return report;
 }
 
-module.exports = { samples, virtualFile, withoutPathFacts };
+// Large files whose metadata sits in a few places, zeros elsewhere: synthesised by read(), never
+// allocated. The same bytes on disk (sparse) give parse's report to compare with.
+function zipWithOneStoredEntry(dataSize) {
+  const name = Buffer.from('big.bin');
+  const crc = zlib.crc32(Buffer.alloc(dataSize));
+  const local = Buffer.alloc(30);
+  local.writeUInt32LE(0x04034b50, 0);
+  local.writeUInt16LE(10, 4); // version needed
+  local.writeUInt32LE(crc, 14);
+  local.writeUInt32LE(dataSize, 18); // compressed
+  local.writeUInt32LE(dataSize, 22); // uncompressed
+  local.writeUInt16LE(name.length, 26);
+  const dirAt = 30 + name.length + dataSize;
+  const central = Buffer.alloc(46);
+  central.writeUInt32LE(0x02014b50, 0);
+  central.writeUInt16LE(10, 6);
+  central.writeUInt32LE(crc, 16);
+  central.writeUInt32LE(dataSize, 20);
+  central.writeUInt32LE(dataSize, 24);
+  central.writeUInt16LE(name.length, 28);
+  const end = Buffer.alloc(22);
+  end.writeUInt32LE(0x06054b50, 0);
+  end.writeUInt16LE(1, 8); // entries on this disk
+  end.writeUInt16LE(1, 10); // entries
+  end.writeUInt32LE(46 + name.length, 12); // directory size
+  end.writeUInt32LE(dirAt, 16); // directory offset
+  const tail = Buffer.concat([central, name, end]);
+  return virtualFile(dirAt + tail.length, [[0, Buffer.concat([local, name])], [dirAt, tail]]);
+}
+
+// testsrc.mp4's ftyp, an mdat of `mdatSize` bytes, then its moov.
+function mp4WithMoovLast(mdatSize) {
+  const b = fs.readFileSync(fixture('media', 'testsrc.mp4'));
+  const ftyp = b.subarray(0, 32);
+  const moov = b.subarray(1166, 1166 + 875);
+  const mdat = Buffer.alloc(8);
+  mdat.writeUInt32BE(mdatSize, 0);
+  mdat.write('mdat', 4, 'latin1');
+  return virtualFile(32 + mdatSize + moov.length, [[0, ftyp], [32, mdat], [32 + mdatSize, moov]]);
+}
+
+// png_text_phys.png with its IDAT grown to `idatSize` bytes: one large chunk, as encoders that
+// write the image data in one piece make it.
+function pngWithLargeIdat(idatSize) {
+  const b = fs.readFileSync(fixture('images', 'png_text_phys.png'));
+  const head = Buffer.alloc(8);
+  head.writeUInt32BE(idatSize, 0);
+  head.write('IDAT', 4, 'latin1');
+  const after = 151 + 8 + idatSize + 4;
+  const rest = b.subarray(187);
+  return virtualFile(after + rest.length, [[0, b.subarray(0, 151)], [151, head], [after, rest]]);
+}
+
+const padded = (file, size) => virtualFile(size, [[0, fs.readFileSync(fixture(...file))]]);
+const MiB = 1 << 20;
+
+// [label, the namespace it must give, virtual file] for large files of each format whose
+// metadata a walk finds in a few reads.
+const largeFiles = () => [
+  ['camera JPEG', 'jpeg', padded(['exif', 'sample.jpg'], 12 * MiB)],
+  ['PNG', 'png', pngWithLargeIdat(8 * MiB)],
+  ['TIFF', 'exif', padded(['exif', 'exif.tif'], 8 * MiB)],
+  ['HEIF', 'exif', padded(['exif', 'exif.heic'], 8 * MiB)],
+  ['MP3', 'id3', padded(['media', 'id3v2_v23.mp3'], 8 * MiB)],
+  ['ZIP', 'zip', zipWithOneStoredEntry(8 * MiB)],
+  ['MP4, moov after a 1 GiB mdat', 'mp4', mp4WithMoovLast(1024 * MiB)],
+];
+
+module.exports = { samples, virtualFile, withoutPathFacts, largeFiles, mp4WithMoovLast, zipWithOneStoredEntry };
+
