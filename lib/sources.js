@@ -137,10 +137,18 @@ module.exports = function sources({ addon, checkOptions, AbortError, show }) {
     return options;
   }
 
+  function withRange(base, start, end) {
+    const headers = new Headers(base);
+    // A compressed body would not be the bytes of the range.
+    if (!headers.has('accept-encoding')) headers.set('accept-encoding', 'identity');
+    headers.set('range', `bytes=${start}-${end}`);
+    return headers;
+  }
+
   // One ranged GET; gives the body's bytes, refusing a response that is not the range asked for.
   async function getRange(url, headers, signal, start, end) {
     const res = await fetch(url, {
-      headers: { ...headers, range: `bytes=${start}-${end}` },
+      headers: withRange(headers, start, end),
       signal,
       redirect: 'follow',
     });
@@ -172,7 +180,7 @@ module.exports = function sources({ addon, checkOptions, AbortError, show }) {
     if (typeof href !== 'string' || !/^https?:\/\//i.test(href)) {
       throw new TypeError(`httpSource: url must be an http: or https: URL, got ${show(url)}`);
     }
-    const plain = headers instanceof Headers ? Object.fromEntries(headers) : { ...headers };
+    const plain = new Headers(headers);
     // The first ranged GET gives the size; its bytes serve the parse's first reads. A GET rather
     // than a HEAD, because a presigned URL is usually signed for GET alone.
     const first = await getRange(href, plain, signal, 0, HTTP_FIRST_BYTES - 1);

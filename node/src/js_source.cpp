@@ -192,13 +192,9 @@ std::string read_failure(size_t want, size_t got) {
 }
 
 // done(seq, errorText | null, bytes): settles read `seq`; a late or repeated call is ignored.
-napi_value Done(napi_env env, napi_callback_info info) {
-  size_t argc = 3;
-  napi_value args[3];
-  ReadChannel* ch = channel_of(env, info, argc, args);
-  if (!ch || argc < 3) return nullptr;
+void settle_from_js(napi_env env, ReadChannel* ch, napi_value (&args)[3]) {
   double seq_value = 0;
-  if (napi_get_value_double(env, args[0], &seq_value) != napi_ok) return nullptr;
+  if (napi_get_value_double(env, args[0], &seq_value) != napi_ok) return;
   std::optional<std::string> error;
   napi_valuetype t;
   if (napi_typeof(env, args[1], &t) == napi_ok && t == napi_string) {
@@ -221,13 +217,32 @@ napi_value Done(napi_env env, napi_callback_info info) {
   }
   std::lock_guard lock(ch->mutex);
   if (ch->seq == 0 || static_cast<double>(ch->seq) != seq_value || ch->settled || !ch->dest) {
-    return nullptr;
+    return;
   }
   if (!error && length != ch->want) error = read_failure(ch->want, length);
   if (!error && length > 0) std::memcpy(ch->dest, bytes, length);
   ch->error = std::move(error);
   ch->settled = true;
   ch->settled_cv.notify_all();
+}
+
+napi_value Done(napi_env env, napi_callback_info info) {
+  size_t argc = 3;
+  napi_value args[3];
+  ReadChannel* ch = channel_of(env, info, argc, args);
+  if (!ch || argc < 3) return nullptr;
+  try {
+    settle_from_js(env, ch, args);
+  } catch (...) {
+    // Out of memory for the error text: the read in flight fails all the same (a short text
+    // needs no allocation).
+    std::lock_guard lock(ch->mutex);
+    if (ch->seq != 0 && !ch->settled) {
+      ch->error = "out of memory";
+      ch->settled = true;
+      ch->settled_cv.notify_all();
+    }
+  }
   return nullptr;
 }
 
