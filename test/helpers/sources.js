@@ -86,32 +86,50 @@ function withoutPathFacts(report) {
 
 // Large files whose metadata sits in a few places, zeros elsewhere: synthesised by read(), never
 // allocated. The same bytes on disk (sparse) give parse's report to compare with.
-function zipWithOneStoredEntry(dataSize) {
-  const name = Buffer.from('big.bin');
-  const crc = zlib.crc32(Buffer.alloc(dataSize));
-  const local = Buffer.alloc(30);
-  local.writeUInt32LE(0x04034b50, 0);
-  local.writeUInt16LE(10, 4); // version needed
-  local.writeUInt32LE(crc, 14);
-  local.writeUInt32LE(dataSize, 18); // compressed
-  local.writeUInt32LE(dataSize, 22); // uncompressed
-  local.writeUInt16LE(name.length, 26);
-  const dirAt = 30 + name.length + dataSize;
-  const central = Buffer.alloc(46);
-  central.writeUInt32LE(0x02014b50, 0);
-  central.writeUInt16LE(10, 6);
-  central.writeUInt32LE(crc, 16);
-  central.writeUInt32LE(dataSize, 20);
-  central.writeUInt32LE(dataSize, 24);
-  central.writeUInt16LE(name.length, 28);
+
+// The CRC-32 of `size` zeros, computed piece by piece.
+function zerosCrc(size) {
+  const zeros = Buffer.alloc(Math.min(size, 1 << 20));
+  let crc = 0;
+  for (let left = size; left > 0; left -= zeros.length) {
+    crc = zlib.crc32(zeros.subarray(0, Math.min(left, zeros.length)), crc);
+  }
+  return crc;
+}
+
+// A ZIP of stored entries, each { name, data } or { name, size } (that many zeros, not allocated).
+function zipFile(entries) {
+  const parts = [];
+  const dir = [];
+  let at = 0;
+  for (const { name: text, data, size = data.length } of entries) {
+    const name = Buffer.from(text);
+    const crc = data ? zlib.crc32(data) : zerosCrc(size);
+    const fields = (header, sig, shift) => {
+      header.writeUInt32LE(sig, 0);
+      header.writeUInt16LE(10, 4 + shift); // version needed
+      header.writeUInt32LE(crc, 14 + shift);
+      header.writeUInt32LE(size, 18 + shift); // compressed
+      header.writeUInt32LE(size, 22 + shift); // uncompressed
+      header.writeUInt16LE(name.length, 26 + shift);
+      return header;
+    };
+    parts.push([at, Buffer.concat([fields(Buffer.alloc(30), 0x04034b50, 0), name])]);
+    if (data) parts.push([at + 30 + name.length, data]);
+    const central = fields(Buffer.alloc(46), 0x02014b50, 2);
+    central.writeUInt32LE(at, 42); // local header offset
+    dir.push(central, name);
+    at += 30 + name.length + size;
+  }
+  const directory = Buffer.concat(dir);
   const end = Buffer.alloc(22);
   end.writeUInt32LE(0x06054b50, 0);
-  end.writeUInt16LE(1, 8); // entries on this disk
-  end.writeUInt16LE(1, 10); // entries
-  end.writeUInt32LE(46 + name.length, 12); // directory size
-  end.writeUInt32LE(dirAt, 16); // directory offset
-  const tail = Buffer.concat([central, name, end]);
-  return virtualFile(dirAt + tail.length, [[0, Buffer.concat([local, name])], [dirAt, tail]]);
+  end.writeUInt16LE(entries.length, 8); // entries on this disk
+  end.writeUInt16LE(entries.length, 10); // entries
+  end.writeUInt32LE(directory.length, 12);
+  end.writeUInt32LE(at, 16); // directory offset
+  parts.push([at, Buffer.concat([directory, end])]);
+  return virtualFile(at + directory.length + 22, parts);
 }
 
 // testsrc.mp4's ftyp, an mdat of `mdatSize` bytes, then its moov.
@@ -148,9 +166,9 @@ const largeFiles = () => [
   ['TIFF', 'exif', padded(['exif', 'exif.tif'], 8 * MiB)],
   ['HEIF', 'exif', padded(['exif', 'exif.heic'], 8 * MiB)],
   ['MP3', 'id3', padded(['media', 'id3v2_v23.mp3'], 8 * MiB)],
-  ['ZIP', 'zip', zipWithOneStoredEntry(8 * MiB)],
+  ['ZIP', 'zip', zipFile([{ name: 'big.bin', size: 8 * MiB }])],
   ['MP4, moov after a 1 GiB mdat', 'mp4', mp4WithMoovLast(1024 * MiB)],
 ];
 
-module.exports = { samples, virtualFile, withoutPathFacts, largeFiles, mp4WithMoovLast, zipWithOneStoredEntry };
+module.exports = { samples, virtualFile, withoutPathFacts, largeFiles, mp4WithMoovLast, zipFile };
 
