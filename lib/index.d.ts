@@ -472,7 +472,7 @@ export interface HttpSource extends RandomAccessSource {
 }
 
 /**
- * A source reading `url` with ranged GETs. The first GET (the first 64 KiB) gives the size and
+ * A source reading `url` with ranged GETs. The first GET (the first 128 KiB) gives the size and
  * serves the parse's first reads. Rejects when the server ignores Range (status 200; the body is
  * not downloaded), on any other status but 206, and when Content-Range gives no size.
  */

@@ -13,8 +13,8 @@ const { ReadableStream } = require('node:stream/web');
 const MAX_SOURCE_THREADS = 64;
 // parseStream keeps up to this many bytes in memory before it spills to a temporary file.
 const STREAM_MEMORY_BYTES = 16 << 20;
-// httpSource's first ranged GET asks for this many bytes: the parse reads them first anyway.
-const HTTP_FIRST_BYTES = 65536;
+// httpSource's first ranged GET asks for this many bytes: the parse's first read is as large.
+const HTTP_FIRST_BYTES = 131072;
 // parseStream stores the stream in blocks of this size.
 const STREAM_BLOCK = 65536;
 const MAX_BLOCK_SIZE = 1 << 24;

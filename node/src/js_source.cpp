@@ -82,6 +82,11 @@ IoResult<JsSource::Slot*> JsSource::window_for(uint64_t at, uint64_t need) {
   const uint64_t start = at - at % window_;
   // The whole request in one fetch, in whole windows, up to the next window already held.
   uint64_t end = std::min(size_, (at + need + window_ - 1) / window_ * window_);
+  // Every extractor starts at the header and most read a little past the first 64 KiB (the
+  // core's own windows reach a page beyond), so the first fetch takes two small windows.
+  if (start == 0 && window_ < 2 * kMinWindow) {
+    end = std::max(end, std::min<uint64_t>(size_, 2 * uint64_t{window_}));
+  }
   run_ = start == run_end_ ? run_ + 1 : 0;
   if (run_ >= 2) {
     // A scan through the content: each further fetch twice as large, up to kMaxRun.
