@@ -184,18 +184,26 @@ test('httpSource: a read failing midway is an I/O error; a slow read is aborted'
   await new Promise((resolve) => (stalled[0].destroyed ? resolve() : stalled[0].once('close', resolve)));
 });
 
-test('sources waiting on reads leave the libuv pool to others', async () => {
+test('sources waiting on reads leave the libuv pool to others; past 64, parses wait in line', async () => {
   // Reads that never settle: the parses all wait at once. readFile needs the pool, which
   // parses holding its threads would starve (4 threads by default).
   const pending = [];
-  const ac = new AbortController();
-  const parses = Array.from({ length: 64 }, () => parseSource(
+  const controllers = Array.from({ length: 66 }, () => new AbortController());
+  const parses = controllers.map((ac) => parseSource(
     { size: 1 << 20, read: () => new Promise((r) => pending.push(r)) },
     { signal: ac.signal },
   ).catch((e) => e.name));
-  while (pending.length < 64) await new Promise((r) => setImmediate(r));
+  const reads = async (n) => {
+    while (pending.length < n) await new Promise((r) => setImmediate(r));
+  };
+  await reads(64);
   const read = await Promise.all(Array.from({ length: 8 }, () => fs.promises.readFile(__filename)));
   assert.equal(read.length, 8);
-  ac.abort();
+  assert.equal(pending.length, 64);
+  // One parse ends: the first in line starts and asks for its first read.
+  controllers[0].abort();
+  await reads(65);
+  for (const ac of controllers) ac.abort();
   assert.deepEqual(new Set(await Promise.all(parses)), new Set(['AbortError']));
+  assert.equal(pending.length, 65);
 });
