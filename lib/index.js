@@ -105,4 +105,4 @@ function parseBytesAsync(buffer, options) {
 }
 
 module.exports = { parse, parseBytes, parseAsync, parseBytesAsync, extractors };
-Object.assign(module.exports, require('./sources')({ addon, checkOptions, AbortError, show, parseBytesAsync }));
+Object.assign(module.exports, require('./sources')({ addon, checkOptions, AbortError, show }));
