@@ -8,8 +8,8 @@ const path = require('node:path');
 const { Readable } = require('node:stream');
 const { ReadableStream } = require('node:stream/web');
 
-// Parses with a source in flight at once: each runs the core on a thread of its own, which waits
-// on the source's reads; past this many, parses wait in line for a thread.
+// Parses with a source in flight at once: each runs the core on a thread of the binding's own
+// pool, which waits on the source's reads; past this many, parses wait in line for a thread.
 const MAX_SOURCE_THREADS = 64;
 // parseStream keeps up to this many bytes in memory before it spills to a temporary file.
 const STREAM_MEMORY_BYTES = 16 << 20;
@@ -24,6 +24,8 @@ function message(err) {
 }
 
 module.exports = function sources({ addon, checkOptions, AbortError, show }) {
+  // The threads the parses run on: made as needed, reused, ended after a while idle.
+  const pool = addon.sourcePool();
   let running = 0;
   const waiting = [];
 
@@ -100,7 +102,7 @@ module.exports = function sources({ addon, checkOptions, AbortError, show }) {
             if (cancelled) finish(reject, new AbortError(signal));
             else if (error) finish(reject, error);
             else finish(resolve, report);
-          }, sums);
+          }, sums, pool);
         } catch (err) {
           release();
           finish(reject, err);

@@ -16,6 +16,7 @@
 #include "options.hpp"
 #include "stream_sums.hpp"
 #include "test_hooks.hpp"
+#include "thread_pool.hpp"
 #include "vorlix/parse.hpp"
 
 namespace vorlix_node {
@@ -185,6 +186,7 @@ NAPI_MODULE_INIT() {
         std::tuple{"parseBytesAsync", "parse_bytes_async", &ParseBytesAsync},
         std::tuple{"parseSourceAsync", "parse_source_async", &ParseSourceAsync},
         std::tuple{"streamSums", "stream_sums", &StreamSums},
+        std::tuple{"sourcePool", "source_pool", &SourcePool},
         std::tuple{"streamSumsUpdate", "stream_sums_update", &StreamSumsUpdate},
         std::tuple{"cancel", "cancel", &CancelAsync}}) {
     if (auto e = export_function(env, exports, js, internal, cb)) {

@@ -3,7 +3,6 @@
 #include <cstring>
 #include <limits>
 #include <new>
-#include <thread>
 #include <utility>
 #include <variant>
 
@@ -12,6 +11,7 @@
 #include "extractors/entropy.hpp"
 #include "options.hpp"
 #include "stream_sums.hpp"
+#include "thread_pool.hpp"
 #include "vorlix/parse.hpp"
 
 namespace vorlix_node {
@@ -419,7 +419,9 @@ napi_value throw_js(napi_env env, const JsError& e) {
   return nullptr;
 }
 
-napi_value start(napi_env env, napi_value (&args)[6]) {
+napi_value start(napi_env env, napi_value (&args)[7]) {
+  auto pool = pool_of(env, args[6]);
+  if (!pool) return throw_js(env, {napi_invalid_arg, "Expected a source thread pool"});
   auto size = size_argument(env, args[1]);
   if (auto* e = std::get_if<JsError>(&size)) return throw_js(env, *e);
   double block = 0;
@@ -462,10 +464,13 @@ napi_value start(napi_env env, napi_value (&args)[6]) {
   }
   state.release();  // the thread-safe function's finalizer owns it now
   try {
-    std::thread(run_parse, raw->tsfn, raw->channel, std::get<uint64_t>(size),
-                static_cast<size_t>(block), std::move(std::get<vorlix_core::ParseOptions>(opts)),
-                std::get<std::optional<vorlix_core::hash::ContentSums>>(sums))
-        .detach();
+    ThreadPool::submit(
+        pool, [tsfn = raw->tsfn, channel = raw->channel, size = std::get<uint64_t>(size),
+               block = static_cast<size_t>(block),
+               options = std::move(std::get<vorlix_core::ParseOptions>(opts)),
+               sums = std::get<std::optional<vorlix_core::hash::ContentSums>>(sums)]() mutable {
+          run_parse(tsfn, std::move(channel), size, block, std::move(options), std::move(sums));
+        });
   } catch (...) {
     napi_release_threadsafe_function(raw->tsfn, napi_tsfn_abort);
     return throw_js(env, current_exception_error());
@@ -476,10 +481,10 @@ napi_value start(napi_env env, napi_value (&args)[6]) {
 }  // namespace
 
 napi_value ParseSourceAsync(napi_env env, napi_callback_info info) {
-  size_t argc = 6;
-  napi_value args[6];
+  size_t argc = 7;
+  napi_value args[7];
   if (napi_get_cb_info(env, info, &argc, args, nullptr, nullptr) != napi_ok) return nullptr;
-  for (size_t i = argc; i < 6; ++i)
+  for (size_t i = argc; i < 7; ++i)
     napi_get_undefined(env, &args[i]);
   try {
     return start(env, args);

@@ -1,7 +1,6 @@
 #pragma once
-// parseSource: the core runs on a thread of its own and reads a JS { size, read } source through
-// a thread-safe function, waiting for each read to settle. The thread is not one of libuv's pool:
-// a pool thread waiting on a slow read would hold back the process's fs and dns work.
+// parseSource: the core runs on a thread of the binding's own pool and reads a JS { size, read }
+// source through a thread-safe function, waiting for each read to settle.
 #include <node_api.h>
 
 #include <algorithm>
@@ -79,10 +78,11 @@ class JsSource final : public vorlix_core::ByteSource {
   Slot slots_[kSlots];
 };
 
-// parseSourceAsync(read, size, blockSize, options, callback, sums?) -> abort(): `read(offset,
-// length, seq, done)` must end in one call of done(seq, errorText | null, bytes); `callback(error,
-// report, cancelled)` runs once. Stream sums, when given, are the content's file facts: the
-// parse then skips its own content pass.
+// parseSourceAsync(read, size, blockSize, options, callback, sums, pool) -> abort(): the parse runs
+// on a thread of `pool` (from sourcePool); `read(offset, length, seq, done)` must end in one call
+// of done(seq, errorText | null, bytes); `callback(error, report, cancelled)` runs once. Stream
+// sums, when not undefined, are the content's file facts: the parse then skips its own content
+// pass.
 napi_value ParseSourceAsync(napi_env env, napi_callback_info info);
 
 }  // namespace vorlix_node
