@@ -207,3 +207,25 @@ test('sources waiting on reads leave the libuv pool to others; past 64, parses w
   assert.deepEqual(new Set(await Promise.all(parses)), new Set(['AbortError']));
   assert.equal(pending.length, 65);
 });
+
+test('a worker that ends while its parses wait on reads leaves no thread behind', async () => {
+  const { Worker } = require('node:worker_threads');
+  const threads = () => fs.readdirSync('/proc/self/task').length;
+  const before = threads();
+  const worker = new Worker(`
+    const { parentPort } = require('node:worker_threads');
+    const { parseSource } = require(${JSON.stringify(path.join(__dirname, '..'))});
+    let asked = 0;
+    for (let i = 0; i < 8; i++) {
+      parseSource({ size: 1 << 20, read: () => {
+        if (++asked === 8) parentPort.postMessage('waiting');
+        return new Promise(() => {});
+      } });
+    }`, { eval: true });
+  await new Promise((resolve) => worker.once('message', resolve));
+  assert.ok(threads() >= before + 8);
+  await worker.terminate();
+  // The parse threads wake when the worker's environment ends, and its pool lets them go.
+  for (let i = 0; i < 500 && threads() > before; i++) await new Promise((r) => setTimeout(r, 10));
+  assert.equal(threads(), before);
+});

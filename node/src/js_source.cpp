@@ -343,10 +343,49 @@ void call_js(napi_env env, napi_value read_fn, void* context, void* data) {
   }
 }
 
+// Also runs when the environment ends while the parse waits: the parse thread then wakes, finds
+// the function gone and ends without touching it.
 void finalize_state(napi_env env, void* data, void*) {
   std::unique_ptr<ParseState> state(static_cast<ParseState*>(data));
+  {
+    ReadChannel& ch = *state->channel;
+    std::lock_guard lock(ch.mutex);
+    ch.js_gone = true;
+    ch.cancel.store(true);
+    ch.settled_cv.notify_all();
+  }
   if (state->callback) napi_delete_reference(env, state->callback);
   if (state->done) napi_delete_reference(env, state->done);
+}
+
+// The parse thread's way to the JS thread.
+struct JsLink {
+  napi_threadsafe_function tsfn;
+  ReadChannel& channel;
+};
+
+// Hands `m` to the JS thread; false, and `m` freed, when the function is gone. The channel's lock
+// is held across the call so that the finalizer cannot free the function meanwhile (the call
+// never blocks: the queue is unbounded).
+bool post(JsLink& link, Message* m) {
+  {
+    std::lock_guard lock(link.channel.mutex);
+    if (!link.channel.js_gone) {
+      if (napi_call_threadsafe_function(link.tsfn, m, napi_tsfn_nonblocking) == napi_ok) {
+        return true;
+      }
+      link.channel.js_gone = true;
+    }
+  }
+  delete m;
+  return false;
+}
+
+void release(JsLink& link) {
+  std::lock_guard lock(link.channel.mutex);
+  if (link.channel.js_gone) return;
+  link.channel.js_gone = true;
+  napi_release_threadsafe_function(link.tsfn, napi_tsfn_release);
 }
 
 bool request_read(void* ctx, uint64_t seq, uint64_t offset, size_t length) {
@@ -355,12 +394,7 @@ bool request_read(void* ctx, uint64_t seq, uint64_t offset, size_t length) {
   m->seq = seq;
   m->offset = offset;
   m->length = length;
-  auto tsfn = static_cast<napi_threadsafe_function>(ctx);
-  if (napi_call_threadsafe_function(tsfn, m, napi_tsfn_blocking) != napi_ok) {
-    delete m;
-    return false;
-  }
-  return true;
+  return post(*static_cast<JsLink*>(ctx), m);
 }
 
 // Content sums computed before the parse (a stream's) stand in for the file extractor's pass.
@@ -376,11 +410,12 @@ void add_content_facts(vorlix_core::Report& report, const vorlix_core::hash::Con
 void run_parse(napi_threadsafe_function tsfn, std::shared_ptr<ReadChannel> channel, uint64_t size,
                size_t block, vorlix_core::ParseOptions options,
                std::optional<vorlix_core::hash::ContentSums> sums) noexcept {
+  JsLink link{tsfn, *channel};
   auto* m = new (std::nothrow) Message;
   if (m) {
     m->done = true;
     try {
-      JsSource source(*channel, request_read, tsfn, size, block);
+      JsSource source(*channel, request_read, &link, size, block);
       options.cancel = &channel->cancel;
       if (!options.hashes) sums.reset();
       if (sums) options.hashes = false;
@@ -390,9 +425,9 @@ void run_parse(napi_threadsafe_function tsfn, std::shared_ptr<ReadChannel> chann
     } catch (...) {
       m->outcome = current_exception_error();
     }
-    if (napi_call_threadsafe_function(tsfn, m, napi_tsfn_blocking) != napi_ok) delete m;
+    post(link, m);
   }
-  napi_release_threadsafe_function(tsfn, napi_tsfn_release);
+  release(link);
 }
 
 std::variant<uint64_t, JsError> size_argument(napi_env env, napi_value v) {

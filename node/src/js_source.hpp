@@ -28,6 +28,9 @@ struct ReadChannel {
   size_t want = 0;
   bool settled = false;
   std::optional<std::string> error;
+  // The thread-safe function was released, refused a call or was finalized (its environment
+  // ending): it must never be called again.
+  bool js_gone = false;
 
   // Stops the parse: a waiting read fails at once, later ones are not issued.
   void abort();
