@@ -71,11 +71,11 @@ module.exports = function sources({ addon, checkOptions, AbortError, show }) {
       if (signal?.aborted) throw new AbortError(signal);
       let abort;
       let settled = false;
-      const finish = (fn, value) => {
+      const finish = (settle, value) => {
         if (settled) return;
         settled = true;
         signal?.removeEventListener('abort', onAbort);
-        fn(value);
+        settle(value);
       };
       const onAbort = () => {
         const i = waiting.indexOf(begin);
@@ -147,8 +147,15 @@ module.exports = function sources({ addon, checkOptions, AbortError, show }) {
     return headers;
   }
 
+  // A URL for messages: without its query, which may hold a signature.
+  function shown(url) {
+    const u = new URL(url);
+    return `${u.origin}${u.pathname}`;
+  }
+
   // One ranged GET; gives the body's bytes, refusing a response that is not the range asked for.
   async function getRange(url, headers, signal, start, end) {
+    const name = shown(url);
     const res = await fetch(url, {
       headers: withRange(headers, start, end),
       signal,
@@ -157,7 +164,7 @@ module.exports = function sources({ addon, checkOptions, AbortError, show }) {
     if (res.status === 200) {
       // The whole body is on its way: stop it rather than download it.
       await res.body?.cancel().catch(() => {});
-      throw new Error(`${url}: the server ignored the Range header (status 200); a random-access source needs Range support`);
+      throw new Error(`${name}: the server ignored the Range header (status 200); a random-access source needs Range support`);
     }
     if (res.status === 416) {
       await res.body?.cancel().catch(() => {});
@@ -165,12 +172,14 @@ module.exports = function sources({ addon, checkOptions, AbortError, show }) {
     }
     if (res.status !== 206) {
       await res.body?.cancel().catch(() => {});
-      throw new Error(`${url}: HTTP ${res.status} ${res.statusText} for bytes ${start}-${end}`);
+      throw new Error(`${name}: HTTP ${res.status} ${res.statusText} for bytes ${start}-${end}`);
     }
     const range = contentRange(res);
-    if (!range || range.start !== start) {
+    // Exactly the range asked for, or its part before the end of the object.
+    if (!range || range.start !== start
+        || range.end !== (range.total === null ? end : Math.min(end, range.total - 1))) {
       await res.body?.cancel().catch(() => {});
-      throw new Error(`${url}: the server answered bytes ${start}-${end} with Content-Range ${JSON.stringify(res.headers.get('content-range'))}`);
+      throw new Error(`${name}: the server answered bytes ${start}-${end} with Content-Range ${JSON.stringify(res.headers.get('content-range'))}`);
     }
     const bytes = new Uint8Array(await res.arrayBuffer());
     return { res, bytes, range };
@@ -188,7 +197,7 @@ module.exports = function sources({ addon, checkOptions, AbortError, show }) {
     const first = await getRange(href, plain, signal, 0, HTTP_FIRST_BYTES - 1);
     const total = first.range?.total;
     if (total === null || total === undefined) {
-      throw new Error(`${href}: the server did not give the object's size in Content-Range`);
+      throw new Error(`${shown(href)}: the server did not give the object's size in Content-Range`);
     }
     const head = first.bytes.subarray(0, Math.min(first.bytes.length, total));
     return {
