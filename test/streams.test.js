@@ -90,13 +90,19 @@ test('a stream beyond the memory bound spills to a private file, removed after t
   assert.deepEqual(report, withoutPathFacts(parse(file.writeSparse(dir))));
 });
 
-test('a failing stream rejects with its error, an abort leaves the stream to the caller, and the spill file goes', async () => {
+test('a failing stream rejects with its error, an abort leaves the stream to the caller, and the spill file goes after each', async () => {
   const file = virtualFile(40 * MiB, []);
   const failure = new Error('upload reset');
   const failing = readable(generated(file, (at) => {
     if (at === 24 * MiB) throw failure;
   }));
   await assert.rejects(parseStream(failing), (err) => err === failure);
+  assert.deepEqual(spillFiles(), []);
+
+  // An extractor that fails: a ZIP signature and no end record.
+  const broken = virtualFile(20 * MiB, [[0, Buffer.from('PK\x03\x04', 'latin1')]]);
+  const report = await parseStream(readable(generated(broken)), { hashes: false });
+  assert.deepEqual(report.errors, [{ extractor: 'zip', message: 'malformed zip: no end-of-central-directory record' }]);
   assert.deepEqual(spillFiles(), []);
 
   const ac = new AbortController();
