@@ -7,9 +7,10 @@ const os = require('node:os');
 const path = require('node:path');
 const { isUtf8 } = require('node:buffer');
 const { parseArgs } = require('node:util');
-const { parseAsync, extractors: knownExtractors } = require('../lib');
+const { parseAsync, parseSource, parseStream, httpSource, extractors: knownExtractors } = require('../lib');
 
 const USAGE = `Usage: vorlix [options] PATH...
+  PATH may also be - (standard input) or an http:// or https:// URL (read with Range requests)
   --recursive, -r       parse every file under the directories given; symbolic links
                         to directories found there are skipped (a link may loop)
   --extractors a,b      run only these extractors (${knownExtractors.join(', ')})
@@ -226,7 +227,7 @@ async function run(argv) {
         record = { ...pathFields(item.path), error: errorRecord(item.error) };
       } else {
         try {
-          const report = await parseAsync(item.path, opts.parse);
+          const report = await parseInput(item.path, opts.parse);
           record = { ...pathFields(item.path), report };
           const size = report.file?.size_bytes;
           bytes += size === undefined ? await statSize(item.path) : Number(size);
@@ -244,6 +245,15 @@ async function run(argv) {
   await Promise.all(Array.from({ length: Math.min(opts.concurrency, items.length) }, worker));
   if (showProgress && items.length > 0) process.stderr.write('\n');
   return failed ? 1 : 0;
+}
+
+// "-" is standard input, read once as a stream; an http(s) URL is read with Range requests, so
+// with --no-hashes only the bytes the formats need are fetched.
+async function parseInput(input, parseOptions) {
+  // Names found by -r are bytes, never stdin or a URL.
+  if (input === '-') return parseStream(process.stdin, parseOptions);
+  if (typeof input === 'string' && /^https?:\/\//i.test(input)) return parseSource(await httpSource(input), parseOptions);
+  return parseAsync(input, parseOptions);
 }
 
 async function statSize(p) {

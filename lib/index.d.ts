@@ -436,3 +436,71 @@ export function parseBytesAsync<E extends ExtractorName>(
   options: AsyncParseOptions & { extractors: readonly E[] },
 ): Promise<SelectedReport<E>>;
 export function parseBytesAsync(buffer: Buffer | Uint8Array, options?: AsyncParseOptions): Promise<Report>;
+
+/** A random-access source for `parseSource`: its size and a way to read any range of it. */
+export interface RandomAccessSource {
+  /** The content's length in bytes: a non-negative integer, as a number or a BigInt. */
+  readonly size: number | bigint;
+  /**
+   * The smallest read worth making, in bytes (1 to 2^24). Reads are whole blocks of this size and
+   * at least 64 KiB; without it, 64 KiB.
+   */
+  readonly blockSize?: number;
+  /**
+   * Exactly `length` bytes from `offset`; requests never pass `size`. `offset` is a number, a
+   * BigInt only beyond 2^53 - 1. A rejection, a throw, or any other length becomes an
+   * `I/O error` entry in the report's `errors` for the extractor that was reading.
+   */
+  read(offset: number | bigint, length: number): Uint8Array | PromiseLike<Uint8Array>;
+}
+
+/**
+ * The report `parseBytes` would give for the source's bytes. The core runs on a thread of its
+ * own (not the libuv pool) and waits for each read; reads are windows of 64 KiB or more, so a
+ * format walk costs a few of them. Rejects on bad arguments (TypeError) and with an AbortError.
+ */
+export function parseSource<E extends ExtractorName>(
+  source: RandomAccessSource,
+  options: AsyncParseOptions & { extractors: readonly E[] },
+): Promise<SelectedReport<E>>;
+export function parseSource(source: RandomAccessSource, options?: AsyncParseOptions): Promise<Report>;
+
+export interface HttpSourceOptions {
+  /** Sent with every request (authorization, for example). */
+  headers?: Record<string, string> | Headers | [string, string][];
+  /** Aborts the requests in flight and every later one. */
+  signal?: AbortSignal;
+}
+
+/** A source over HTTP(S) Range requests. */
+export interface HttpSource extends RandomAccessSource {
+  readonly size: number;
+  readonly url: string;
+  read(offset: number | bigint, length: number): Promise<Uint8Array>;
+}
+
+/**
+ * A source reading `url` with ranged GETs. The first GET (the first 128 KiB) gives the size and
+ * serves the parse's first reads. Rejects when the server ignores Range (status 200; the body is
+ * not downloaded), on any other status but 206, and when Content-Range gives no size.
+ */
+export function httpSource(url: string | URL, options?: HttpSourceOptions): Promise<HttpSource>;
+
+/** A stream of bytes: a Node Readable, a web ReadableStream or any async iterable of Uint8Array. */
+export type ByteStream =
+  | NodeJS.ReadableStream
+  | ReadableStream<Uint8Array>
+  | AsyncIterable<Uint8Array>;
+
+/**
+ * The report `parseBytes` would give for the stream's bytes, reading the stream once and
+ * hashing as the bytes pass. Up to 16 MiB stays in memory; a longer stream is kept in a private
+ * temporary file (mode 0600), removed however the call ends. Rejects with the stream's own
+ * error, a TypeError for chunks that are not Uint8Array, or an AbortError (the stream is then
+ * left to the caller, not destroyed).
+ */
+export function parseStream<E extends ExtractorName>(
+  input: ByteStream,
+  options: AsyncParseOptions & { extractors: readonly E[] },
+): Promise<SelectedReport<E>>;
+export function parseStream(input: ByteStream, options?: AsyncParseOptions): Promise<Report>;

@@ -179,3 +179,4 @@ function parseBytesAsync(buffer, options) {
 }
 
 module.exports = { parse, parseBytes, parseAsync, parseBytesAsync, extractors };
+Object.assign(module.exports, require('./sources')({ addon, checkOptions, AbortError, show }));

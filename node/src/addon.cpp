@@ -14,8 +14,11 @@
 #include "convert.hpp"
 #include "errors.hpp"
 #include "job.hpp"
+#include "js_source.hpp"
 #include "options.hpp"
+#include "stream_sums.hpp"
 #include "test_hooks.hpp"
+#include "thread_pool.hpp"
 #include "vorlix/parse.hpp"
 
 namespace vorlix_node {
@@ -198,6 +201,10 @@ NAPI_MODULE_INIT() {
        {std::tuple{"parse", "parse", &Parse}, std::tuple{"parseBytes", "parse_bytes", &ParseBytes},
         std::tuple{"parseAsync", "parse_async", &ParseAsync},
         std::tuple{"parseBytesAsync", "parse_bytes_async", &ParseBytesAsync},
+        std::tuple{"parseSourceAsync", "parse_source_async", &ParseSourceAsync},
+        std::tuple{"streamSums", "stream_sums", &StreamSums},
+        std::tuple{"sourcePool", "source_pool", &SourcePool},
+        std::tuple{"streamSumsUpdate", "stream_sums_update", &StreamSumsUpdate},
         std::tuple{"cancel", "cancel", &CancelAsync}}) {
     if (auto e = export_function(env, exports, js, internal, cb)) {
       throw_error(env, *e);

@@ -132,21 +132,25 @@ ExtractResult FileExtractor::extract(ByteSource& src, const ProbeContext& ctx) c
     total += chunk.size();
     if (longer) break;
   }
-  const hash::ContentSums sums = pass->finish();
+  set_content_facts(ns, pass->finish());
   if (total < ctx.length) {
     ns.set_error(changed_during_read(ctx.length, "read " + std::to_string(total)));
   } else if (longer) {
     ns.set_error(changed_during_read(ctx.length, "found more"));
   }
+  return ns;
+}
 
-  if (total > 0) ns.set("entropy_bits_per_byte", entropy_bits_per_byte(sums.counts, total));
+void set_content_facts(Namespace& ns, const hash::ContentSums& sums) {
+  if (sums.total > 0) {
+    ns.set("entropy_bits_per_byte", entropy_bits_per_byte(sums.counts, sums.total));
+  }
   ns.set("sha256", to_hex(sums.sha256));
   const uint32_t crc = sums.crc32;
   const std::array<uint8_t, 4> crc_be = {static_cast<uint8_t>(crc >> 24),
                                          static_cast<uint8_t>(crc >> 16),
                                          static_cast<uint8_t>(crc >> 8), static_cast<uint8_t>(crc)};
   ns.set("crc32", to_hex(crc_be));
-  return ns;
 }
 
 }  // namespace vorlix_core::extractors

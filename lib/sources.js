@@ -1,0 +1,359 @@
+'use strict';
+// Inputs beyond paths and Buffers: random-access sources ({ size, read }), HTTP(S) Range
+// requests, and streams.
+const crypto = require('node:crypto');
+const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
+const { Readable } = require('node:stream');
+const { ReadableStream } = require('node:stream/web');
+
+// Parses with a source in flight at once: each runs the core on a thread of the binding's own
+// pool, which waits on the source's reads; past this many, parses wait in line for a thread.
+const MAX_SOURCE_THREADS = 64;
+// parseStream keeps up to this many bytes in memory before it spills to a temporary file.
+const STREAM_MEMORY_BYTES = 16 << 20;
+// httpSource's first ranged GET asks for this many bytes: the parse's first read is as large.
+const HTTP_FIRST_BYTES = 131072;
+// parseStream stores the stream in blocks of this size.
+const STREAM_BLOCK = 65536;
+const MAX_BLOCK_SIZE = 1 << 24;
+
+function message(err) {
+  return err instanceof Error ? err.message : String(err);
+}
+
+module.exports = function sources({ addon, checkOptions, AbortError, show }) {
+  // The threads the parses run on: made as needed, reused, ended after a while idle.
+  const pool = addon.sourcePool();
+  let running = 0;
+  const waiting = [];
+
+  function release() {
+    running -= 1;
+    while (running < MAX_SOURCE_THREADS && waiting.length > 0) {
+      const next = waiting.shift();
+      running += 1;
+      next();
+    }
+  }
+
+  function checkSource(fn, source) {
+    if (source === null || typeof source !== 'object') {
+      throw new TypeError(`${fn}: source must be an object with size and read, got ${show(source)}`);
+    }
+    const { size, read, blockSize } = source;
+    const sizeOk = typeof size === 'bigint'
+      ? size >= 0n && size < 2n ** 64n
+      : Number.isSafeInteger(size) && size >= 0;
+    if (!sizeOk) {
+      throw new TypeError(`${fn}: source.size must be a non-negative integer (number or bigint), got ${show(size)}`);
+    }
+    if (typeof read !== 'function') {
+      throw new TypeError(`${fn}: source.read must be a function, got ${show(read)}`);
+    }
+    if (blockSize !== undefined
+        && !(Number.isSafeInteger(blockSize) && blockSize > 0 && blockSize <= MAX_BLOCK_SIZE)) {
+      throw new TypeError(`${fn}: source.blockSize must be an integer from 1 to ${MAX_BLOCK_SIZE}, got ${show(blockSize)}`);
+    }
+    return { size, read, blockSize: blockSize ?? 0 };
+  }
+
+  function parseSource(source, options) {
+    return runSource('parseSource', source, options);
+  }
+
+  // `sums`: a stream's content sums, which stand in for the file extractor's pass.
+  function runSource(fn, source, options, sums) {
+    return new Promise((resolve, reject) => {
+      const { native, signal } = checkOptions(fn, options, true);
+      const { size, read, blockSize } = checkSource(fn, source);
+      if (signal?.aborted) throw new AbortError(signal);
+      let abort;
+      let settled = false;
+      const finish = (settle, value) => {
+        if (settled) return;
+        settled = true;
+        signal?.removeEventListener('abort', onAbort);
+        settle(value);
+      };
+      const onAbort = () => {
+        const i = waiting.indexOf(begin);
+        if (i >= 0) waiting.splice(i, 1);
+        if (abort) abort();
+        finish(reject, new AbortError(signal));
+      };
+      const issue = (offset, length, seq, done) => {
+        let pending;
+        try {
+          pending = Promise.resolve(read.call(source, offset, length));
+        } catch (err) {
+          pending = Promise.reject(err);
+        }
+        pending.then(
+          (bytes) => done(seq, null, bytes),
+          (err) => done(seq, `read(${offset}, ${length}) failed: ${message(err)}`, null),
+        );
+      };
+      function begin() {
+        try {
+          abort = addon.parseSourceAsync(issue, size, blockSize, native, (error, report, cancelled) => {
+            release();
+            if (cancelled) finish(reject, new AbortError(signal));
+            else if (error) finish(reject, error);
+            else finish(resolve, report);
+          }, sums, pool);
+        } catch (err) {
+          release();
+          finish(reject, err);
+        }
+      }
+      signal?.addEventListener('abort', onAbort, { once: true });
+      if (running < MAX_SOURCE_THREADS) {
+        running += 1;
+        begin();
+      } else {
+        waiting.push(begin);
+      }
+    });
+  }
+
+  // "bytes START-END/TOTAL" (or "bytes */TOTAL" on a 416) -> its numbers; TOTAL may be "*".
+  function contentRange(res) {
+    const m = /^bytes (?:(\d+)-(\d+)|\*)\/(\d+|\*)$/.exec(res.headers.get('content-range') ?? '');
+    if (!m) return null;
+    return { start: m[1] && Number(m[1]), end: m[2] && Number(m[2]), total: m[3] === '*' ? null : Number(m[3]) };
+  }
+
+  function checkHttpOptions(options) {
+    if (options === undefined) return {};
+    if (options === null || typeof options !== 'object' || Array.isArray(options)) {
+      throw new TypeError(`httpSource: options must be an object, got ${show(options)}`);
+    }
+    for (const key of Object.keys(options)) {
+      if (key !== 'headers' && key !== 'signal') throw new TypeError(`httpSource: unknown option ${JSON.stringify(key)}`);
+    }
+    if (options.signal !== undefined && !(options.signal instanceof AbortSignal)) {
+      throw new TypeError(`httpSource: options.signal must be an AbortSignal, got ${show(options.signal)}`);
+    }
+    return options;
+  }
+
+  function withRange(base, start, end) {
+    const headers = new Headers(base);
+    // A compressed body would not be the bytes of the range.
+    if (!headers.has('accept-encoding')) headers.set('accept-encoding', 'identity');
+    headers.set('range', `bytes=${start}-${end}`);
+    return headers;
+  }
+
+  // A URL for messages: without its query, which may hold a signature.
+  function shown(url) {
+    const u = new URL(url);
+    return `${u.origin}${u.pathname}`;
+  }
+
+  // One ranged GET; gives the body's bytes, refusing a response that is not the range asked for.
+  async function getRange(url, headers, signal, start, end) {
+    const name = shown(url);
+    const res = await fetch(url, {
+      headers: withRange(headers, start, end),
+      signal,
+      redirect: 'follow',
+    });
+    if (res.status === 200) {
+      // The whole body is on its way: stop it rather than download it.
+      await res.body?.cancel().catch(() => {});
+      throw new Error(`${name}: the server ignored the Range header (status 200); a random-access source needs Range support`);
+    }
+    if (res.status === 416) {
+      await res.body?.cancel().catch(() => {});
+      return { res, bytes: new Uint8Array(0), range: contentRange(res) };
+    }
+    if (res.status !== 206) {
+      await res.body?.cancel().catch(() => {});
+      throw new Error(`${name}: HTTP ${res.status} ${res.statusText} for bytes ${start}-${end}`);
+    }
+    const range = contentRange(res);
+    // Exactly the range asked for, or its part before the end of the object.
+    if (!range || range.start !== start
+        || range.end !== (range.total === null ? end : Math.min(end, range.total - 1))) {
+      await res.body?.cancel().catch(() => {});
+      throw new Error(`${name}: the server answered bytes ${start}-${end} with Content-Range ${JSON.stringify(res.headers.get('content-range'))}`);
+    }
+    const bytes = new Uint8Array(await res.arrayBuffer());
+    return { res, bytes, range };
+  }
+
+  async function httpSource(url, options) {
+    const { headers, signal } = checkHttpOptions(options);
+    const href = url instanceof URL ? url.href : url;
+    if (typeof href !== 'string' || !/^https?:\/\//i.test(href)) {
+      throw new TypeError(`httpSource: url must be an http: or https: URL, got ${show(url)}`);
+    }
+    const plain = new Headers(headers);
+    // The first ranged GET gives the size; its bytes serve the parse's first reads. A GET rather
+    // than a HEAD, because a presigned URL is usually signed for GET alone.
+    const first = await getRange(href, plain, signal, 0, HTTP_FIRST_BYTES - 1);
+    const total = first.range?.total;
+    if (total === null || total === undefined) {
+      throw new Error(`${shown(href)}: the server did not give the object's size in Content-Range`);
+    }
+    const head = first.bytes.subarray(0, Math.min(first.bytes.length, total));
+    return {
+      size: total,
+      url: href,
+      async read(offset, length) {
+        const at = Number(offset);
+        if (at + length <= head.length) return head.subarray(at, at + length);
+        const { bytes } = await getRange(href, plain, signal, at, at + length - 1);
+        return bytes;
+      },
+    };
+  }
+
+  // A stream's bytes as they arrive: in memory up to STREAM_MEMORY_BYTES, in a private
+  // temporary file beyond. Blocks of STREAM_BLOCK bytes, whatever the chunks' sizes, so a stream
+  // of tiny chunks costs no more memory than its bytes; each block is hashed once, when full.
+  class ContentStore {
+    constructor(sums) {
+      this.sums = sums;
+      this.blocks = [];
+      this.tail = Buffer.allocUnsafe(STREAM_BLOCK);
+      this.fill = 0;
+      this.size = 0;
+      this.spill = null;
+    }
+
+    async append(chunk) {
+      for (let at = 0; at < chunk.length;) {
+        const n = Math.min(STREAM_BLOCK - this.fill, chunk.length - at);
+        this.tail.set(chunk.subarray(at, at + n), this.fill);
+        this.fill += n;
+        at += n;
+        if (this.fill === STREAM_BLOCK) await this.seal();
+      }
+    }
+
+    async seal() {
+      const block = this.tail.subarray(0, this.fill);
+      if (this.sums) addon.streamSumsUpdate(this.sums, block);
+      if (!this.spill && this.size + block.length > STREAM_MEMORY_BYTES) await this.startSpill();
+      if (this.spill) {
+        await this.spill.handle.write(block, 0, block.length, this.size);
+      } else {
+        this.blocks.push(block);
+        this.tail = Buffer.allocUnsafe(STREAM_BLOCK);
+      }
+      this.size += block.length;
+      this.fill = 0;
+    }
+
+    async startSpill() {
+      const file = path.join(os.tmpdir(), `vorlix-stream-${crypto.randomBytes(12).toString('hex')}`);
+      // O_EXCL: never an existing file (or a link planted under the name).
+      const handle = await fs.promises.open(file, 'wx+', 0o600);
+      this.spill = { file, handle };
+      if (this.blocks.length > 0) await handle.writev(this.blocks, 0);
+      this.blocks = [];
+    }
+
+    async finish() {
+      if (this.fill > 0) await this.seal();
+    }
+
+    // A random-access source over what was stored.
+    source() {
+      const { size, blocks, spill } = this;
+      if (spill) {
+        return {
+          size,
+          async read(offset, length) {
+            const out = Buffer.allocUnsafe(length);
+            const { bytesRead } = await spill.handle.read(out, 0, length, offset);
+            return out.subarray(0, bytesRead);
+          },
+        };
+      }
+      return {
+        size,
+        blockSize: STREAM_BLOCK,
+        read(offset, length) {
+          let b = Math.floor(offset / STREAM_BLOCK);
+          let skip = offset % STREAM_BLOCK;
+          if (skip + length <= blocks[b].length) return blocks[b].subarray(skip, skip + length);
+          const out = Buffer.allocUnsafe(length);
+          for (let done = 0; done < length; b += 1, skip = 0) {
+            const piece = blocks[b].subarray(skip, skip + length - done);
+            out.set(piece, done);
+            done += piece.length;
+          }
+          return out;
+        },
+      };
+    }
+
+    async dispose() {
+      this.blocks = [];
+      if (!this.spill) return;
+      const { file, handle } = this.spill;
+      await handle.close().catch(() => {});
+      await fs.promises.rm(file, { force: true });
+    }
+  }
+
+  // The chunks of a Node Readable, a web ReadableStream or an async iterable; `leave()` lets
+  // go of the input without destroying it.
+  function chunkIterator(input) {
+    if (input instanceof ReadableStream) {
+      const reader = input.getReader();
+      return { next: () => reader.read(), leave: () => reader.releaseLock() };
+    }
+    if (input instanceof Readable || (typeof input?.iterator === 'function' && typeof input.pipe === 'function')) {
+      const it = input.iterator({ destroyOnReturn: false });
+      return { next: () => it.next(), leave: () => { it.return().catch(() => {}); } };
+    }
+    if (typeof input?.[Symbol.asyncIterator] === 'function') {
+      const it = input[Symbol.asyncIterator]();
+      return { next: () => it.next(), leave: () => { Promise.resolve(it.return?.()).catch(() => {}); } };
+    }
+    throw new TypeError(`parseStream: input must be a Readable, a ReadableStream or an async iterable of Uint8Array, got ${show(input)}`);
+  }
+
+  async function parseStream(input, options) {
+    const { native, signal } = checkOptions('parseStream', options, true);
+    if (signal?.aborted) throw new AbortError(signal);
+    const chunks = chunkIterator(input);
+    const hashes = (native?.hashes ?? true) && (native?.extractors?.includes('file') ?? true);
+    const store = new ContentStore(hashes ? addon.streamSums() : undefined);
+    let onAbort;
+    const aborted = signal && new Promise((_, reject) => {
+      onAbort = () => reject(new AbortError(signal));
+      signal.addEventListener('abort', onAbort, { once: true });
+    });
+    aborted?.catch(() => {});
+    let reading = true;
+    try {
+      while (reading) {
+        const step = await (aborted ? Promise.race([chunks.next(), aborted]) : chunks.next());
+        if (step.done) {
+          reading = false;
+        } else if (step.value instanceof Uint8Array) {
+          await store.append(step.value);
+        } else {
+          throw new TypeError(`parseStream: chunks must be Uint8Array, got ${typeof step.value === 'object' ? show(step.value) : typeof step.value}`);
+        }
+      }
+      await store.finish();
+      return await runSource('parseStream', store.source(), options, store.sums);
+    } catch (err) {
+      if (reading) chunks.leave();
+      throw err;
+    } finally {
+      if (onAbort) signal.removeEventListener('abort', onAbort);
+      await store.dispose();
+    }
+  }
+
+  return { parseSource, httpSource, parseStream };
+};

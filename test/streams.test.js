@@ -1,0 +1,131 @@
+'use strict';
+// parseStream: the report parseBytes gives for the same bytes, read once, in bounded memory,
+// with a private spill file removed on every outcome.
+const test = require('node:test');
+const assert = require('node:assert/strict');
+const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
+const { Readable } = require('node:stream');
+const v8 = require('node:v8');
+const vm = require('node:vm');
+const { parse, parseBytes, parseStream } = require('..');
+const { samples, virtualFile, withoutPathFacts, mp4WithMoovLast } = require('./helpers/sources');
+
+const MiB = 1 << 20;
+
+// Spill files go to os.tmpdir(): a directory of this test's own, so listing it sees only ours.
+const tmp = fs.mkdtempSync(path.join(os.tmpdir(), 'vorlix-streams-'));
+process.env.TMPDIR = tmp;
+test.after(() => fs.rmSync(tmp, { recursive: true, force: true }));
+const spillFiles = () => fs.readdirSync(tmp);
+
+function pieces(bytes, step) {
+  const out = [];
+  for (let at = 0; at < bytes.length; at += step) out.push(bytes.subarray(at, at + step));
+  return out;
+}
+
+// The three kinds of input parseStream takes.
+const INPUTS = [
+  ['async iterable, 1-byte chunks', 1, (chunks) => (async function* () { yield* chunks; })()],
+  ['Readable, 7-byte chunks', 7, (chunks) => Readable.from(chunks)],
+  ['ReadableStream, 64 KiB chunks', 65536, (chunks) => ReadableStream.from(chunks)],
+];
+
+test('every sample as a stream equals parseBytes, in every kind of input and chunking', async () => {
+  for (const file of [...samples(), null]) {
+    const bytes = file ? fs.readFileSync(file) : Buffer.alloc(0);
+    const expected = parseBytes(bytes);
+    for (const [label, step, make] of INPUTS) {
+      const report = await parseStream(make(pieces(bytes, step)));
+      assert.deepEqual(report, expected, `${file} (${label})`);
+      assert.deepEqual(Object.keys(report.file), Object.keys(expected.file));
+    }
+  }
+  const bytes = fs.readFileSync(samples()[0]);
+  const options = { hashes: false, extractors: ['file', 'exif'] };
+  assert.deepEqual(await parseStream(Readable.from(pieces(bytes, 100)), options), parseBytes(bytes, options));
+});
+
+// `file`'s bytes in 64 KiB chunks; `during(at)` runs before each chunk. The chunks take turns in
+// a ring of buffers, so the stream leaves no garbage that would blur the measure of what
+// parseStream holds: Readables over this read at most one chunk ahead.
+const ring = Array.from({ length: 8 }, () => Buffer.alloc(65536));
+function* generated(file, during) {
+  for (let at = 0, i = 0; at < file.size; at += 65536, i += 1) {
+    during?.(at);
+    yield file.fillAt(at, ring[i % ring.length].subarray(0, Math.min(65536, file.size - at)));
+  }
+}
+const readable = (chunks) => Readable.from(chunks, { highWaterMark: 1 });
+
+// The bytes held in ArrayBuffers once garbage is collected.
+v8.setFlagsFromString('--expose-gc');
+const gc = vm.runInNewContext('gc');
+function heldBytes() {
+  gc();
+  return process.memoryUsage().arrayBuffers;
+}
+
+test('a stream beyond the memory bound spills to a private file, removed after the parse', async (t) => {
+  // testsrc.mp4's moov after a 96 MiB mdat: the walk looks back past what memory holds.
+  const file = mp4WithMoovLast(96 * MiB);
+  const base = heldBytes();
+  let peak = 0;
+  const seen = new Set();
+  const report = await parseStream(readable(generated(file, (at) => {
+    if (at % (8 * MiB) === 0) peak = Math.max(peak, heldBytes() - base);
+    if (at === 32 * MiB) {
+      for (const name of spillFiles()) seen.add(`${name} ${(fs.statSync(path.join(tmp, name)).mode & 0o777).toString(8)}`);
+    }
+  })));
+  assert.equal(seen.size, 1);
+  assert.match([...seen][0], /^vorlix-stream-[0-9a-f]+ 600$/);
+  assert.deepEqual(spillFiles(), []);
+  assert.ok(peak < 20 * MiB, `${peak} bytes held`);
+
+  const dir = fs.mkdtempSync(path.join(tmp, 'sparse-'));
+  t.after(() => fs.rmSync(dir, { recursive: true, force: true }));
+  assert.deepEqual(report, withoutPathFacts(parse(file.writeSparse(dir))));
+});
+
+test('a failing stream rejects with its error, an abort leaves the stream to the caller, and the spill file goes after each', async () => {
+  const file = virtualFile(40 * MiB, []);
+  const failure = new Error('upload reset');
+  const failing = readable(generated(file, (at) => {
+    if (at === 24 * MiB) throw failure;
+  }));
+  await assert.rejects(parseStream(failing), (err) => err === failure);
+  assert.deepEqual(spillFiles(), []);
+
+  // An extractor that fails: a ZIP signature and no end record.
+  const broken = virtualFile(20 * MiB, [[0, Buffer.from('PK\x03\x04', 'latin1')]]);
+  const report = await parseStream(readable(generated(broken)), { hashes: false });
+  assert.deepEqual(report.errors, [{ extractor: 'zip', message: 'malformed zip: no end-of-central-directory record' }]);
+  assert.deepEqual(spillFiles(), []);
+
+  const ac = new AbortController();
+  const stream = readable(generated(file, (at) => {
+    if (at === 24 * MiB) ac.abort();
+  }));
+  await assert.rejects(parseStream(stream, { signal: ac.signal }), { name: 'AbortError' });
+  assert.equal(stream.destroyed, false);
+  assert.deepEqual(spillFiles(), []);
+  stream.destroy();
+
+  // A stream that never ends, aborted while it waits.
+  const stalled = new Readable({ read() {} });
+  const timeout = new AbortController();
+  setTimeout(() => timeout.abort(), 20);
+  const waiting = parseStream(stalled, { signal: timeout.signal });
+  await assert.rejects(waiting, { name: 'AbortError' });
+  assert.equal(stalled.destroyed, false);
+});
+
+test('inputs that are not byte streams are TypeErrors', async () => {
+  await assert.rejects(parseStream('bytes'), TypeError);
+  await assert.rejects(parseStream(Buffer.from('x')), TypeError);
+  await assert.rejects(parseStream(Readable.from(['text'], { objectMode: true })), /chunks must be Uint8Array, got string/);
+  await assert.rejects(parseStream(Readable.from([]), { hashes: 'no' }), TypeError);
+});
