@@ -1,7 +1,7 @@
 'use strict';
 // The compiled addon behind a thin layer: one check of the options (TypeErrors naming the bad
 // option or value), and Promises with AbortSignal support for the asynchronous twins.
-const addon = require('../build-addon/Release/vorlix.node');
+const addon = require('./loader.js').loadAddon();
 
 /** Extractor names in the order they run. */
 const extractors = Object.freeze([
