@@ -12,7 +12,7 @@ arch=${1:?usage: scripts/test-prebuilt.sh x64|arm64}
 binary="prebuilds/linux-$arch/vorlix.node"
 [ -f "$binary" ] || { echo "test-prebuilt: $binary missing (npm run build:prebuilt)" >&2; exit 1; }
 
-tree="build-prebuilt/test-$arch"
+tree="$PWD/build-prebuilt/test-$arch"
 rm -rf "$tree"
 mkdir -p "$tree/build-addon/Release"
 git ls-files -z --cached --others --exclude-standard | tar --null -T - -cf - | tar -xf - -C "$tree"
