@@ -11,7 +11,7 @@
 const crypto = require('node:crypto');
 const { parseBytes } = require('..');
 const { bestMs } = require('./timing');
-const addon = require('../build-addon/Release/vorlix.node');
+const addon = require('../lib/loader.js').loadAddon();
 
 const entries = Number(process.argv[2] ?? 262144);
 const runs = Number(process.argv[3] ?? 5);

@@ -1,8 +1,8 @@
 'use strict';
 // The compiled addon behind a thin layer: one check of the options (TypeErrors naming the bad
 // option or value), and Promises with AbortSignal support for the asynchronous twins.
-// VORLIX_ADDON names another build of the addon (the sanitizer run uses it).
-const addon = require(process.env.VORLIX_ADDON || '../build-addon/Release/vorlix.node');
+// VORLIX_ADDON names another build of the addon (the sanitizer run and the benchmarks use it).
+const addon = require('./loader.js').loadAddon();
 const { types } = require('node:util');
 const { markAsUntransferable } = require('node:worker_threads');
 

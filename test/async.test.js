@@ -178,7 +178,7 @@ test('a Buffer dropped by the caller stays alive until its parse settles', async
 });
 
 test('the addon itself refuses malformed calls with errors, never a crash', () => {
-  const addon = require('../build-addon/Release/vorlix.node');
+  const addon = require('../lib/loader.js').loadAddon();
   const sample = path.join(__dirname, '..', 'examples', 'sample.jpg');
   const cases = [
     [() => addon.cancel(), 'InvalidArg', 'Expected a cancel token'],

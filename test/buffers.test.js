@@ -72,7 +72,7 @@ test('a Buffer whose memory is detached, shrunk or shared during the parse', asy
 });
 
 test('a getter that detaches the Buffer while its options are read', async (t) => {
-  const addon = require(process.env.VORLIX_ADDON || '../build-addon/Release/vorlix.node');
+  const addon = require('../lib/loader.js').loadAddon();
   const empty = parseBytes(Buffer.alloc(0));
   const detaching = (backing) => () => {
     structuredClone(backing, { transfer: [backing] });

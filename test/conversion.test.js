@@ -9,7 +9,7 @@ const os = require('node:os');
 const path = require('node:path');
 const { parseBytes } = require('..');
 // Internal test hook; lib/index.js does not export it.
-const addon = require('../build-addon/Release/vorlix.node');
+const addon = require('../lib/loader.js').loadAddon();
 
 const root = path.join(__dirname, '..');
 
