@@ -411,7 +411,7 @@ class TapeBuilder {
 
   // The number of the key set `keys` (each key followed by a NUL).
   int32_t shape(std::string_view keys) {
-    if (keys.size() <= ShapeTable::kMaxSharedKeyBytes) {
+    if (options_.share_shapes && keys.size() <= ShapeTable::kMaxSharedKeyBytes) {
       if (const int32_t id = shapes_.find_or_add(keys); id >= 0) return id;
     }
     auto [it, added] = own_ids_.try_emplace(std::string(keys), 0);

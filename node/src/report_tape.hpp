@@ -69,6 +69,10 @@ struct TapeOptions {
   // Strings go into a new chunk past this many UTF-16 units (JSON and short strings together),
   // so no chunk's texts near the engine's limit.
   size_t chunk_units = size_t{1} << 28;
+  // False for a conversion that runs inside another (host code called back into the addon):
+  // its key sets are all its own, so the table and the JS side's makers stay as the outer
+  // conversion left them.
+  bool share_shapes = true;
 };
 
 // Key sets numbered for the life of an environment: the JS side keeps a compiled maker per
