@@ -1,6 +1,9 @@
 #include "text.hpp"
 
+#include <algorithm>
 #include <cmath>
+
+#include "limits.hpp"
 
 namespace vorlix_core {
 
@@ -116,6 +119,43 @@ std::string utf16le_lossy(std::span<const uint8_t> b) {
 }
 std::string utf16be_lossy(std::span<const uint8_t> b) {
   return utf16_lossy(b, true);
+}
+
+void bound_text(std::string& text, size_t max) {
+  if (text.size() <= max) return;
+  size_t end = max;
+  // Back to the start of the character that the cut would split.
+  while (end > 0 && (static_cast<uint8_t>(text[end]) & 0xC0) == 0x80)
+    --end;
+  text.resize(end);
+  text += "...";
+}
+
+// Every decoder makes at least one byte of text of every two bytes it reads, so the text of
+// this many leading bytes, but for a character cut at their end, is longer than the bound.
+size_t bounded_input_bytes() {
+  return 2 * limits::kMaxTextBytes + 8;
+}
+
+std::string decode_bounded(std::span<const uint8_t> bytes, TextEncoding encoding) {
+  const auto head = bytes.first(std::min(bytes.size(), bounded_input_bytes()));
+  std::string text;
+  switch (encoding) {
+    case TextEncoding::Utf8:
+      text = utf8_lossy(head);
+      break;
+    case TextEncoding::Latin1:
+      text = latin1_to_utf8(head);
+      break;
+    case TextEncoding::Utf16le:
+      text = utf16le_lossy(head);
+      break;
+    case TextEncoding::Utf16be:
+      text = utf16be_lossy(head);
+      break;
+  }
+  bound_text(text, limits::kMaxTextBytes);
+  return text;
 }
 
 double round3(double x) {

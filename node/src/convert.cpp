@@ -41,7 +41,8 @@ struct AddonData {
 // Gives back the room a large report left in the reused tape.
 void trim(Tape& tape) {
   constexpr size_t kKeptBytes = size_t{1} << 20;
-  if (tape.program.capacity() * sizeof(int32_t) > kKeptBytes ||
+  tape.scratch.errors.clear();
+  if (tape.texts.empty() || tape.program.capacity() * sizeof(int32_t) > kKeptBytes ||
       tape.numbers.capacity() * sizeof(double) > kKeptBytes || tape.texts.size() > 1 ||
       tape.texts[0].bytes.capacity() + tape.texts[0].shorts.capacity() > kKeptBytes ||
       tape.scratch.bytes() > kKeptBytes) {
@@ -106,6 +107,8 @@ JsError failed_call(napi_env env, napi_status s, std::string message) {
   return fail(s == napi_pending_exception ? napi_generic_failure : s, std::move(message));
 }
 
+// `bytes` is taken as UTF-8 with every maximal ill-formed subpart replaced by U+FFFD, as the
+// engine decodes it.
 JsResult text_value(napi_env env, std::string_view bytes, bool ascii) {
   napi_value v;
   // ASCII takes the engine's Latin-1 path, a plain copy.
@@ -183,7 +186,34 @@ JsResult fresh_array(napi_env env, const AddonData& data, size_t count) {
   return array;
 }
 
-JsResult build_report(napi_env env, AddonData& data, const vorlix_core::Report& report,
+// A JS array of `values`, in order.
+JsResult js_array(napi_env env, const AddonData& data, const std::vector<napi_value>& values) {
+  auto made = fresh_array(env, data, values.size());
+  if (auto* e = std::get_if<JsError>(&made)) return std::move(*e);
+  const napi_value array = std::get<napi_value>(made);
+  for (size_t i = 0; i < values.size(); ++i) {
+    if (auto s = napi_set_element(env, array, static_cast<uint32_t>(i), values[i]); s != napi_ok) {
+      return failed_call(env, s, "Failed to set element with index `" + std::to_string(i) + "`");
+    }
+  }
+  return array;
+}
+
+// The strings made one by one, each released from the report as soon as the engine holds it.
+JsResult direct_texts(napi_env env, const AddonData& data, Tape& tape) {
+  std::vector<napi_value> made;
+  made.reserve(tape.direct.size());
+  for (DirectText& t : tape.direct) {
+    auto v = text_value(env, t.text, t.ascii);
+    if (auto* e = std::get_if<JsError>(&v)) return std::move(*e);
+    made.push_back(std::get<napi_value>(v));
+    if (t.owner) std::string().swap(*t.owner);
+    t = DirectText{};
+  }
+  return js_array(env, data, made);
+}
+
+JsResult build_report(napi_env env, AddonData& data, vorlix_core::Report& report,
                       const ConvertOptions& options) {
   napi_value decoder;
   if (napi_get_reference_value(env, data.decoder, &decoder) != napi_ok || !decoder) {
@@ -209,8 +239,8 @@ JsResult build_report(napi_env env, AddonData& data, const vorlix_core::Report& 
   const Header h = header(tape, nested ? nullptr : &data.shapes, reset);
 
   // decode(program, program length, numbers, JSON text, short strings, all chunks' texts,
-  // key text)
-  napi_value args[7];
+  // key text, direct strings)
+  napi_value args[8];
   if (auto e = arrays(env, nested ? nullptr : &data.small, tape, h, &args[2], &args[0])) {
     return std::move(*e);
   }
@@ -219,29 +249,30 @@ JsResult build_report(napi_env env, AddonData& data, const vorlix_core::Report& 
       s != napi_ok) {
     return fail(s, "Failed to convert a number into napi value");
   }
-  // Each chunk's two texts; the first chunk's are arguments of their own.
+  napi_get_undefined(env, &args[7]);
+  if (!tape.direct.empty()) {
+    auto direct = direct_texts(env, data, tape);
+    if (auto* e = std::get_if<JsError>(&direct)) return std::move(*e);
+    args[7] = std::get<napi_value>(direct);
+  }
+  // Each chunk's two texts; the first chunk's are arguments of their own. Each chunk's room is
+  // given back once the engine has its copy.
   std::vector<napi_value> texts;
   texts.reserve(2 * tape.texts.size());
-  for (const TextChunk& c : tape.texts) {
-    for (auto made :
-         {text_value(env, c.bytes, c.ascii), text_value(env, c.shorts, c.shorts_ascii)}) {
+  for (TextChunk& c : tape.texts) {
+    for (auto made : {text_value(env, c.bytes, true), text_value(env, c.shorts, c.shorts_ascii)}) {
       if (auto* e = std::get_if<JsError>(&made)) return std::move(*e);
       texts.push_back(std::get<napi_value>(made));
     }
+    if (tape.texts.size() > 1) c = TextChunk{};
   }
   args[3] = texts[0];
   args[4] = texts[1];
   napi_get_undefined(env, &args[5]);
-  if (tape.texts.size() > 1) {
-    auto made = fresh_array(env, data, texts.size());
-    if (auto* e = std::get_if<JsError>(&made)) return std::move(*e);
-    args[5] = std::get<napi_value>(made);
-    for (size_t i = 0; i < texts.size(); ++i) {
-      if (auto s = napi_set_element(env, args[5], static_cast<uint32_t>(i), texts[i]);
-          s != napi_ok) {
-        return failed_call(env, s, "Failed to set element with index `" + std::to_string(i) + "`");
-      }
-    }
+  if (texts.size() > 2) {
+    auto all = js_array(env, data, texts);
+    if (auto* e = std::get_if<JsError>(&all)) return std::move(*e);
+    args[5] = std::get<napi_value>(all);
   }
   napi_get_undefined(env, &args[6]);
   if (h.ints[3] > 0) {
@@ -249,18 +280,21 @@ JsResult build_report(napi_env env, AddonData& data, const vorlix_core::Report& 
     if (auto* e = std::get_if<JsError>(&key_text)) return std::move(*e);
     args[6] = std::get<napi_value>(key_text);
   }
+  // Everything the objects are made of is in the engine now: the report and a large tape's
+  // room go before the objects take theirs.
+  report = vorlix_core::Report{};
+  if (!nested) trim(tape);
 
   napi_value undefined, result;
   napi_get_undefined(env, &undefined);
-  if (auto s = napi_call_function(env, undefined, decoder, 7, args, &result); s != napi_ok) {
+  if (auto s = napi_call_function(env, undefined, decoder, 8, args, &result); s != napi_ok) {
     return failed_call(env, s, "Failed to build the report object");
   }
   if (!nested) data.shapes.mark_sent();
   return result;
 }
 
-JsResult build_report(napi_env env, const vorlix_core::Report& report,
-                      const ConvertOptions& options) {
+JsResult build_report(napi_env env, vorlix_core::Report& report, const ConvertOptions& options) {
   AddonData* data = nullptr;
   if (napi_get_instance_data(env, reinterpret_cast<void**>(&data)) != napi_ok || !data) {
     return fail(napi_generic_failure, "The report decoder is not installed");
@@ -308,7 +342,7 @@ std::optional<JsError> install_report_decoder(napi_env env) {
   return std::nullopt;
 }
 
-JsResult report_to_js(napi_env env, const vorlix_core::Report& report,
+JsResult report_to_js(napi_env env, vorlix_core::Report& report,
                       const ConvertOptions& options) noexcept {
   try {
     return build_report(env, report, options);

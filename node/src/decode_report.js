@@ -33,6 +33,8 @@
   const REUSE = 11;
   const SHORT = 12;
   const KEEP_SHORT = 13;
+  const DIRECT = 14;
+  const KEEP_DIRECT = 15;
 
   // Key sets by the addon's numbers (report_tape.hpp's ShapeTable), and this report's own key
   // sets by -1, -2, ... A key set is compiled once it has made two objects, so a key set seen
@@ -158,8 +160,9 @@
 
   // program: Int32Array, a header (see learn) then the ops, `end` entries long; numbers:
   // Float64Array; json and shorts: the first text chunk (longer strings as a JSON array, short
-  // ones one after another); texts: every chunk's two, when there are several.
-  function decode(program, end, numbers, json, shorts, texts, keyText) {
+  // ones one after another); texts: every chunk's two, when there are several; direct: the
+  // strings made one by one, when there are any.
+  function decode(program, end, numbers, json, shorts, texts, keyText, direct) {
     const mine = [[], []];
     let pc = learn(program, keyText, mine);
     const ownMakers = mine[0];
@@ -170,6 +173,7 @@
     let ni = 0;
     let strings = jsonParse(json);
     let si = 0;
+    let di = 0;
     while (pc < end) {
       switch (program[pc++]) {
         case NUMBER:
@@ -233,6 +237,15 @@
         case KEEP_SHORT: {
           const at = program[pc++];
           const t = stringSlice(shorts, at, at + program[pc++]);
+          registers[program[pc++]] = t;
+          st[sp++] = t;
+          break;
+        }
+        case DIRECT:
+          st[sp++] = direct[di++];
+          break;
+        case KEEP_DIRECT: {
+          const t = direct[di++];
           registers[program[pc++]] = t;
           st[sp++] = t;
           break;
