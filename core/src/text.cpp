@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 #include "limits.hpp"
 
@@ -27,16 +28,25 @@ void append_utf8(std::string& out, uint32_t cp) {
 
 static constexpr uint32_t kReplacement = 0xFFFD;
 
-std::string utf8_lossy(std::span<const uint8_t> b) {
+// The decoders stop once their text is longer than `stop` bytes (decode_bounded cuts it there).
+static constexpr size_t kWhole = SIZE_MAX;
+
+static std::string utf8_lossy(std::span<const uint8_t> b, size_t stop) {
   std::string out;
-  out.reserve(b.size());
+  out.reserve(std::min(b.size(), stop));
   size_t i = 0;
   const size_t n = b.size();
-  while (i < n) {
+  while (i < n && out.size() <= stop) {
     const uint8_t c = b[i];
     if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-      ++i;
+      // A run of ASCII is copied as it is.
+      size_t end = i + 1;
+      while (end < n && b[end] < 0x80)
+        ++end;
+      size_t take = end - i;
+      if (stop - out.size() < take) take = stop - out.size() + 1;
+      out.append(reinterpret_cast<const char*>(b.subspan(i, take).data()), take);
+      i += take;
       continue;
     }
     // Length of the sequence and the allowed range of its second byte (Unicode table 3-7).
@@ -78,28 +88,36 @@ std::string utf8_lossy(std::span<const uint8_t> b) {
       i += k;
       continue;
     }
-    out.append(reinterpret_cast<const char*>(b.data() + i), len);
+    out.append(reinterpret_cast<const char*>(b.subspan(i, len).data()), len);
     i += len;
   }
   return out;
 }
 
-std::string latin1_to_utf8(std::span<const uint8_t> b) {
+std::string utf8_lossy(std::span<const uint8_t> b) {
+  return utf8_lossy(b, kWhole);
+}
+
+static std::string latin1_to_utf8(std::span<const uint8_t> b, size_t stop) {
   std::string out;
-  out.reserve(b.size());
-  for (uint8_t c : b)
-    append_utf8(out, c);
+  out.reserve(std::min(b.size(), stop));
+  for (size_t i = 0; i < b.size() && out.size() <= stop; ++i)
+    append_utf8(out, b[i]);
   return out;
 }
 
-static std::string utf16_lossy(std::span<const uint8_t> b, bool big) {
+std::string latin1_to_utf8(std::span<const uint8_t> b) {
+  return latin1_to_utf8(b, kWhole);
+}
+
+static std::string utf16_lossy(std::span<const uint8_t> b, bool big, size_t stop = kWhole) {
   std::string out;
   const size_t units = b.size() / 2;
   auto unit = [&](size_t i) -> uint32_t {
     return big ? (uint32_t{b[2 * i]} << 8) | b[2 * i + 1]
                : (uint32_t{b[2 * i + 1]} << 8) | b[2 * i];
   };
-  for (size_t i = 0; i < units; ++i) {
+  for (size_t i = 0; i < units && out.size() <= stop; ++i) {
     const uint32_t u = unit(i);
     if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units) {
       const uint32_t v = unit(i + 1);
@@ -139,19 +157,20 @@ size_t bounded_input_bytes() {
 
 std::string decode_bounded(std::span<const uint8_t> bytes, TextEncoding encoding) {
   const auto head = bytes.first(std::min(bytes.size(), bounded_input_bytes()));
+  const size_t stop = limits::kMaxTextBytes;
   std::string text;
   switch (encoding) {
     case TextEncoding::Utf8:
-      text = utf8_lossy(head);
+      text = utf8_lossy(head, stop);
       break;
     case TextEncoding::Latin1:
-      text = latin1_to_utf8(head);
+      text = latin1_to_utf8(head, stop);
       break;
     case TextEncoding::Utf16le:
-      text = utf16le_lossy(head);
+      text = utf16_lossy(head, false, stop);
       break;
     case TextEncoding::Utf16be:
-      text = utf16be_lossy(head);
+      text = utf16_lossy(head, true, stop);
       break;
   }
   bound_text(text, limits::kMaxTextBytes);
