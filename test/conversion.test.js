@@ -455,3 +455,14 @@ test('host code run during a conversion cannot change that report or another', (
     assert.deepEqual(JSON.parse(r.stdout).slice(1), [], `${name}: ${r.stdout}`);
   }
 });
+
+test('the decoder reads every op code as the tape writes it', () => {
+  // Both sides name the same ops (NUMBER for Number, KEEP_TEXT for KeepText) by the same numbers.
+  const tape = fs.readFileSync(path.join(root, 'node', 'src', 'report_tape.hpp'), 'utf8');
+  const decoder = fs.readFileSync(path.join(root, 'node', 'src', 'decode_report.js'), 'utf8');
+  const ops = (pairs) => Object.fromEntries([...pairs].map(([, name, code]) => [name.replaceAll('_', '').toUpperCase(), Number(code)]));
+  const written = ops(/enum class Op : int32_t \{([^}]*)\}/.exec(tape)[1].matchAll(/^\s*(\w+) = (\d+),/gm));
+  const read = ops(decoder.matchAll(/^\s*const ([A-Z_]+) = (\d+);$/gm));
+  assert.ok(Object.keys(written).length >= 16);
+  assert.deepEqual(read, written);
+});

@@ -18,7 +18,7 @@
   const jsonParse = JSON.parse;
   const FunctionCtor = Function;
 
-  // Op codes, as in report_tape.hpp.
+  // Op codes, as in report_tape.hpp (a test reads both).
   const NUMBER = 0;
   const TEXT = 1;
   const TRUE = 2;
