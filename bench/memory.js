@@ -75,6 +75,14 @@ const zipEnd = (count, cdSize, cdOffset) => cat(le32(0x06054b50), le16(0), le16(
 const zipLocal = (name, size) => cat(le32(0x04034b50), le16(20), le16(0), le16(0), le16(0), le16(0x21),
   le32(0), le32(size), le32(size), le16(name.length), le16(0), ascii(name));
 
+// A JPEG start and `n` empty segments of one marker.
+function emptySegments(n, marker) {
+  const b = Buffer.alloc(2 + 4 * n);
+  b[0] = 0xff; b[1] = 0xd8;
+  for (let i = 0; i < n; i++) b.set([0xff, marker, 0, 2], 2 + 4 * i);
+  return b;
+}
+
 // ---- the cases ---------------------------------------------------------------------------------
 function bigCases() {
   const cases = [];
@@ -120,13 +128,7 @@ function bigCases() {
 function hostileCases() {
   const cases = [];
   const add = (name, build) => cases.push({ name, build, hostile: true });
-  add('jpeg 1 MB of 4-byte segments', () => {
-    const n = 262144;
-    const b = Buffer.alloc(2 + 4 * n);
-    b[0] = 0xff; b[1] = 0xd8;
-    for (let i = 0; i < n; i++) b.set([0xff, 0xe5, 0, 2], 2 + 4 * i);
-    return whole('segments.jpg', b);
-  });
+  add('jpeg 1 MB of 4-byte segments', () => whole('segments.jpg', emptySegments(262144, 0xe5)));
   add('png 3 MB of empty chunks', () => {
     const chunk = pngChunk('abCd');
     const n = 262144;
@@ -232,13 +234,7 @@ function textCases() {
     for (let i = 3; i < body.length; i += 2) body[i + 1] = 0xd8;
     return whole('t16.mp3', id3Frame('TIT2', body));
   });
-  add('jpeg, 65,536 empty COM segments', () => {
-    const n = 65536;
-    const b = Buffer.alloc(2 + 4 * n);
-    b[0] = 0xff; b[1] = 0xd8;
-    for (let i = 0; i < n; i++) b.set([0xff, 0xfe, 0, 2], 2 + 4 * i);
-    return whole('com.jpg', b);
-  });
+  add('jpeg, 65,536 empty COM segments', () => whole('com.jpg', emptySegments(65536, 0xfe)));
   add('jpeg, 1,024 COM segments of 65,533 bytes of 0x01', () => {
     const seg = cat(u8(0xff, 0xfe, 0xff, 0xff), fill(65533, 1));
     return whole('com64k.jpg', cat(u8(0xff, 0xd8), ...Array.from({ length: 1024 }, () => seg)));

@@ -38,9 +38,10 @@ struct AddonData {
   int active = 0;
 };
 
+constexpr size_t kKeptBytes = size_t{1} << 20;
+
 // Gives back the room a large report left in the reused tape.
 void trim(Tape& tape) {
-  constexpr size_t kKeptBytes = size_t{1} << 20;
   tape.scratch.errors.clear();
   if (tape.texts.empty() || tape.program.capacity() * sizeof(int32_t) > kKeptBytes ||
       tape.numbers.capacity() * sizeof(double) > kKeptBytes || tape.texts.size() > 1 ||
@@ -126,7 +127,7 @@ struct Header {
   size_t key_units = 0;
 };
 
-Header header(const Tape& tape, const ShapeTable* shapes, bool reset) {
+Header header(Tape& tape, const ShapeTable* shapes, bool reset) {
   Header h;
   h.ints = {reset ? 1 : 0, static_cast<int32_t>(tape.max_depth), tape.registers, 0};
   auto describe = [&](int32_t id, const std::string& keys) {
@@ -136,12 +137,21 @@ Header header(const Tape& tape, const ShapeTable* shapes, bool reset) {
     h.key_units += units;
     ++h.ints[3];
   };
+  size_t bytes = 0;
+  for (size_t id = shapes ? shapes->sent() : 0; shapes && id < shapes->size(); ++id) {
+    bytes += shapes->keys(id).size();
+  }
+  for (const std::string& keys : tape.own_shapes)
+    bytes += keys.size();
+  h.key_text.reserve(bytes);
   for (size_t id = shapes ? shapes->sent() : 0; shapes && id < shapes->size(); ++id) {
     describe(static_cast<int32_t>(id), shapes->keys(id));
   }
   for (size_t i = 0; i < tape.own_shapes.size(); ++i) {
     describe(-static_cast<int32_t>(i + 1), tape.own_shapes[i]);
   }
+  // The header holds them now.
+  tape.own_shapes.clear();
   return h;
 }
 
@@ -255,6 +265,10 @@ JsResult build_report(napi_env env, AddonData& data, vorlix_core::Report& report
     if (auto* e = std::get_if<JsError>(&direct)) return std::move(*e);
     args[7] = std::get<napi_value>(direct);
   }
+  // The rest of the report is in the tape now: it goes before the engine takes its copies of
+  // the texts and keys, and the objects theirs.
+  report = vorlix_core::Report{};
+  if (tape.scratch.bytes() > kKeptBytes) tape.scratch = Tape::Scratch{};
   // Each chunk's two texts; the first chunk's are arguments of their own. Each chunk's room is
   // given back once the engine has its copy.
   std::vector<napi_value> texts;
@@ -280,9 +294,7 @@ JsResult build_report(napi_env env, AddonData& data, vorlix_core::Report& report
     if (auto* e = std::get_if<JsError>(&key_text)) return std::move(*e);
     args[6] = std::get<napi_value>(key_text);
   }
-  // Everything the objects are made of is in the engine now: the report and a large tape's
-  // room go before the objects take theirs.
-  report = vorlix_core::Report{};
+  // So does a large tape's room.
   if (!nested) trim(tape);
 
   napi_value undefined, result;

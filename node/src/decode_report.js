@@ -244,12 +244,9 @@
         case DIRECT:
           st[sp++] = direct[di++];
           break;
-        case KEEP_DIRECT: {
-          const t = direct[di++];
-          registers[program[pc++]] = t;
-          st[sp++] = t;
+        case KEEP_DIRECT:
+          st[sp++] = registers[program[pc++]] = direct[di++];
           break;
-        }
         case ROTATE: {
           const n = program[pc++];
           const top = st[sp - 1];

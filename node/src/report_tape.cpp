@@ -36,6 +36,11 @@ constexpr std::string_view kErrorsKey = "errors";
 }  // namespace
 
 size_t append_utf8(std::string& out, std::string_view s) {
+  if (std::all_of(s.begin(), s.end(),
+                  [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+    out.append(s);
+    return s.size();
+  }
   const size_t start = out.size();
   out.append(vorlix_core::utf8_lossy(
       std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(s.data()), s.size())));
@@ -373,8 +378,10 @@ class TapeBuilder {
     int32_t used_ = 0;  // registers 0 .. used_ - 1 may hold a string
   };
 
-  void object(std::string_view keys, size_t count) {
-    emit(Op::Object, shape(keys));
+  // `buffer`, where given, holds `keys` and may be taken (left empty) for a key set of this
+  // report's own, which is then not copied.
+  void object(std::string_view keys, size_t count, std::string* buffer = nullptr) {
+    emit(Op::Object, shape(keys, buffer));
     popped(count);
     pushed();
   }
@@ -386,16 +393,17 @@ class TapeBuilder {
   }
 
   // The number of the key set `keys` (each key followed by a NUL).
-  int32_t shape(std::string_view keys) {
+  int32_t shape(std::string_view keys, std::string* buffer = nullptr) {
     if (options_.share_shapes && keys.size() <= ShapeTable::kMaxSharedKeyBytes) {
       if (const int32_t id = shapes_.find_or_add(keys); id >= 0) return id;
     }
-    auto [it, added] = own_ids_.try_emplace(std::string(keys), 0);
-    if (added) {
-      tape_.own_shapes.emplace_back(keys);
-      it->second = -static_cast<int32_t>(tape_.own_shapes.size());
-    }
-    return it->second;
+    if (const auto it = own_ids_.find(keys); it != own_ids_.end()) return it->second;
+    // The index refers to the tape's copy, whose place a deque keeps.
+    const auto id = -static_cast<int32_t>(tape_.own_shapes.size() + 1);
+    own_ids_.emplace(buffer ? tape_.own_shapes.emplace_back(std::move(*buffer))
+                            : tape_.own_shapes.emplace_back(keys),
+                     id);
+    return id;
   }
 
   bool value(Value& v) {
@@ -448,7 +456,7 @@ class TapeBuilder {
       append_key(key_buffers[level], key);
     }
     --map_depth_;
-    object(key_buffers[level], m.size());
+    object(key_buffers[level], m.size(), &key_buffers[level]);
     return true;
   }
 
@@ -513,7 +521,7 @@ class TapeBuilder {
         for (size_t k = 0; k < keys.size(); ++k) {
           if (present[k]) append_key(shape_keys, keys[k]);
         }
-        last_shape = shape(shape_keys);
+        last_shape = shape(shape_keys, &shape_keys);
         last_present = present;
       }
       emit(Op::Object, last_shape);
@@ -530,7 +538,7 @@ class TapeBuilder {
   size_t depth_ = 0;
   std::string failure_;
   ShapeTable& shapes_;
-  std::unordered_map<std::string, int32_t> own_ids_;
+  std::unordered_map<std::string_view, int32_t> own_ids_;
   size_t map_depth_ = 0;
 };
 

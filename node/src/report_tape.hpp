@@ -9,6 +9,7 @@
 // the stack in key order, an array op its elements.
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <limits>
 #include <optional>
 #include <string>
@@ -128,7 +129,7 @@ struct Tape {
   std::vector<DirectText> direct;
   // Key sets of this report alone (too large to share, or the table was full), numbered -1,
   // -2, ... in the program.
-  std::vector<std::string> own_shapes;
+  std::deque<std::string> own_shapes;
   size_t max_depth = 0;   // the stack the program needs
   int32_t registers = 0;  // text registers the program uses, from the first
 
