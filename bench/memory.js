@@ -216,6 +216,8 @@ function textCases() {
   add('png, one tEXt of 64 MiB of 0xFF', () => whole('tff.png', pngText([[ascii('k'), fill(64 * MiB, 0xff)]])));
   add('png, 64 tEXt of 1 MiB of 0xFF', () => whole('t64ff.png', pngText(Array.from({ length: 64 }, (_, i) => [ascii(`k${i}`), fill(MiB, 0xff)]))));
   add('png, one tEXt of 180 MiB of 0xFF', () => whole('t180.png', pngText([[ascii('k'), fill(180 * MiB, 0xff)]])));
+  add('png, 64 tEXt with distinct keywords of 1 MiB of 0xFF', () => whole('kw.png', pngText(Array.from({ length: 64 },
+    (_, i) => [cat(ascii(String(i).padStart(8, '0')), fill(MiB - 8, 0xff)), ascii('v')]))));
   add('png, 1,048,576 tEXt with distinct keywords', () => {
     const n = 1 << 20;
     const parts = [pngSig, ihdr];
