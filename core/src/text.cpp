@@ -28,12 +28,12 @@ void append_utf8(std::string& out, uint32_t cp) {
 
 static constexpr uint32_t kReplacement = 0xFFFD;
 
-// The decoders stop once their text is longer than `stop` bytes (decode_bounded cuts it there).
+// The decoders stop once their text is longer than `stop` bytes (decode_bounded cuts it there);
+// this one once `out` is.
 static constexpr size_t kWhole = SIZE_MAX;
 
-static std::string utf8_lossy(std::span<const uint8_t> b, size_t stop) {
-  std::string out;
-  out.reserve(std::min(b.size(), stop));
+static void append_utf8_lossy(std::string& out, std::span<const uint8_t> b, size_t stop) {
+  out.reserve(out.size() + std::min(b.size(), stop - out.size()));
   size_t i = 0;
   const size_t n = b.size();
   while (i < n && out.size() <= stop) {
@@ -91,11 +91,16 @@ static std::string utf8_lossy(std::span<const uint8_t> b, size_t stop) {
     out.append(reinterpret_cast<const char*>(b.subspan(i, len).data()), len);
     i += len;
   }
-  return out;
+}
+
+void append_utf8_lossy(std::string& out, std::span<const uint8_t> b) {
+  append_utf8_lossy(out, b, kWhole);
 }
 
 std::string utf8_lossy(std::span<const uint8_t> b) {
-  return utf8_lossy(b, kWhole);
+  std::string out;
+  append_utf8_lossy(out, b, kWhole);
+  return out;
 }
 
 static std::string latin1_to_utf8(std::span<const uint8_t> b, size_t stop) {
@@ -161,7 +166,7 @@ std::string decode_bounded(std::span<const uint8_t> bytes, TextEncoding encoding
   std::string text;
   switch (encoding) {
     case TextEncoding::Utf8:
-      text = utf8_lossy(head, stop);
+      append_utf8_lossy(text, head, stop);
       break;
     case TextEncoding::Latin1:
       text = latin1_to_utf8(head, stop);

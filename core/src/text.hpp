@@ -9,6 +9,7 @@ namespace vorlix_core {
 
 // UTF-8 with each maximal ill-formed subpart replaced by one U+FFFD.
 std::string utf8_lossy(std::span<const uint8_t> bytes);
+void append_utf8_lossy(std::string& out, std::span<const uint8_t> bytes);
 // ISO-8859-1: every byte is the code point of the same value.
 std::string latin1_to_utf8(std::span<const uint8_t> bytes);
 // UTF-16 code units (a trailing odd byte is dropped); unpaired surrogates become U+FFFD.

@@ -111,11 +111,14 @@
     for (let i = 0; i < count; i++) {
       const at = 4 + 3 * i;
       const id = program[at];
-      const keys = splitKeys(own(stringSlice(keyText, program[at + 1], program[at + 1] + program[at + 2])));
+      const text = stringSlice(keyText, program[at + 1], program[at + 1] + program[at + 2]);
       if (id >= 0) {
+        // Kept from report to report: its keys must not keep the whole key text alive.
+        const keys = splitKeys(own(text));
         put(makers, id, lazy(id, keys));
         put(sizes, id, keys.length);
       } else {
+        const keys = splitKeys(text);
         put(mine[0], -1 - id, definer(keys));
         put(mine[1], -1 - id, keys.length);
       }

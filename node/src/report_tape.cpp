@@ -42,8 +42,7 @@ size_t append_utf8(std::string& out, std::string_view s) {
     return s.size();
   }
   const size_t start = out.size();
-  out.append(vorlix_core::utf8_lossy(
-      std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(s.data()), s.size())));
+  vorlix_core::append_utf8_lossy(out, vorlix_core::as_bytes(s));
   // One unit per character, two for those past U+FFFF (four-byte sequences).
   size_t units = 0;
   for (size_t i = start; i < out.size(); ++i) {
@@ -448,6 +447,10 @@ class TapeBuilder {
     if (key_buffers.size() <= map_depth_) key_buffers.emplace_back();
     const size_t level = map_depth_++;
     key_buffers[level].clear();
+    size_t key_bytes = 0;
+    for (const auto& entry : m)
+      key_bytes += entry.first.size() + 1;
+    key_buffers[level].reserve(key_bytes);
     for (auto& [key, v] : m) {
       if (const auto nul = key.find('\0'); nul != std::string::npos) {
         return fail("nul byte found in provided data at position: " + std::to_string(nul));
