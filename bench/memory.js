@@ -2,7 +2,8 @@
 'use strict';
 // Peak memory of parse(path) per format: sparse files of 0.5-2 GiB (the metadata before, after
 // or far beyond a hole, which costs no disk), the hostile inputs that once cost hundreds of
-// times their size, and parseBytes over a large Buffer. Each case runs in a child process that
+// times their size, text-heavy inputs (timed against random bytes of the same size), and
+// parseBytes over a large Buffer. Each case runs in a child process that
 // has loaded the addon; it prints that child's peak RSS growth during the call and the call's
 // time, beside the budget the case must stay within.
 //
@@ -74,6 +75,14 @@ const zipEnd = (count, cdSize, cdOffset) => cat(le32(0x06054b50), le16(0), le16(
 const zipLocal = (name, size) => cat(le32(0x04034b50), le16(20), le16(0), le16(0), le16(0), le16(0x21),
   le32(0), le32(size), le32(size), le16(name.length), le16(0), ascii(name));
 
+// A JPEG start and `n` empty segments of one marker.
+function emptySegments(n, marker) {
+  const b = Buffer.alloc(2 + 4 * n);
+  b[0] = 0xff; b[1] = 0xd8;
+  for (let i = 0; i < n; i++) b.set([0xff, marker, 0, 2], 2 + 4 * i);
+  return b;
+}
+
 // ---- the cases ---------------------------------------------------------------------------------
 function bigCases() {
   const cases = [];
@@ -119,13 +128,7 @@ function bigCases() {
 function hostileCases() {
   const cases = [];
   const add = (name, build) => cases.push({ name, build, hostile: true });
-  add('jpeg 1 MB of 4-byte segments', () => {
-    const n = 262144;
-    const b = Buffer.alloc(2 + 4 * n);
-    b[0] = 0xff; b[1] = 0xd8;
-    for (let i = 0; i < n; i++) b.set([0xff, 0xe5, 0, 2], 2 + 4 * i);
-    return whole('segments.jpg', b);
-  });
+  add('jpeg 1 MB of 4-byte segments', () => whole('segments.jpg', emptySegments(262144, 0xe5)));
   add('png 3 MB of empty chunks', () => {
     const chunk = pngChunk('abCd');
     const n = 262144;
@@ -200,6 +203,56 @@ function hostileCases() {
   return cases;
 }
 
+// Large values of text and many small ones, where each input byte can grow several-fold on its
+// way to JS (a control byte is a six-character JSON escape, 0xFF becomes U+FFFD). Their time is
+// also compared with parse(path) of random bytes of the same size.
+function textCases() {
+  const cases = [];
+  const add = (name, build) => cases.push({ name, build, hostile: true, timed: true });
+  const pngText = (pairs) => cat(pngSig, ihdr, ...pairs.map(([k, v]) => pngChunk('tEXt', cat(k, u8(0), v))), pngChunk('IEND'));
+  const fill = (n, byte) => Buffer.alloc(n, byte);
+  add('png, one tEXt of 64 MiB of 0x01', () => whole('t01.png', pngText([[ascii('k'), fill(64 * MiB, 1)]])));
+  add('png, 64 tEXt of 1 MiB of 0x01', () => whole('t64.png', pngText(Array.from({ length: 64 }, (_, i) => [ascii(`k${i}`), fill(MiB, 1)]))));
+  add('png, one tEXt of 64 MiB of 0xFF', () => whole('tff.png', pngText([[ascii('k'), fill(64 * MiB, 0xff)]])));
+  add('png, 64 tEXt of 1 MiB of 0xFF', () => whole('t64ff.png', pngText(Array.from({ length: 64 }, (_, i) => [ascii(`k${i}`), fill(MiB, 0xff)]))));
+  add('png, one tEXt of 180 MiB of 0xFF', () => whole('t180.png', pngText([[ascii('k'), fill(180 * MiB, 0xff)]])));
+  add('png, 64 tEXt with distinct keywords of 1 MiB of 0xFF', () => whole('kw.png', pngText(Array.from({ length: 64 },
+    (_, i) => [cat(ascii(String(i).padStart(8, '0')), fill(MiB - 8, 0xff)), ascii('v')]))));
+  add('png, 1,048,576 tEXt with distinct keywords', () => {
+    const n = 1 << 20;
+    const parts = [pngSig, ihdr];
+    for (let i = 0; i < n; i++) parts.push(pngChunk('tEXt', ascii(`${i.toString(16)}\0v`)));
+    parts.push(pngChunk('IEND'));
+    return whole('tmany.png', Buffer.concat(parts));
+  });
+  // ID3v2.3: a plain 32-bit frame size, a synchsafe tag size.
+  const id3Frame = (id, body) => cat(ascii('ID3'), u8(3, 0, 0), syncsafe(10 + body.length),
+    ascii(id), be32(body.length), u8(0, 0), body);
+  add('id3v2.3, TIT2 Latin-1 of 64 MiB of 0x01', () => whole('t01.mp3', id3Frame('TIT2', cat(u8(0), fill(64 * MiB, 1)))));
+  add('id3v2.3, TIT2 Latin-1 of 64 MiB of 0xFF', () => whole('tff.mp3', id3Frame('TIT2', cat(u8(0), fill(64 * MiB, 0xff)))));
+  add('id3v2.3, TIT2 UTF-16, 32 Mi unpaired surrogates', () => {
+    const body = Buffer.alloc(3 + 64 * MiB);
+    body.set([1, 0xff, 0xfe]);
+    for (let i = 3; i < body.length; i += 2) body[i + 1] = 0xd8;
+    return whole('t16.mp3', id3Frame('TIT2', body));
+  });
+  add('jpeg, 65,536 empty COM segments', () => whole('com.jpg', emptySegments(65536, 0xfe)));
+  add('jpeg, 1,024 COM segments of 65,533 bytes of 0x01', () => {
+    const seg = cat(u8(0xff, 0xfe, 0xff, 0xff), fill(65533, 1));
+    return whole('com64k.jpg', cat(u8(0xff, 0xd8), ...Array.from({ length: 1024 }, () => seg)));
+  });
+  add('zip, 200,000 names of 300 bytes of 0x01', () => {
+    const n = 200000;
+    const name = '\x01'.repeat(300);
+    const local = zipLocal('a', 0);
+    const rec = zipCentral(name, 0, 0);
+    const cd = Buffer.alloc(rec.length * n);
+    for (let i = 0; i < n; i++) rec.copy(cd, rec.length * i);
+    return whole('names.zip', cat(local, cd, zipEnd(n, cd.length, local.length)));
+  });
+  return cases;
+}
+
 // ---- measuring -----------------------------------------------------------------------------------
 const addon = process.env.VORLIX_ADDON || path.join(__dirname, '..', 'build-addon', 'Release', 'vorlix.node');
 const child = `
@@ -208,24 +261,44 @@ const [kind, arg] = process.argv.slice(1);
 let input = arg;
 if (kind === 'bytes') { input = Buffer.alloc(Number(arg)); input.fill(7); }
 const before = process.resourceUsage().maxRSS;
+const cpu0 = process.cpuUsage();
 const t0 = process.hrtime.bigint();
 let outcome = 'report';
 try { kind === 'bytes' ? addon.parseBytes(input) : addon.parse(input); } catch (e) { outcome = 'threw ' + e.code + ': ' + e.message.slice(0, 60); }
 const ms = Number(process.hrtime.bigint() - t0) / 1e6;
-console.log(JSON.stringify({ extraKiB: process.resourceUsage().maxRSS - before, ms, outcome }));
+const cpu = process.cpuUsage(cpu0);
+console.log(JSON.stringify({ extraKiB: process.resourceUsage().maxRSS - before, ms, cpuMs: (cpu.user + cpu.system) / 1e3, outcome }));
 `;
 
 function run(kind, arg) {
   const r = spawnSync(process.execPath, ['-e', child, kind, String(arg)], { encoding: 'utf8', maxBuffer: 1 << 20 });
-  if (r.status !== 0) return { extraKiB: NaN, ms: NaN, outcome: `exit ${r.status ?? r.signal}: ${(r.stderr || '').split('\n')[0]}` };
+  if (r.status !== 0) return { extraKiB: NaN, ms: NaN, cpuMs: NaN, outcome: `exit ${r.status ?? r.signal}: ${(r.stderr || '').split('\n')[0]}` };
   return JSON.parse(r.stdout.trim().split('\n').pop());
 }
 
+// CPU time of parse(path) of random bytes of `size`, the time a text-heavy input of that size is
+// held to (at most 10 times it); the best of three. CPU time (all threads), not wall time, so
+// that other work on the machine counts less.
+function randomMs(size) {
+  const file = path.join(dir, 'random.bin');
+  const fd = fs.openSync(file, 'w');
+  const block = Buffer.alloc(MiB);
+  for (let at = 0; at < size; at += block.length) {
+    require('node:crypto').randomFillSync(block);
+    fs.writeSync(fd, block, 0, Math.min(block.length, size - at));
+  }
+  fs.closeSync(fd);
+  const ms = Math.min(...[0, 1, 2].map(() => run('path', file).cpuMs));
+  fs.rmSync(file);
+  return ms;
+}
+
 const rows = [];
-function measure(name, size, budget, kind, arg) {
+function measure(name, size, budget, kind, arg, baseMs) {
   const m = run(kind, arg);
   const extra = m.extraKiB / 1024;
-  rows.push([name, (size / MiB).toFixed(1), extra.toFixed(1), (budget / MiB).toFixed(0), extra <= budget / MiB ? 'ok' : 'OVER', m.ms.toFixed(0), m.outcome]);
+  const ratio = baseMs === undefined ? '' : `${(m.cpuMs / baseMs).toFixed(1)}x`;
+  rows.push([name, (size / MiB).toFixed(1), extra.toFixed(1), (budget / MiB).toFixed(0), extra <= budget / MiB ? 'ok' : 'OVER', m.ms.toFixed(0), ratio, m.outcome]);
   process.stderr.write(`${rows[rows.length - 1].join('  ')}\n`);
 }
 
@@ -236,11 +309,11 @@ try {
     measure(c.name, c.size, c.budget, 'path', file);
     fs.rmSync(file);
   }
-  for (const c of hostileCases()) {
+  for (const c of [...hostileCases(), ...textCases()]) {
     if (!c.name.includes(filter)) continue;
     const file = c.build();
     const size = fs.statSync(file).size;
-    measure(c.name, size, 64 * MiB + 4 * size, 'path', file);
+    measure(c.name, size, 64 * MiB + 4 * size, 'path', file, c.timed ? randomMs(size) : undefined);
     fs.rmSync(file);
   }
   if ('parseBytes'.includes(filter) || filter === '') {
@@ -250,7 +323,7 @@ try {
   fs.rmSync(dir, { recursive: true, force: true });
 }
 
-const head = ['input', 'MiB', 'extra peak RSS MiB', 'budget MiB', '', 'ms', 'outcome'];
+const head = ['input', 'MiB', 'extra peak RSS MiB', 'budget MiB', '', 'ms', 'CPU vs random', 'outcome'];
 const widths = head.map((h, i) => Math.max(h.length, ...rows.map((r) => r[i].length)));
 const line = (r) => '| ' + r.map((v, i) => v.padEnd(widths[i])).join(' | ') + ' |';
 console.log(line(head));

@@ -367,3 +367,102 @@ test('a string kept from a report keeps nothing else of the report alive', () =>
     fs.rmSync(dir, { recursive: true, force: true });
   }
 });
+
+test('host code run during a conversion cannot change that report or another', () => {
+  // Each hook calls parseBytes (and the chunked variant) again from inside whatever conversion
+  // reaches it; the inner reports carry key sets never seen before. Outer and inner reports
+  // must equal those made without hooks.
+  const hooks = {
+    'Array[Symbol.species]': `Object.defineProperty(Array, Symbol.species, { get() { nested(); return Array; } });`,
+    'Array.prototype.constructor': `Object.defineProperty(Array.prototype, 'constructor', { get() { nested(); return Array; } });`,
+    'Array.prototype[Symbol.isConcatSpreadable]': `Object.defineProperty(Array.prototype, Symbol.isConcatSpreadable, { get() { nested(); return true; } });`,
+    'index accessors on Array.prototype': `for (const i of [0, 1, 2, 5, 4096, 4097]) Object.defineProperty(Array.prototype, i, { get() { nested(); }, set() { nested(); } });`,
+    'index accessors on Object.prototype': `for (const i of [0, 1, 2, 5, 4096, 4097]) Object.defineProperty(Object.prototype, i, { get() { nested(); }, set() { nested(); } });`,
+    'length and Symbol.iterator on Object.prototype': `Object.defineProperty(Object.prototype, 'length', { get() { nested(); return 3; } });
+      Object.defineProperty(Object.prototype, Symbol.iterator, { get() { nested(); return undefined; } });`,
+  };
+  const script = `
+    const crypto = require('node:crypto');
+    const { parseBytes } = require(${JSON.stringify(root)});
+    const addon = require(${JSON.stringify(path.join(root, 'build-addon', 'Release', 'vorlix.node'))});
+    const { inputs, png } = JSON.parse(require('node:fs').readFileSync(0, 'utf8'));
+    const outer = inputs.map((b) => Buffer.from(b, 'base64'));
+    const convert = [(b) => parseBytes(b), (b) => addon.__parseBytesInTextChunks(b, 64)];
+    const expected = outer.map((b) => JSON.stringify(parseBytes(b)));
+    // PNGs whose text keys are new on every nested call, made before the hooks are in place.
+    const head = Buffer.from(png.head, 'base64');
+    const innerInputs = new Map();
+    for (let n = 0; n < 40; n++) {
+      const text = Object.fromEntries([0, 1, 2].map((i) => [\`key\${n}x\${i}\`, \`the value \${n}.\${i} \${'v'.repeat(i * 20)}\`]));
+      const chunks = Object.entries(text).map(([k, v]) => {
+        const d = Buffer.from(k + '\\0' + v, 'latin1');
+        const c = Buffer.alloc(12 + d.length);
+        c.writeUInt32BE(d.length);
+        c.write('tEXt', 4, 'latin1');
+        d.copy(c, 8);
+        return c;
+      });
+      innerInputs.set(n, { text, input: Buffer.concat([head, ...chunks]) });
+    }
+    // Results go into Maps, which no hook on the prototypes reaches, and are compared once the
+    // hooks are taken down.
+    const inner = new Map();
+    let made = 0;
+    let depth = 0;
+    globalThis.nested = () => {
+      if (depth > 0 || made === innerInputs.size) return;
+      depth++;
+      const n = made++;
+      const { input } = innerInputs.get(n);
+      inner.set(n, convert.map((f) => f(input)));
+      depth--;
+    };
+    const keys = [[Array, Symbol.species], [Array.prototype, 'constructor'], [Object.prototype, 'length'],
+      [Array.prototype, Symbol.isConcatSpreadable], [Object.prototype, Symbol.iterator],
+      ...[Array.prototype, Object.prototype].flatMap((o) => [0, 1, 2, 5, 4096, 4097].map((i) => [o, String(i)]))];
+    const saved = keys.map(([o, k]) => Object.getOwnPropertyDescriptor(o, k));
+    ${'${HOOK}'}
+    const got = new Map();
+    for (let round = 0; round < 3; round++) {
+      outer.forEach((b, i) => convert.forEach((f, j) => got.set(\`\${round} \${i} \${j}\`, [i, f(b)])));
+    }
+    keys.forEach(([o, k], i) => (saved[i] ? Object.defineProperty(o, k, saved[i]) : delete o[k]));
+    const mismatches = [];
+    for (const [at, [i, r]] of got) {
+      if (JSON.stringify(r) !== expected[i]) mismatches.push(['outer', at, JSON.stringify(r).slice(0, 300)]);
+    }
+    for (const [n, reports] of inner) {
+      const { text, input } = innerInputs.get(n);
+      for (const r of reports) {
+        if (JSON.stringify(r.png.text) !== JSON.stringify(text) ||
+            r.file.sha256 !== crypto.createHash('sha256').update(input).digest('hex')) {
+          mismatches.push(['inner', n, JSON.stringify(r).slice(0, 300)]);
+        }
+      }
+    }
+    require('node:fs').writeSync(1, JSON.stringify([made > 0 ? 'the hooks ran' : 'no hook ran', ...mismatches]));
+  `;
+  const sample = fs.readFileSync(path.join(root, 'examples', 'sample.jpg'));
+  const long = Array.from({ length: 5000 }, (_, i) => `dir/name-${i}`);
+  const input = JSON.stringify({
+    inputs: [sample, zip(long), png([['Title', 'A title long enough'], ['Author', 'x']])].map((b) => b.toString('base64')),
+    png: { head: png([]).subarray(0, -12).toString('base64') },
+  });
+  for (const [name, hook] of Object.entries(hooks)) {
+    const r = spawnSync(process.execPath, ['-e', script.replace('${HOOK}', hook)], { input, encoding: 'utf8' });
+    assert.equal(r.status, 0, `${name}: ${r.stderr}`);
+    assert.match(r.stdout, /^\[/, name);
+    assert.deepEqual(JSON.parse(r.stdout).slice(1), [], `${name}: ${r.stdout}`);
+  }
+});
+
+test('the decoder reads every op code as the tape writes it', () => {
+  // Both sides name the same ops (NUMBER for Number, KEEP_TEXT for KeepText) by the same numbers.
+  const tape = fs.readFileSync(path.join(root, 'node', 'src', 'report_tape.hpp'), 'utf8');
+  const decoder = fs.readFileSync(path.join(root, 'node', 'src', 'decode_report.js'), 'utf8');
+  const ops = (pairs) => Object.fromEntries([...pairs].map(([, name, code]) => [name.replaceAll('_', '').toUpperCase(), Number(code)]));
+  const written = ops(/enum class Op : int32_t \{([^}]*)\}/.exec(tape)[1].matchAll(/^\s*(\w+) = (\d+),/gm));
+  const read = ops(decoder.matchAll(/^\s*const ([A-Z_]+) = (\d+);$/gm));
+  assert.ok(Object.keys(written).length >= 16);
+  assert.deepEqual(read, written);
+});

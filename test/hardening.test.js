@@ -141,3 +141,98 @@ test('warnings are errors only when asked for or in developer builds', () => {
   const strict = configure('-DVORLIX_WERROR=ON');
   assert.ok(strict.every((w) => w), 'VORLIX_WERROR=ON must add -Werror everywhere');
 });
+
+// ---- text of hostile size -------------------------------------------------------------------
+const MiB = 1024 * 1024;
+const be32 = (v) => { const b = Buffer.alloc(4); b.writeUInt32BE(v); return b; };
+const pngChunk = (type, data) => Buffer.concat([be32(data.length), Buffer.from(type, 'latin1'), data, be32(0)]);
+// A PNG of one tEXt chunk per [keyword, text] pair of Buffers.
+const pngTexts = (pairs) => Buffer.concat([
+  Buffer.from([0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a]),
+  pngChunk('IHDR', Buffer.concat([be32(1), be32(1), Buffer.from([8, 0, 0, 0, 0])])),
+  ...pairs.map(([k, v]) => pngChunk('tEXt', Buffer.concat([k, Buffer.from([0]), v]))),
+  pngChunk('IEND', Buffer.alloc(0)),
+]);
+// An ID3v2.3 tag of one TIT2 frame: the encoding byte, then `text`.
+const synchsafe = (n) => Buffer.from([(n >> 21) & 0x7f, (n >> 14) & 0x7f, (n >> 7) & 0x7f, n & 0x7f]);
+const id3Title = (encoding, text) => {
+  const body = Buffer.concat([Buffer.from([encoding]), text]);
+  return Buffer.concat([Buffer.from('ID3\x03\x00\x00', 'latin1'), synchsafe(10 + body.length),
+    Buffer.from('TIT2', 'latin1'), be32(body.length), Buffer.from([0, 0]), body]);
+};
+
+test('a text past 1 MiB is cut there and ends with "...", a shorter one is whole', () => {
+  const ascii = (n) => 'x'.repeat(n);
+  // 'a' then two-byte characters: byte 1 MiB falls inside one, so the cut comes before it.
+  const straddling = `a${'\u00e9'.repeat(MiB / 2)}`;
+  const utf16 = (s, bom = true) => Buffer.concat([Buffer.from(bom ? [0xff, 0xfe] : []), Buffer.from(s, 'utf16le')]);
+  const cases = [
+    // [what, input, where the text is in the report, text expected]
+    ['png text of 1 MiB', pngTexts([[Buffer.from('k'), Buffer.from(ascii(MiB))]]), (r) => r.png.text.k, ascii(MiB)],
+    ['png text of 1 MiB + 1', pngTexts([[Buffer.from('k'), Buffer.from(ascii(MiB + 1))]]), (r) => r.png.text.k, `${ascii(MiB)}...`],
+    ['png text of 0xFF bytes', pngTexts([[Buffer.from('k'), Buffer.alloc(MiB, 0xff)]]), (r) => r.png.text.k,
+      `${'\ufffd'.repeat(Math.floor(MiB / 3))}...`],
+    ['png text split inside a character', pngTexts([[Buffer.from('k'), Buffer.from(straddling)]]), (r) => r.png.text.k,
+      `a${'\u00e9'.repeat(MiB / 2 - 1)}...`],
+    ['png keyword of 1 MiB + 1', pngTexts([[Buffer.from(ascii(MiB + 1)), Buffer.from('v')]]),
+      (r) => Object.keys(r.png.text)[0], `${ascii(MiB)}...`],
+    ['id3 Latin-1 of 1 MiB of 0xFF', id3Title(0, Buffer.alloc(MiB, 0xff)), (r) => r.id3.frames.title,
+      `${'\u00ff'.repeat(MiB / 2)}...`],
+    ['id3 Latin-1 of 1 MiB, trailing NULs', id3Title(0, Buffer.concat([Buffer.from(ascii(MiB)), Buffer.alloc(3 * MiB)])),
+      (r) => r.id3.frames.title, ascii(MiB)],
+    ['id3 UTF-8 of 1 MiB + 1', id3Title(3, Buffer.from(ascii(MiB + 1))), (r) => r.id3.frames.title, `${ascii(MiB)}...`],
+    ['id3 UTF-16, marks and NULs around 1 MiB', id3Title(1, utf16(`\ufeff\ufeff${ascii(MiB)}\0\0`)),
+      (r) => r.id3.frames.title, ascii(MiB)],
+    ['id3 UTF-16 big-endian of 1 MiB + 1', id3Title(1, Buffer.from(utf16(ascii(MiB + 1), false).swap16().toString('latin1')
+      .replace(/^/, '\xfe\xff'), 'latin1')), (r) => r.id3.frames.title, `${ascii(MiB)}...`],
+  ];
+  for (const [what, input, at, expected] of cases) {
+    const got = at(parseBytes(input));
+    assert.equal(got.length, expected.length, what);
+    assert.ok(got === expected, what);
+  }
+});
+
+test('a PNG keeps 65,536 distinct text keywords; later chunks still replace their texts', () => {
+  const pairs = Array.from({ length: 65536 + 3 }, (_, i) => [Buffer.from(i.toString(16)), Buffer.from('v')]);
+  const kept = parseBytes(pngTexts(pairs.slice(0, 65536))).png;
+  assert.equal(Object.keys(kept.text).length, 65536);
+  assert.equal(kept.text_truncated, undefined);
+  const cut = parseBytes(pngTexts([...pairs, [Buffer.from('5'), Buffer.from('late')]])).png;
+  assert.equal(Object.keys(cut.text).length, 65536);
+  assert.equal(cut.text_truncated, true);
+  assert.equal(cut.text['5'], 'late');
+  assert.equal(cut.text[(65536).toString(16)], undefined);
+});
+
+test('text-heavy inputs stay within 64 MiB + 4x their size of extra memory', () => {
+  // Each in a child process: the growth of its peak RSS over one parseBytes, report included
+  // (the peak is reset to the current RSS first, so reading the input does not hide it).
+  const size = 32 * MiB;
+  const script = `
+    const fs = require('node:fs');
+    const { parseBytes } = require(${JSON.stringify(root)});
+    const input = fs.readFileSync(0);
+    const kib = (field) => parseInt(fs.readFileSync('/proc/self/status', 'utf8').split('\\n')
+      .find((l) => l.startsWith(field + ':')).slice(field.length + 1), 10);
+    fs.writeFileSync('/proc/self/clear_refs', '5');
+    const before = kib('VmRSS');
+    const report = parseBytes(input);
+    console.log(JSON.stringify({ grew: (kib('VmHWM') - before) * 1024, keys: Object.keys(report) }));
+  `;
+  const texts = (n, byte) => Array.from({ length: n }, (_, i) => [Buffer.from(`k${i}`), Buffer.alloc(MiB, byte)]);
+  const cases = [
+    ['png, 32 texts of 1 MiB of 0x01', pngTexts(texts(32, 1))],
+    ['png, 32 texts of 1 MiB of 0xFF', pngTexts(texts(32, 0xff))],
+    ['png, 1,200,000 empty texts', pngTexts(Array.from({ length: 1200000 }, (_, i) => [Buffer.from(i.toString(16)), Buffer.alloc(0)]))],
+    ['id3 Latin-1 of 32 MiB of 0x01', id3Title(0, Buffer.alloc(size, 1))],
+    ['id3 UTF-16 of unpaired surrogates', id3Title(1, Buffer.concat([Buffer.from([0xff, 0xfe]), Buffer.alloc(size, 0xd8)]))],
+  ];
+  for (const [what, input] of cases) {
+    const r = spawnSync(process.execPath, ['-e', script], { input, encoding: 'utf8', maxBuffer: 1 << 20 });
+    assert.equal(r.status, 0, `${what}: ${r.stderr.slice(0, 500)}`);
+    const { grew, keys } = JSON.parse(r.stdout);
+    assert.ok(!keys.includes('errors'), `${what}: ${keys}`);
+    assert.ok(grew <= 64 * MiB + 4 * input.length, `${what}: ${(grew / MiB).toFixed(1)} MiB for ${(input.length / MiB).toFixed(1)} MiB`);
+  }
+});

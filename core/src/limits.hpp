@@ -88,6 +88,18 @@ inline constexpr size_t kMaxJpegSegments = size_t{1} << 16;
 // cap the list is cut (and says so), and the walk still reads the chunks it reports on.
 inline constexpr size_t kMaxPngChunks = size_t{1} << 16;
 
+// Texts taken from content whose format does not bound them (PNG tEXt keywords and texts, ID3
+// text frames) follow the EXIF rule: past this many bytes a text is cut and ends with "...".
+// Real texts are titles and comments; a hostile 100 MB value would otherwise grow several-fold
+// on its way to JS (0xFF becomes U+FFFD: three bytes in UTF-8, two in a JS string), and only
+// the bytes the cut text shows are decoded.
+inline constexpr size_t kMaxTextBytes = size_t{1} << 20;
+// PNG text: distinct keywords kept. A crafted file of 14-byte tEXt chunks would make one key per
+// 14 bytes, each costing far more than that as a JS property; past this many the new keywords
+// are dropped (a later chunk still replaces the text of a kept one) and the namespace says so
+// with "text_truncated".
+inline constexpr size_t kMaxPngTexts = size_t{1} << 16;
+
 // gzip: the original file name runs to its zero byte. Names are file names (at most a few KiB on
 // any file system); a zero byte not found within this many bytes means there is no name, so a
 // crafted header cannot make the walk read, or the report hold, a whole large file.

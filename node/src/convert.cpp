@@ -29,15 +29,21 @@ struct SmallArrays {
 
 struct AddonData {
   napi_ref decoder = nullptr;
+  napi_ref fresh_array = nullptr;  // fresh(n): an array of n own elements
   SmallArrays small;
   ShapeTable shapes;
   Tape tape;  // reused, so a small report allocates no program or text buffers
+  // Conversions under way: host code (a finalizer, an accessor) may call parseBytes while one
+  // runs; the inner one then shares nothing with it.
+  int active = 0;
 };
+
+constexpr size_t kKeptBytes = size_t{1} << 20;
 
 // Gives back the room a large report left in the reused tape.
 void trim(Tape& tape) {
-  constexpr size_t kKeptBytes = size_t{1} << 20;
-  if (tape.program.capacity() * sizeof(int32_t) > kKeptBytes ||
+  tape.scratch.errors.clear();
+  if (tape.texts.empty() || tape.program.capacity() * sizeof(int32_t) > kKeptBytes ||
       tape.numbers.capacity() * sizeof(double) > kKeptBytes || tape.texts.size() > 1 ||
       tape.texts[0].bytes.capacity() + tape.texts[0].shorts.capacity() > kKeptBytes ||
       tape.scratch.bytes() > kKeptBytes) {
@@ -47,7 +53,7 @@ void trim(Tape& tape) {
 
 void finalize_data(napi_env env, void* data, void* /*hint*/) {
   auto* d = static_cast<AddonData*>(data);
-  for (napi_ref r : {d->decoder, d->small.numbers, d->small.program}) {
+  for (napi_ref r : {d->decoder, d->fresh_array, d->small.numbers, d->small.program}) {
     if (r) napi_delete_reference(env, r);
   }
   delete d;
@@ -102,6 +108,8 @@ JsError failed_call(napi_env env, napi_status s, std::string message) {
   return fail(s == napi_pending_exception ? napi_generic_failure : s, std::move(message));
 }
 
+// `bytes` is taken as UTF-8 with every maximal ill-formed subpart replaced by U+FFFD, as the
+// engine decodes it.
 JsResult text_value(napi_env env, std::string_view bytes, bool ascii) {
   napi_value v;
   // ASCII takes the engine's Latin-1 path, a plain copy.
@@ -119,7 +127,7 @@ struct Header {
   size_t key_units = 0;
 };
 
-Header header(const Tape& tape, const ShapeTable& shapes, bool reset) {
+Header header(Tape& tape, const ShapeTable* shapes, bool reset) {
   Header h;
   h.ints = {reset ? 1 : 0, static_cast<int32_t>(tape.max_depth), tape.registers, 0};
   auto describe = [&](int32_t id, const std::string& keys) {
@@ -129,29 +137,38 @@ Header header(const Tape& tape, const ShapeTable& shapes, bool reset) {
     h.key_units += units;
     ++h.ints[3];
   };
-  for (size_t id = shapes.sent(); id < shapes.size(); ++id) {
-    describe(static_cast<int32_t>(id), shapes.keys(id));
+  size_t bytes = 0;
+  for (size_t id = shapes ? shapes->sent() : 0; shapes && id < shapes->size(); ++id) {
+    bytes += shapes->keys(id).size();
+  }
+  for (const std::string& keys : tape.own_shapes)
+    bytes += keys.size();
+  h.key_text.reserve(bytes);
+  for (size_t id = shapes ? shapes->sent() : 0; shapes && id < shapes->size(); ++id) {
+    describe(static_cast<int32_t>(id), shapes->keys(id));
   }
   for (size_t i = 0; i < tape.own_shapes.size(); ++i) {
     describe(-static_cast<int32_t>(i + 1), tape.own_shapes[i]);
   }
+  // The header holds them now.
+  tape.own_shapes.clear();
   return h;
 }
 
 // The numbers (Float64Array) and the program (Int32Array: header, then ops), in the kept
 // arrays when they fit.
-std::optional<JsError> arrays(napi_env env, const SmallArrays& small, const Tape& tape,
+std::optional<JsError> arrays(napi_env env, const SmallArrays* small, const Tape& tape,
                               const Header& h, napi_value* numbers, napi_value* program) {
   const size_t ints = h.ints.size() + tape.program.size();
   double* number_data = nullptr;
   int32_t* program_data = nullptr;
-  if (tape.numbers.size() <= SmallArrays::kNumbers && ints <= SmallArrays::kInts) {
-    if (napi_get_reference_value(env, small.numbers, numbers) != napi_ok ||
-        napi_get_reference_value(env, small.program, program) != napi_ok) {
+  if (small && tape.numbers.size() <= SmallArrays::kNumbers && ints <= SmallArrays::kInts) {
+    if (napi_get_reference_value(env, small->numbers, numbers) != napi_ok ||
+        napi_get_reference_value(env, small->program, program) != napi_ok) {
       return JsError{napi_generic_failure, "Failed to get a kept typed array"};
     }
-    number_data = small.numbers_data;
-    program_data = small.program_data;
+    number_data = small->numbers_data;
+    program_data = small->program_data;
   } else {
     if (auto e = typed_array(env, napi_float64_array, tape.numbers.size(), numbers, &number_data)) {
       return e;
@@ -164,59 +181,112 @@ std::optional<JsError> arrays(napi_env env, const SmallArrays& small, const Tape
   return std::nullopt;
 }
 
-JsResult build_report(napi_env env, const vorlix_core::Report& report,
+// An array of `count` own elements, made by the decoder's side: setting elements of an array
+// made here would call index setters a host put on the prototypes.
+JsResult fresh_array(napi_env env, const AddonData& data, size_t count) {
+  napi_value fresh, n, undefined, array;
+  napi_get_undefined(env, &undefined);
+  if (napi_get_reference_value(env, data.fresh_array, &fresh) != napi_ok ||
+      napi_create_uint32(env, static_cast<uint32_t>(count), &n) != napi_ok) {
+    return fail(napi_generic_failure, "Failed to create napi Array");
+  }
+  if (auto s = napi_call_function(env, undefined, fresh, 1, &n, &array); s != napi_ok) {
+    return failed_call(env, s, "Failed to create napi Array");
+  }
+  return array;
+}
+
+// A JS array of `values`, in order.
+JsResult js_array(napi_env env, const AddonData& data, const std::vector<napi_value>& values) {
+  auto made = fresh_array(env, data, values.size());
+  if (auto* e = std::get_if<JsError>(&made)) return std::move(*e);
+  const napi_value array = std::get<napi_value>(made);
+  for (size_t i = 0; i < values.size(); ++i) {
+    if (auto s = napi_set_element(env, array, static_cast<uint32_t>(i), values[i]); s != napi_ok) {
+      return failed_call(env, s, "Failed to set element with index `" + std::to_string(i) + "`");
+    }
+  }
+  return array;
+}
+
+// The strings made one by one, each released from the report as soon as the engine holds it.
+JsResult direct_texts(napi_env env, const AddonData& data, Tape& tape) {
+  std::vector<napi_value> made;
+  made.reserve(tape.direct.size());
+  for (DirectText& t : tape.direct) {
+    auto v = text_value(env, t.text, t.ascii);
+    if (auto* e = std::get_if<JsError>(&v)) return std::move(*e);
+    made.push_back(std::get<napi_value>(v));
+    if (t.owner) std::string().swap(*t.owner);
+    t = DirectText{};
+  }
+  return js_array(env, data, made);
+}
+
+JsResult build_report(napi_env env, AddonData& data, vorlix_core::Report& report,
                       const ConvertOptions& options) {
-  AddonData* data = nullptr;
   napi_value decoder;
-  if (napi_get_instance_data(env, reinterpret_cast<void**>(&data)) != napi_ok || !data ||
-      napi_get_reference_value(env, data->decoder, &decoder) != napi_ok || !decoder) {
+  if (napi_get_reference_value(env, data.decoder, &decoder) != napi_ok || !decoder) {
     return fail(napi_generic_failure, "The report decoder is not installed");
   }
-  const bool reset = data->shapes.start_report();
+  // A conversion inside another uses its own tape, typed arrays and key sets.
+  const bool nested = data.active > 1;
+  Tape own_tape;
+  Tape& tape = nested ? own_tape : data.tape;
+  const bool reset = !nested && data.shapes.start_report();
   TapeOptions tape_options;
   tape_options.max_string_bytes = options.max_string_bytes;
+  tape_options.share_shapes = !nested;
   if (options.text_chunk_units > 0) tape_options.chunk_units = options.text_chunk_units;
-  // The tape is trimmed on every way out, the failed ones included.
+  // The kept tape is trimmed on every way out, the failed ones included.
   struct Trim {
-    Tape& tape;
-    ~Trim() { trim(tape); }
-  } trimmed{data->tape};
-  if (auto e = flatten_report(report, tape_options, data->shapes, data->tape)) return *e;
-  const Tape& tape = data->tape;
-  const Header h = header(tape, data->shapes, reset);
+    Tape* tape;
+    ~Trim() {
+      if (tape) trim(*tape);
+    }
+  } trimmed{nested ? nullptr : &tape};
+  if (auto e = flatten_report(report, tape_options, data.shapes, tape)) return *e;
+  const Header h = header(tape, nested ? nullptr : &data.shapes, reset);
 
   // decode(program, program length, numbers, JSON text, short strings, all chunks' texts,
-  // key text)
-  napi_value args[7];
-  if (auto e = arrays(env, data->small, tape, h, &args[2], &args[0])) return std::move(*e);
+  // key text, direct strings)
+  napi_value args[8];
+  if (auto e = arrays(env, nested ? nullptr : &data.small, tape, h, &args[2], &args[0])) {
+    return std::move(*e);
+  }
   if (auto s = napi_create_uint32(env, static_cast<uint32_t>(h.ints.size() + tape.program.size()),
                                   &args[1]);
       s != napi_ok) {
     return fail(s, "Failed to convert a number into napi value");
   }
-  // Each chunk's two texts; the first chunk's are arguments of their own.
+  napi_get_undefined(env, &args[7]);
+  if (!tape.direct.empty()) {
+    auto direct = direct_texts(env, data, tape);
+    if (auto* e = std::get_if<JsError>(&direct)) return std::move(*e);
+    args[7] = std::get<napi_value>(direct);
+  }
+  // The rest of the report is in the tape now: it goes before the engine takes its copies of
+  // the texts and keys, and the objects theirs.
+  report = vorlix_core::Report{};
+  if (tape.scratch.bytes() > kKeptBytes) tape.scratch = Tape::Scratch{};
+  // Each chunk's two texts; the first chunk's are arguments of their own. Each chunk's room is
+  // given back once the engine has its copy.
   std::vector<napi_value> texts;
   texts.reserve(2 * tape.texts.size());
-  for (const TextChunk& c : tape.texts) {
-    for (auto made :
-         {text_value(env, c.bytes, c.ascii), text_value(env, c.shorts, c.shorts_ascii)}) {
+  for (TextChunk& c : tape.texts) {
+    for (auto made : {text_value(env, c.bytes, true), text_value(env, c.shorts, c.shorts_ascii)}) {
       if (auto* e = std::get_if<JsError>(&made)) return std::move(*e);
       texts.push_back(std::get<napi_value>(made));
     }
+    if (tape.texts.size() > 1) c = TextChunk{};
   }
   args[3] = texts[0];
   args[4] = texts[1];
   napi_get_undefined(env, &args[5]);
-  if (tape.texts.size() > 1) {
-    if (auto s = napi_create_array_with_length(env, texts.size(), &args[5]); s != napi_ok) {
-      return fail(s, "Failed to create napi Array");
-    }
-    for (size_t i = 0; i < texts.size(); ++i) {
-      if (auto s = napi_set_element(env, args[5], static_cast<uint32_t>(i), texts[i]);
-          s != napi_ok) {
-        return fail(s, "Failed to set element with index `" + std::to_string(i) + "`");
-      }
-    }
+  if (texts.size() > 2) {
+    auto all = js_array(env, data, texts);
+    if (auto* e = std::get_if<JsError>(&all)) return std::move(*e);
+    args[5] = std::get<napi_value>(all);
   }
   napi_get_undefined(env, &args[6]);
   if (h.ints[3] > 0) {
@@ -224,31 +294,54 @@ JsResult build_report(napi_env env, const vorlix_core::Report& report,
     if (auto* e = std::get_if<JsError>(&key_text)) return std::move(*e);
     args[6] = std::get<napi_value>(key_text);
   }
+  // So does a large tape's room.
+  if (!nested) trim(tape);
 
   napi_value undefined, result;
   napi_get_undefined(env, &undefined);
-  if (auto s = napi_call_function(env, undefined, decoder, 7, args, &result); s != napi_ok) {
+  if (auto s = napi_call_function(env, undefined, decoder, 8, args, &result); s != napi_ok) {
     return failed_call(env, s, "Failed to build the report object");
   }
-  data->shapes.mark_sent();
+  if (!nested) data.shapes.mark_sent();
   return result;
+}
+
+JsResult build_report(napi_env env, vorlix_core::Report& report, const ConvertOptions& options) {
+  AddonData* data = nullptr;
+  if (napi_get_instance_data(env, reinterpret_cast<void**>(&data)) != napi_ok || !data) {
+    return fail(napi_generic_failure, "The report decoder is not installed");
+  }
+  ++data->active;
+  struct Leave {
+    int& active;
+    ~Leave() { --active; }
+  } leave{data->active};
+  return build_report(env, *data, report, options);
 }
 
 }  // namespace
 
 std::optional<JsError> install_report_decoder(napi_env env) {
-  napi_value source, decoder;
+  napi_value source, functions, decoder, fresh;
   if (auto s = napi_create_string_utf8(env, kDecodeReportJs, NAPI_AUTO_LENGTH, &source);
       s != napi_ok) {
     return fail(s, "Failed to create the report decoder's source");
   }
-  if (auto s = napi_run_script(env, source, &decoder); s != napi_ok) {
+  if (auto s = napi_run_script(env, source, &functions); s != napi_ok) {
+    return failed_call(env, s, "Failed to compile the report decoder");
+  }
+  // [decode, fresh]: an array literal's own elements.
+  if (auto s = napi_get_element(env, functions, 0, &decoder); s != napi_ok) {
+    return failed_call(env, s, "Failed to compile the report decoder");
+  }
+  if (auto s = napi_get_element(env, functions, 1, &fresh); s != napi_ok) {
     return failed_call(env, s, "Failed to compile the report decoder");
   }
   auto* data = new AddonData;
-  if (auto s = napi_create_reference(env, decoder, 1, &data->decoder); s != napi_ok) {
+  if (napi_create_reference(env, decoder, 1, &data->decoder) != napi_ok ||
+      napi_create_reference(env, fresh, 1, &data->fresh_array) != napi_ok) {
     finalize_data(env, data, nullptr);
-    return fail(s, "Failed to keep the report decoder");
+    return fail(napi_generic_failure, "Failed to keep the report decoder");
   }
   if (auto e = create_small_arrays(env, data->small)) {
     finalize_data(env, data, nullptr);
@@ -261,7 +354,7 @@ std::optional<JsError> install_report_decoder(napi_env env) {
   return std::nullopt;
 }
 
-JsResult report_to_js(napi_env env, const vorlix_core::Report& report,
+JsResult report_to_js(napi_env env, vorlix_core::Report& report,
                       const ConvertOptions& options) noexcept {
   try {
     return build_report(env, report, options);

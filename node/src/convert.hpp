@@ -25,8 +25,10 @@ struct ConvertOptions {
 
 // A namespace whose values cannot all become JS values is left out and reported in `errors`
 // under its own name, so one bad value never costs the rest of the report. Fails only when the
-// report object or its `errors` list cannot be built. Never throws.
-JsResult report_to_js(napi_env env, const vorlix_core::Report& report,
+// report object or its `errors` list cannot be built. Never throws. Consumes the report: its
+// texts are released as the engine takes them, the rest before the objects are made, so no
+// long text is held twice for long.
+JsResult report_to_js(napi_env env, vorlix_core::Report& report,
                       const ConvertOptions& options = {}) noexcept;
 
 // Compiles the JS half of the conversion for this environment; once, when the addon loads.

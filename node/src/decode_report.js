@@ -11,17 +11,14 @@
   const uncurry = Function.prototype.bind.bind(Function.prototype.call);
   const stringSlice = uncurry(String.prototype.slice);
   const stringIndexOf = uncurry(String.prototype.indexOf);
-  const arraySlice = uncurry(Array.prototype.slice);
-  const arrayFrom = Array.from;
-  const arrayConcat = Array.prototype.concat;
-  const apply = Reflect.apply;
+  const stringRepeat = uncurry(String.prototype.repeat);
   const defineProperty = Object.defineProperty;
   const makeBigInt = BigInt;
   const quote = JSON.stringify;
   const jsonParse = JSON.parse;
   const FunctionCtor = Function;
 
-  // Op codes, as in report_tape.hpp.
+  // Op codes, as in report_tape.hpp (a test reads both).
   const NUMBER = 0;
   const TEXT = 1;
   const TRUE = 2;
@@ -36,6 +33,8 @@
   const REUSE = 11;
   const SHORT = 12;
   const KEEP_SHORT = 13;
+  const DIRECT = 14;
+  const KEEP_DIRECT = 15;
 
   // Key sets by the addon's numbers (report_tape.hpp's ShapeTable), and this report's own key
   // sets by -1, -2, ... A key set is compiled once it has made two objects, so a key set seen
@@ -43,8 +42,6 @@
   const kMaxLiteralKeys = 256;
   let makers = [];
   let sizes = [];
-  let ownMakers = [];
-  let ownSizes = [];
 
   // Internal arrays are written past their end through defineProperty: an assignment there
   // would run an index setter a host put on Array.prototype.
@@ -103,57 +100,83 @@
     };
   }
 
-  // Reads the header's key sets; returns where the ops start.
-  function learn(program, keyText) {
+  // Reads the header's key sets, this report's own into `mine` ([makers, sizes]); returns where
+  // the ops start.
+  function learn(program, keyText, mine) {
     if (program[0] === 1) {
       makers = [];
       sizes = [];
     }
-    ownMakers = [];
-    ownSizes = [];
     const count = program[3];
     for (let i = 0; i < count; i++) {
       const at = 4 + 3 * i;
       const id = program[at];
-      const keys = splitKeys(own(stringSlice(keyText, program[at + 1], program[at + 1] + program[at + 2])));
+      const text = stringSlice(keyText, program[at + 1], program[at + 1] + program[at + 2]);
       if (id >= 0) {
+        // Kept from report to report: its keys must not keep the whole key text alive.
+        const keys = splitKeys(own(text));
         put(makers, id, lazy(id, keys));
         put(sizes, id, keys.length);
       } else {
-        put(ownMakers, -1 - id, definer(keys));
-        put(ownSizes, -1 - id, keys.length);
+        const keys = splitKeys(text);
+        put(mine[0], -1 - id, definer(keys));
+        put(mine[1], -1 - id, keys.length);
       }
     }
     return 4 + 3 * count;
   }
 
-  // A fresh stack and registers for each report, copied from a blank array: an array kept
+  // A fresh array of n own elements, for the stack, the registers and long lists: an array kept
   // from report to report would sit in the old generation, where every store of a new value
-  // pays the write barrier and burdens the next scavenge. A longer one is blank copies joined
-  // by one concat, a plain copy each (Array.from over { length: n } reads every index through
-  // the prototype chain: 12 ms for a list of 262,144). Should a host have made arrays
-  // unspreadable, it is built the slow way.
+  // pays the write barrier and burdens the next scavenge. JSON.parse (without a reviver) runs no
+  // host code, where slice, concat and Array.from consult Symbol.species, "constructor" or
+  // accessors a host put on the prototypes, any of which could run code in the middle of a
+  // report.
   const kBlank = 4096;
-  const blank = arrayFrom({ length: kBlank });
+  const blankText = `[${stringRepeat('0,', kBlank - 1)}0`;
   function fresh(n) {
-    if (n <= kBlank) return arraySlice(blank, 0, n);
-    const more = [];
-    for (let i = 0; (i + 1) * kBlank < n; i++) put(more, i, blank);
-    const joined = apply(arrayConcat, blank, more);
-    return joined.length >= n ? joined : arrayFrom({ length: n });
+    if (n <= 0) return [];
+    if (n <= kBlank) return jsonParse(`${stringSlice(blankText, 0, 2 * n)}]`);
+    return jsonParse(`[${stringRepeat('0,', n - 1)}0]`);
   }
+
+  // An array of s[b] .. s[b + n - 1]; short ones from array literals compiled once per length.
+  function copy(s, b, n) {
+    const a = fresh(n);
+    for (let i = 0; i < n; i++) a[i] = s[b + i];
+    return a;
+  }
+  const kLiteralArray = 16;
+  const arrayMakers = [];
+  for (let n = 0; n <= kLiteralArray; n++) {
+    let body = 'return [';
+    for (let i = 0; i < n; i++) body += `s[b+${i}],`;
+    let make;
+    try {
+      make = new FunctionCtor('s', 'b', `${body}];`);
+    } catch {
+      make = (s, b) => copy(s, b, n);
+    }
+    put(arrayMakers, n, make);
+  }
+  const array = (s, b, n) => (n <= kLiteralArray ? arrayMakers[n](s, b) : copy(s, b, n));
 
   // program: Int32Array, a header (see learn) then the ops, `end` entries long; numbers:
   // Float64Array; json and shorts: the first text chunk (longer strings as a JSON array, short
-  // ones one after another); texts: every chunk's two, when there are several.
-  return function decode(program, end, numbers, json, shorts, texts, keyText) {
-    let pc = learn(program, keyText);
+  // ones one after another); texts: every chunk's two, when there are several; direct: the
+  // strings made one by one, when there are any.
+  function decode(program, end, numbers, json, shorts, texts, keyText, direct) {
+    const mine = [[], []];
+    let pc = learn(program, keyText, mine);
+    const ownMakers = mine[0];
+    const ownSizes = mine[1];
     const st = fresh(program[1]);
     const registers = program[2] > 0 ? fresh(program[2]) : st;
     let sp = 0;
     let ni = 0;
     let strings = jsonParse(json);
     let si = 0;
+    let di = 0;
     while (pc < end) {
       switch (program[pc++]) {
         case NUMBER:
@@ -189,7 +212,7 @@
         case ARRAY: {
           const n = program[pc++];
           sp -= n;
-          st[sp] = arraySlice(st, sp, sp + n);
+          st[sp] = array(st, sp, n);
           sp++;
           break;
         }
@@ -221,6 +244,12 @@
           st[sp++] = t;
           break;
         }
+        case DIRECT:
+          st[sp++] = direct[di++];
+          break;
+        case KEEP_DIRECT:
+          st[sp++] = registers[program[pc++]] = direct[di++];
+          break;
         case ROTATE: {
           const n = program[pc++];
           const top = st[sp - 1];
@@ -233,5 +262,9 @@
       }
     }
     return st[0];
-  };
+  }
+
+  // The addon also makes arrays through fresh: elements it then sets are own, so no index
+  // setter on the prototypes runs.
+  return [decode, fresh];
 })();

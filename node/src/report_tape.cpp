@@ -36,9 +36,13 @@ constexpr std::string_view kErrorsKey = "errors";
 }  // namespace
 
 size_t append_utf8(std::string& out, std::string_view s) {
+  if (std::all_of(s.begin(), s.end(),
+                  [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+    out.append(s);
+    return s.size();
+  }
   const size_t start = out.size();
-  out.append(vorlix_core::utf8_lossy(
-      std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(s.data()), s.size())));
+  vorlix_core::append_utf8_lossy(out, vorlix_core::as_bytes(s));
   // One unit per character, two for those past U+FFFF (four-byte sequences).
   size_t units = 0;
   for (size_t i = start; i < out.size(); ++i) {
@@ -63,41 +67,6 @@ constexpr auto kByteClass = [] {
   return t;
 }();
 
-// Appends ASCII `s` as JSON string content; returns the escapes' extra length.
-size_t append_escaped(std::string& out, std::string_view s) {
-  size_t extra = 0;
-  size_t plain = 0;  // start of the run of bytes that need no escape
-  for (size_t i = 0; i < s.size(); ++i) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    if (kByteClass[c] != ByteClass::Escape) continue;
-    out.append(s.substr(plain, i - plain));
-    plain = i + 1;
-    if (c == '"' || c == '\\') {
-      out.push_back('\\');
-      out.push_back(static_cast<char>(c));
-      extra += 1;
-    } else {
-      constexpr char kHex[] = "0123456789abcdef";
-      out.append("\\u00");
-      out.push_back(kHex[c >> 4]);
-      out.push_back(kHex[c & 15]);
-      extra += 5;
-    }
-  }
-  out.append(s.substr(plain));
-  return extra;
-}
-
-// The length escapes add to `s` as JSON string content.
-size_t escape_extra(std::string_view s) {
-  size_t extra = 0;
-  for (char ch : s) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (kByteClass[c] == ByteClass::Escape) extra += c == '"' || c == '\\' ? 1 : 5;
-  }
-  return extra;
-}
-
 class TapeBuilder {
  public:
   // Empties `tape` for this report, keeping the room it has.
@@ -106,18 +75,19 @@ class TapeBuilder {
     tape_.program.clear();
     tape_.numbers.clear();
     tape_.texts.resize(1);
+    tape_.direct.clear();
     TextChunk& first = tape_.texts[0];
     first.bytes.assign(1, '[');
     first.shorts.clear();
     first.units = first.count = first.short_units = 0;
-    first.ascii = first.shorts_ascii = true;
+    first.shorts_ascii = true;
     tape_.own_shapes.clear();
     tape_.max_depth = 0;
     tape_.registers = 0;
   }
 
   // Flattens one namespace; on failure, takes back what it added and returns why.
-  std::optional<std::string> add_namespace(const Map& fields) {
+  std::optional<std::string> add_namespace(Map& fields) {
     const Mark mark = save();
     std::optional<std::string> failure;
     try {
@@ -130,7 +100,7 @@ class TapeBuilder {
     return failure;
   }
 
-  bool errors(const std::vector<vorlix_core::ReportError>& errors) {
+  bool errors(std::vector<vorlix_core::ReportError>& errors) {
     for (const auto& e : errors) {
       if (!text(e.extractor) || !text(e.message)) return false;
       object("extractor\0message\0"sv, 2);
@@ -166,10 +136,10 @@ class TapeBuilder {
 
  private:
   struct Mark {
-    size_t program, numbers, texts, depth;
+    size_t program, numbers, texts, direct, depth;
     // The last chunk's sizes and state.
     size_t bytes, units, count, shorts, short_units;
-    bool ascii, shorts_ascii;
+    bool shorts_ascii;
   };
 
   Mark save() const {
@@ -177,13 +147,13 @@ class TapeBuilder {
     return {tape_.program.size(),
             tape_.numbers.size(),
             tape_.texts.size(),
+            tape_.direct.size(),
             depth_,
             c.bytes.size(),
             c.units,
             c.count,
             c.shorts.size(),
             c.short_units,
-            c.ascii,
             c.shorts_ascii};
   }
 
@@ -191,11 +161,11 @@ class TapeBuilder {
     tape_.program.resize(m.program);
     tape_.numbers.resize(m.numbers);
     tape_.texts.resize(m.texts);
+    tape_.direct.resize(m.direct);
     TextChunk& c = tape_.texts.back();
     c.bytes.resize(m.bytes);
     c.units = m.units;
     c.count = m.count;
-    c.ascii = m.ascii;
     c.shorts.resize(m.shorts);
     c.short_units = m.short_units;
     c.shorts_ascii = m.shorts_ascii;
@@ -247,15 +217,17 @@ class TapeBuilder {
       digits[len++] = static_cast<char>('0' + m % 10);
     if (n.negative) digits[len++] = '-';
     std::reverse(digits, digits + len);
-    // Past 2^53, so at least 16 digits: always a JSON string, never a short one.
-    place(std::string_view(digits, len));
+    // Past 2^53, so at least 16 digits: always a JSON string, never a short or direct one.
+    place(std::string_view(digits, len), nullptr);
     emit(Op::BigInt);
     pushed();
   }
 
-  // Where place() put a string: among the short ones at (offset, units), or next in the JSON.
+  // Where place() put a string: among the short ones at (offset, units), next in the JSON, or
+  // among the direct ones.
+  enum class Path { Short, Json, Direct };
   struct Placed {
-    bool is_short;
+    Path path;
     int32_t offset;
     int32_t units;
   };
@@ -270,15 +242,22 @@ class TapeBuilder {
     }
   }
 
-  // Adds a string to the current chunk (or a new one when it is full); empty when it is too long
-  // for the engine.
-  std::optional<Placed> place(std::string_view raw) {
+  // Adds a string to the current chunk (or a new one when it is full), or to the direct ones;
+  // empty when it is too long for the engine.
+  std::optional<Placed> place(std::string_view raw, std::string* owner) {
     // One look at every byte says which of the three paths the string takes.
     unsigned classes = 0;
     for (char ch : raw)
       classes |= 1u << static_cast<unsigned>(kByteClass[static_cast<unsigned char>(ch)]);
     const bool ascii = (classes & (1u << static_cast<unsigned>(ByteClass::NonAscii))) == 0;
     const bool escapes = (classes & (1u << static_cast<unsigned>(ByteClass::Escape))) != 0;
+    if (raw.size() > kShortUnits && (!ascii || escapes || raw.size() >= kDirectBytes)) {
+      // UTF-8 takes at least one byte per UTF-16 unit, and the engine refuses more bytes than
+      // its longest string has units.
+      if (raw.size() > kMaxStringUnits) return std::nullopt;
+      tape_.direct.push_back({raw, ascii, owner});
+      return Placed{Path::Direct, 0, 0};
+    }
     std::string sanitized;
     std::string_view s = raw;
     size_t units = raw.size();
@@ -293,10 +272,10 @@ class TapeBuilder {
       c.shorts.append(s);
       c.short_units += units;
       c.shorts_ascii = c.shorts_ascii && ascii;
-      return Placed{true, static_cast<int32_t>(offset), static_cast<int32_t>(units)};
+      return Placed{Path::Short, static_cast<int32_t>(offset), static_cast<int32_t>(units)};
     }
-    const size_t json = units + 2 + (escapes ? escape_extra(s) : 0);
-    if (json + 2 > kMaxStringUnits) return std::nullopt;
+    // ASCII, no escapes, fewer than kDirectBytes.
+    const size_t json = units + 2;
     room(json + 1);
     TextChunk& c = tape_.texts.back();
     if (c.count > 0) {
@@ -304,26 +283,27 @@ class TapeBuilder {
       c.units += 1;
     }
     c.bytes.push_back('"');
-    if (escapes) {
-      append_escaped(c.bytes, s);
-    } else {
-      c.bytes.append(s);
-    }
+    c.bytes.append(s);
     c.bytes.push_back('"');
     c.units += json;
-    c.ascii = c.ascii && ascii;
     ++c.count;
-    return Placed{false, 0, 0};
+    return Placed{Path::Json, 0, 0};
   }
 
-  bool text(std::string_view s, int32_t keep_in = -1) {
+  bool text(std::string_view s, int32_t keep_in = -1, std::string* owner = nullptr) {
     if (s.size() > options_.max_string_bytes) return fail(std::string(kStringFailed));
-    const auto placed = place(s);
+    const auto placed = place(s, owner);
     if (!placed) return fail(std::string(kStringFailed));
-    if (placed->is_short) {
-      emit(keep_in < 0 ? Op::Short : Op::KeepShort, placed->offset, placed->units);
-    } else {
-      emit(keep_in < 0 ? Op::Text : Op::KeepText);
+    switch (placed->path) {
+      case Path::Short:
+        emit(keep_in < 0 ? Op::Short : Op::KeepShort, placed->offset, placed->units);
+        break;
+      case Path::Json:
+        emit(keep_in < 0 ? Op::Text : Op::KeepText);
+        break;
+      case Path::Direct:
+        emit(keep_in < 0 ? Op::Direct : Op::KeepDirect);
+        break;
     }
     if (keep_in >= 0) tape_.program.push_back(keep_in);
     pushed();
@@ -397,8 +377,10 @@ class TapeBuilder {
     int32_t used_ = 0;  // registers 0 .. used_ - 1 may hold a string
   };
 
-  void object(std::string_view keys, size_t count) {
-    emit(Op::Object, shape(keys));
+  // `buffer`, where given, holds `keys` and may be taken (left empty) for a key set of this
+  // report's own, which is then not copied.
+  void object(std::string_view keys, size_t count, std::string* buffer = nullptr) {
+    emit(Op::Object, shape(keys, buffer));
     popped(count);
     pushed();
   }
@@ -410,21 +392,22 @@ class TapeBuilder {
   }
 
   // The number of the key set `keys` (each key followed by a NUL).
-  int32_t shape(std::string_view keys) {
-    if (keys.size() <= ShapeTable::kMaxSharedKeyBytes) {
+  int32_t shape(std::string_view keys, std::string* buffer = nullptr) {
+    if (options_.share_shapes && keys.size() <= ShapeTable::kMaxSharedKeyBytes) {
       if (const int32_t id = shapes_.find_or_add(keys); id >= 0) return id;
     }
-    auto [it, added] = own_ids_.try_emplace(std::string(keys), 0);
-    if (added) {
-      tape_.own_shapes.emplace_back(keys);
-      it->second = -static_cast<int32_t>(tape_.own_shapes.size());
-    }
-    return it->second;
+    if (const auto it = own_ids_.find(keys); it != own_ids_.end()) return it->second;
+    // The index refers to the tape's copy, whose place a deque keeps.
+    const auto id = -static_cast<int32_t>(tape_.own_shapes.size() + 1);
+    own_ids_.emplace(buffer ? tape_.own_shapes.emplace_back(std::move(*buffer))
+                            : tape_.own_shapes.emplace_back(keys),
+                     id);
+    return id;
   }
 
-  bool value(const Value& v) {
+  bool value(Value& v) {
     return std::visit(
-        [&](const auto& x) -> bool {
+        [&](auto& x) -> bool {
           using T = std::decay_t<decltype(x)>;
           if constexpr (std::is_same_v<T, std::monostate>) {
             emit(Op::Null);
@@ -442,7 +425,7 @@ class TapeBuilder {
             number(x.value);
             object("den\0num\0value\0"sv, 3);
           } else if constexpr (std::is_same_v<T, std::string>) {
-            return text(x);
+            return text(x, -1, &x);
           } else if constexpr (std::is_same_v<T, vorlix_core::Bytes>) {
             return text(vorlix_core::bytes_display(x));
           } else if constexpr (std::is_same_v<T, List>) {
@@ -458,13 +441,17 @@ class TapeBuilder {
         v.variant());
   }
 
-  bool map(const Map& m) {
+  bool map(Map& m) {
     // Each nesting level keeps one buffer for its key sets, reused map after map.
     std::vector<std::string>& key_buffers = tape_.scratch.key_sets;
     if (key_buffers.size() <= map_depth_) key_buffers.emplace_back();
     const size_t level = map_depth_++;
     key_buffers[level].clear();
-    for (const auto& [key, v] : m) {
+    size_t key_bytes = 0;
+    for (const auto& entry : m)
+      key_bytes += entry.first.size() + 1;
+    key_buffers[level].reserve(key_bytes);
+    for (auto& [key, v] : m) {
       if (const auto nul = key.find('\0'); nul != std::string::npos) {
         return fail("nul byte found in provided data at position: " + std::to_string(nul));
       }
@@ -472,12 +459,12 @@ class TapeBuilder {
       append_key(key_buffers[level], key);
     }
     --map_depth_;
-    object(key_buffers[level], m.size());
+    object(key_buffers[level], m.size(), &key_buffers[level]);
     return true;
   }
 
-  bool list(const List& l) {
-    for (const auto& v : l) {
+  bool list(List& l) {
+    for (auto& v : l) {
       if (!value(v)) return false;
     }
     array(l.size());
@@ -537,7 +524,7 @@ class TapeBuilder {
         for (size_t k = 0; k < keys.size(); ++k) {
           if (present[k]) append_key(shape_keys, keys[k]);
         }
-        last_shape = shape(shape_keys);
+        last_shape = shape(shape_keys, &shape_keys);
         last_present = present;
       }
       emit(Op::Object, last_shape);
@@ -554,7 +541,7 @@ class TapeBuilder {
   size_t depth_ = 0;
   std::string failure_;
   ShapeTable& shapes_;
-  std::unordered_map<std::string, int32_t> own_ids_;
+  std::unordered_map<std::string_view, int32_t> own_ids_;
   size_t map_depth_ = 0;
 };
 
@@ -579,14 +566,16 @@ bool ShapeTable::start_report() {
   return true;
 }
 
-std::optional<JsError> flatten_report(const vorlix_core::Report& report, const TapeOptions& options,
+std::optional<JsError> flatten_report(vorlix_core::Report& report, const TapeOptions& options,
                                       ShapeTable& shapes, Tape& tape) {
   TapeBuilder b(options, shapes, tape);
-  std::vector<vorlix_core::ReportError> errors = report.errors;
+  // Kept with the tape: its texts may be made after this returns.
+  std::vector<vorlix_core::ReportError>& errors = tape.scratch.errors;
+  errors = report.errors;
   std::vector<std::string_view>& names = tape.scratch.names;
   names.clear();
-  const Map* errors_namespace = nullptr;
-  for (const auto& [name, fields] : report.namespaces) {
+  Map* errors_namespace = nullptr;
+  for (auto& [name, fields] : report.namespaces) {
     // A namespace that shares the errors list's name gives way to the list.
     if (name == kErrorsKey) {
       errors_namespace = &fields;

@@ -9,6 +9,7 @@
 // the stack in key order, an array op its elements.
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <limits>
 #include <optional>
 #include <string>
@@ -22,40 +23,55 @@
 
 namespace vorlix_node {
 
-// Op codes, shared with decode_report.js.
+// Op codes, shared with decode_report.js (a test reads both).
 enum class Op : int32_t {
   Number = 0,  // push the next entry of the numbers array
   Text = 1,    // push the next string of the current chunk's JSON array
   True = 2,
   False = 3,
   Null = 4,
-  BigInt = 5,      // push BigInt(the next string of the current text chunk)
-  Object = 6,      // (shape): pop the shape's values, push the object
-  Array = 7,       // (count): pop count values, push them as an array
-  Chunk = 8,       // (index): later strings come from text chunk `index`
-  Rotate = 9,      // (count): move the top value down below the `count` values under it
-  KeepText = 10,   // (register): as Text, and keep the string in the register
-  Reuse = 11,      // (register): push the string kept there
-  Short = 12,      // (offset, length): push a slice of the current chunk's short strings
-  KeepShort = 13,  // (offset, length, register): as Short, and keep the string
+  BigInt = 5,       // push BigInt(the next string of the current text chunk)
+  Object = 6,       // (shape): pop the shape's values, push the object
+  Array = 7,        // (count): pop count values, push them as an array
+  Chunk = 8,        // (index): later strings come from text chunk `index`
+  Rotate = 9,       // (count): move the top value down below the `count` values under it
+  KeepText = 10,    // (register): as Text, and keep the string in the register
+  Reuse = 11,       // (register): push the string kept there
+  Short = 12,       // (offset, length): push a slice of the current chunk's short strings
+  KeepShort = 13,   // (offset, length, register): as Short, and keep the string
+  Direct = 14,      // push the next of the strings made one by one
+  KeepDirect = 15,  // (register): as Direct, and keep the string
 };
 
 // Registers hold a records list's recent texts per column (methods, dates and box types repeat
 // a lot): a repeat costs no new string. Only while one list is flattened.
 inline constexpr int32_t kTextRegisters = 1024;
 
-// A report's strings in order, in two texts: strings of 13 or more UTF-16 units as one JSON
-// array (JSON.parse makes each a string of its own, where a slice of a large string would keep
-// all of it alive), shorter ones one after another (the engine copies a slice that short). Both
-// valid UTF-8, with their lengths in UTF-16 code units.
+// A report's strings in order, in two texts: ASCII strings of 13 to kDirectBytes - 1 units
+// that need no JSON escape as one JSON array (JSON.parse makes each a string of its own, where a
+// slice of a large string would keep all of it alive), shorter ones one after another (the
+// engine copies a slice that short). Both valid UTF-8, with their lengths in UTF-16 code units.
+// Every other string is made on its own (a DirectText).
 struct TextChunk {
-  std::string bytes;  // the JSON array
+  std::string bytes;  // the JSON array, ASCII
   size_t units = 0;
   size_t count = 0;
-  bool ascii = true;
   std::string shorts;
   size_t short_units = 0;
   bool shorts_ascii = true;
+};
+
+// Strings of this many bytes and more, and those that are not ASCII or would need a JSON escape,
+// are made one by one straight from the report's bytes: in JSON a control character takes six
+// bytes, and a long text would be copied three times on its way (the JSON text, the engine's
+// copy of it, the parsed string).
+inline constexpr size_t kDirectBytes = 1024;
+struct DirectText {
+  std::string_view text;  // lossy UTF-8, as the engine decodes it
+  bool ascii = false;
+  // The report's string that holds the text, released once the engine has its copy; null for
+  // texts held by a records list.
+  std::string* owner = nullptr;
 };
 
 // Appends `s` as valid UTF-8, each maximal ill-formed subpart replaced by U+FFFD (the core's
@@ -69,6 +85,10 @@ struct TapeOptions {
   // Strings go into a new chunk past this many UTF-16 units (JSON and short strings together),
   // so no chunk's texts near the engine's limit.
   size_t chunk_units = size_t{1} << 28;
+  // False for a conversion that runs inside another (host code called back into the addon):
+  // its key sets are all its own, so the table and the JS side's makers stay as the outer
+  // conversion left them.
+  bool share_shapes = true;
 };
 
 // Key sets numbered for the life of an environment: the JS side keeps a compiled maker per
@@ -106,9 +126,10 @@ struct Tape {
   std::vector<int32_t> program;
   std::vector<double> numbers;
   std::vector<TextChunk> texts;
+  std::vector<DirectText> direct;
   // Key sets of this report alone (too large to share, or the table was full), numbered -1,
   // -2, ... in the program.
-  std::vector<std::string> own_shapes;
+  std::deque<std::string> own_shapes;
   size_t max_depth = 0;   // the stack the program needs
   int32_t registers = 0;  // text registers the program uses, from the first
 
@@ -119,6 +140,7 @@ struct Tape {
     std::string present, last_present;  // which of a record's keys it holds
     std::string root_keys;
     std::vector<std::string_view> names;  // the namespaces kept
+    std::vector<vorlix_core::ReportError> errors;
     size_t bytes() const {
       size_t n = record_keys.capacity() + present.capacity() + last_present.capacity() +
                  root_keys.capacity() + names.capacity() * sizeof(std::string_view);
@@ -133,8 +155,9 @@ struct Tape {
 // namespace holding a value JS cannot take (a key with a NUL byte, a string past the limit) is
 // left out and reported in the errors list under its own name, as is a C++ exception while
 // flattening it. Fails when the errors list itself cannot be taken; may throw std::bad_alloc
-// outside any namespace.
-std::optional<JsError> flatten_report(const vorlix_core::Report& report, const TapeOptions& options,
+// outside any namespace. The tape's direct texts point into `report`, which the conversion then
+// releases string by string.
+std::optional<JsError> flatten_report(vorlix_core::Report& report, const TapeOptions& options,
                                       ShapeTable& shapes, Tape& tape);
 
 }  // namespace vorlix_node

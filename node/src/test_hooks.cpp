@@ -47,8 +47,7 @@ std::variant<HookArgs, JsError> hook_args(napi_env env, napi_callback_info info,
   return out;
 }
 
-napi_value converted(napi_env env, const vorlix_core::Report& report,
-                     const ConvertOptions& options) {
+napi_value converted(napi_env env, vorlix_core::Report report, const ConvertOptions& options) {
   JsResult r = report_to_js(env, report, options);
   if (auto* e = std::get_if<JsError>(&r)) return fail_with(env, *e);
   return std::get<napi_value>(r);
@@ -105,7 +104,7 @@ napi_value ConvertTexts(napi_env env, napi_callback_info info) try {
   report.namespaces.emplace("t", std::move(fields));
   ConvertOptions options;
   options.text_chunk_units = static_cast<size_t>(units);
-  return converted(env, report, options);
+  return converted(env, std::move(report), options);
 } catch (...) {
   return fail_with(env, current_exception_error());
 }
@@ -125,7 +124,7 @@ napi_value TimeConversion(napi_env env, napi_callback_info info) try {
     }
     const auto t0 = Clock::now();
     vorlix_core::MemorySource source(bytes);
-    const vorlix_core::Report report = vorlix_core::parse(source, bytes.size());
+    vorlix_core::Report report = vorlix_core::parse(source, bytes.size());
     const auto t1 = Clock::now();
     JsResult r = report_to_js(env, report);
     const auto t2 = Clock::now();

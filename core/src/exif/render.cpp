@@ -51,9 +51,7 @@ bool full(const std::string& out) {
 }
 
 void finish(std::string& out) {
-  if (!full(out)) return;
-  out.resize(limits::kExifMaxFieldText);
-  out += "...";
+  bound_text(out, limits::kExifMaxFieldText);
 }
 
 void append_ratio(std::string& out, double num, double den) {

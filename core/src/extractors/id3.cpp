@@ -82,46 +82,41 @@ FrameLayout layout_for(uint8_t major) {
   return {10, 4, major};
 }
 
-constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
-
 // Encoding 1 is UTF-16 led by a byte-order mark; encoding 2 (ID3v2.4) is big-endian without
 // one. A mark, where present, decides the byte order for either; text without a mark under
-// encoding 1 is taken as little-endian, the order nearly every tagger writes.
+// encoding 1 is taken as little-endian, the order nearly every tagger writes. Every U+FEFF at
+// the start (the mark included) is dropped.
 std::string decode_utf16(uint8_t encoding, std::span<const uint8_t> b) {
   bool big = encoding == 2;
   if (b.size() >= 2 && b[0] == 0xFF && b[1] == 0xFE) big = false;
   if (b.size() >= 2 && b[0] == 0xFE && b[1] == 0xFF) big = true;
-  std::string text = big ? utf16be_lossy(b) : utf16le_lossy(b);
+  // The marks and the trailing U+0000 are dropped from the units, so that the bounded text
+  // shows what follows them.
+  b = b.first(b.size() & ~size_t{1});
+  const auto unit = [&](size_t at) {
+    return big ? b[at] << 8 | b[at + 1] : b[at + 1] << 8 | b[at];
+  };
   size_t lead = 0;
-  while (std::string_view(text).substr(lead).starts_with(kUtf8Bom))
-    lead += kUtf8Bom.size();
-  text.erase(0, lead);
-  return text;
+  while (lead < b.size() && unit(lead) == 0xFEFF)
+    lead += 2;
+  size_t end = b.size();
+  while (end > lead && unit(end - 2) == 0)
+    end -= 2;
+  return decode_bounded(b.subspan(lead, end - lead),
+                        big ? TextEncoding::Utf16be : TextEncoding::Utf16le);
 }
 
-// The frame body starts with its encoding byte; nothing for an unknown encoding.
+// The frame body starts with its encoding byte; nothing for an unknown encoding. Trailing
+// U+0000 is dropped.
 std::optional<std::string> decode_text(std::span<const uint8_t> body) {
   const uint8_t encoding = body[0];
-  const auto rest = body.subspan(1);
-  std::string text;
-  switch (encoding) {
-    case 0:
-      text = latin1_to_utf8(rest);
-      break;
-    case 1:
-    case 2:
-      text = decode_utf16(encoding, rest);
-      break;
-    case 3:
-      text = utf8_lossy(rest);
-      break;
-    default:
-      return std::nullopt;
-  }
-  // U+0000 is the single byte 0 in UTF-8 and no other character contains that byte.
-  const auto keep = text.find_last_not_of('\0');
-  text.resize(keep == std::string::npos ? 0 : keep + 1);
-  return text;
+  auto rest = body.subspan(1);
+  if (encoding == 1 || encoding == 2) return decode_utf16(encoding, rest);
+  if (encoding != 0 && encoding != 3) return std::nullopt;
+  // U+0000 is the single byte 0 in both and no other character contains that byte.
+  const auto last = std::find_if(rest.rbegin(), rest.rend(), [](uint8_t c) { return c != 0; });
+  rest = rest.first(static_cast<size_t>(rest.rend() - last));
+  return decode_bounded(rest, encoding == 0 ? TextEncoding::Latin1 : TextEncoding::Utf8);
 }
 
 // Where the first frame starts. Versions 3 and 4 may put an extended header before the frames;

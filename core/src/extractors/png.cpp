@@ -5,6 +5,7 @@
 #include <cmath>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -23,6 +24,8 @@ constexpr std::array<uint8_t, 8> kSignature = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0
 constexpr uint64_t kMinWalkBytes = 16;
 // Length, type and CRC around each chunk's data.
 constexpr uint64_t kChunkOverhead = 12;
+// A text chunk's zero byte is looked for a window at a time.
+constexpr uint64_t kScanWindow = RandomAccess::kWindowBytes;
 constexpr double kMetresPerInch = 0.0254;
 
 constexpr std::array<const char*, 7> kColorTypes = {"grayscale",       "unknown", "RGB", "palette",
@@ -30,9 +33,10 @@ constexpr std::array<const char*, 7> kColorTypes = {"grayscale",       "unknown"
 
 struct Walk {
   Namespace& ns;
-  // Keyword and text, in file order; a file can hold any number of keywords in any order, so
-  // they are sorted once at the end rather than inserted one by one.
-  std::vector<std::pair<std::string, std::string>> text;
+  // Keyword to text; a file can hold any number of keywords in any order, so they are sorted
+  // once at the end rather than inserted one by one.
+  std::unordered_map<std::string, std::string> text;
+  bool text_truncated = false;
 };
 
 void read_header(const ByteReader& d, Walk& w) {
@@ -45,12 +49,40 @@ void read_header(const ByteReader& d, Walk& w) {
   w.ns.set("interlaced", *d.u8(12) == 1);
 }
 
-void read_text(const ByteReader& d, Walk& w) {
-  const auto data = d.data();
-  const auto nul = std::find(data.begin(), data.end(), uint8_t{0});
-  if (nul == data.end()) return;
-  const auto split = static_cast<uint64_t>(nul - data.begin());
-  w.text.emplace_back(utf8_lossy(data.first(split)), utf8_lossy(d.tail(split + 1)));
+// The keyword runs to the first zero byte, the text from there to the end of the data, which
+// must lie within the file. Both are bounded texts, so the data is read in windows to find the
+// zero byte and then only as far as the texts show: a 100 MB chunk costs a window, not 100 MB.
+void read_text(SourceReader& r, uint64_t start, uint64_t length, Walk& w) {
+  if (!r.has(start, length)) return;
+  uint64_t nul = length;
+  for (uint64_t at = 0; at < length;) {
+    const auto window = r.clamped(start + at, std::min<uint64_t>(length - at, kScanWindow));
+    if (window.empty()) return;
+    const auto zero = std::find(window.begin(), window.end(), uint8_t{0});
+    if (zero != window.end()) {
+      nul = at + static_cast<uint64_t>(zero - window.begin());
+      break;
+    }
+    at += window.size();
+  }
+  if (nul == length) return;
+  const uint64_t shown = bounded_input_bytes();
+  const auto key_bytes = r.slice(start, std::min(nul, shown));
+  if (!key_bytes) return;
+  std::string keyword = decode_bounded(*key_bytes, TextEncoding::Utf8);
+  auto it = w.text.find(keyword);
+  if (it == w.text.end() && w.text.size() >= limits::kMaxPngTexts) {
+    w.text_truncated = true;
+    return;
+  }
+  const auto text_bytes = r.slice(start + nul + 1, std::min(length - nul - 1, shown));
+  if (!text_bytes) return;
+  std::string text = decode_bounded(*text_bytes, TextEncoding::Utf8);
+  if (it != w.text.end()) {
+    it->second = std::move(text);
+  } else {
+    w.text.emplace(std::move(keyword), std::move(text));
+  }
 }
 
 void read_time(const ByteReader& d, Walk& w) {
@@ -88,7 +120,7 @@ struct ChunkHandler {
 };
 constexpr std::array<ChunkHandler, 6> kHandlers = {{
     {"IHDR", read_header, Next::Continue},
-    {"tEXt", read_text, Next::Continue},
+    {"tEXt", nullptr, Next::Continue},  // read_text, from the source
     {"tIME", read_time, Next::Continue},
     {"gAMA", read_gamma, Next::Continue},
     {"pHYs", read_physical, Next::Continue},
@@ -130,7 +162,9 @@ void walk_chunks(SourceReader& r, Namespace& ns) {
 
     if (const ChunkHandler* h = find_handler(type)) {
       // Only the chunks read here are fetched; image data is passed over by its length.
-      if (h->read) {
+      if (h->type == "tEXt") {
+        read_text(r, k + 8, length, w);
+      } else if (h->read) {
         const auto data = r.slice(k + 8, length).value_or(std::span<const uint8_t>{});
         h->read(ByteReader(data), w);
       }
@@ -140,7 +174,16 @@ void walk_chunks(SourceReader& r, Namespace& ns) {
     k += length + kChunkOverhead;
   }
   ns.set("chunks", std::move(chunks));
-  if (!w.text.empty()) ns.set("text", Map::from_unsorted(std::move(w.text)));
+  if (!w.text.empty()) {
+    std::vector<std::pair<std::string, std::string>> text;
+    text.reserve(w.text.size());
+    while (!w.text.empty()) {
+      auto node = w.text.extract(w.text.begin());
+      text.emplace_back(std::move(node.key()), std::move(node.mapped()));
+    }
+    ns.set("text", Map::from_unsorted(std::move(text)));
+  }
+  if (w.text_truncated) ns.set("text_truncated", true);
 }
 
 }  // namespace
