@@ -18,6 +18,7 @@ class CancellableSource final : public ByteSource {
   IoResult<size_t> read_to_end(std::vector<uint8_t>& out) override;
   IoResult<size_t> read_at(uint64_t offset, std::span<uint8_t> buf) override;
   std::optional<std::span<const uint8_t>> memory() const override;
+  bool length_may_change() const override { return inner_.length_may_change(); }
   bool remaining_in_memory(std::span<const uint8_t>& out) override;
 
   bool cancelled() const { return flag_ != nullptr && flag_->load(std::memory_order_relaxed); }

@@ -56,6 +56,8 @@ class JsSource final : public vorlix_core::ByteSource {
   vorlix_core::IoResult<size_t> read(std::span<uint8_t> buf) override;
   vorlix_core::IoResult<uint64_t> seek(int64_t offset, vorlix_core::Whence whence) override;
   vorlix_core::IoResult<size_t> read_at(uint64_t offset, std::span<uint8_t> buf) override;
+  // Each read's length is checked against what was asked.
+  bool length_may_change() const override { return false; }
 
  private:
   struct Slot {

@@ -88,6 +88,7 @@ ExtractResult FileExtractor::extract(ByteSource& src, const ProbeContext& ctx) c
   }
   // Without hashes the content is not read, so the cost does not grow with the size.
   if (!ctx.hashes) {
+    if (!src.length_may_change()) return ns;
     auto changed = check_length(src, ctx.length);
     if (!changed) return Err{ExtractError(std::move(changed).error())};
     if (*changed) ns.set_error(std::move(**changed));
