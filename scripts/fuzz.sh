@@ -27,9 +27,9 @@ for dir in examples test/fixtures core/tests/fixtures; do
   find "$dir" -type f -size "-${max_len}c" ! -name '*.json' ! -name '*.tsv' ! -name '*.md' \
     ! -name '*.py' -exec cp -t "$seeds/plain" {} + 2>/dev/null || true
 done
-# extract_fuzz reads its first byte as the extractor's index in the default registry order (file,
-# jpeg, png, gif, bmp, riff, exif, id3, mp4, elf, pdf, gzip, zip): each seed is given the
-# selectors of the extractors its magic calls for, the file extractor when none.
+# extract_fuzz reads its first byte as the extractor's index in the default registry order
+# (core/src/registry.cpp; 01 is jpeg, 06 exif): each seed is given the selectors of the
+# extractors its magic calls for, the file extractor when none.
 for f in "$seeds/plain"/*; do
   head=$(od -An -tx1 -N12 "$f" | tr -d ' \n')
   picks=()
