@@ -6,10 +6,8 @@ const addon = require('./loader.js').loadAddon();
 const { types } = require('node:util');
 const { markAsUntransferable } = require('node:worker_threads');
 
-/** Extractor names in the order they run. */
-const extractors = Object.freeze([
-  'file', 'jpeg', 'png', 'gif', 'bmp', 'riff', 'exif', 'id3', 'mp4', 'elf', 'pdf', 'gzip', 'zip',
-]);
+/** Extractor names in the order they run: the core registry's list, frozen by the addon. */
+const { extractors } = addon;
 const known = new Set(extractors);
 
 // As Node's own: name "AbortError", code "ABORT_ERR", the signal's reason as the cause.

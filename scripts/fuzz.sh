@@ -27,27 +27,12 @@ for dir in examples test/fixtures core/tests/fixtures; do
   find "$dir" -type f -size "-${max_len}c" ! -name '*.json' ! -name '*.tsv' ! -name '*.md' \
     ! -name '*.py' -exec cp -t "$seeds/plain" {} + 2>/dev/null || true
 done
-# extract_fuzz reads its first byte as the extractor's index in the default registry order (file,
-# jpeg, png, gif, bmp, riff, exif, id3, mp4, elf, pdf, gzip, zip): each seed is given the
-# selectors of the extractors its magic calls for, the file extractor when none.
+# extract_fuzz reads its first byte as the extractor's index in the default registry order: each
+# seed is given the selectors of the extractors that claim it, as extract_fuzz itself lists them
+# (the file extractor's when none does).
 for f in "$seeds/plain"/*; do
-  head=$(od -An -tx1 -N12 "$f" | tr -d ' \n')
-  picks=()
-  case $head in
-    ffd8ff*) picks=(01 06) ;;
-    89504e47*) picks=(02 06) ;;
-    474946*) picks=(03) ;;
-    424d*) picks=(04) ;;
-    52494646*) picks=(05 06) ;;
-    49492a00* | 4d4d002a*) picks=(06) ;;
-    494433*) picks=(07) ;;
-    ????????66747970*) picks=(08 06) ;;
-    7f454c46*) picks=(09) ;;
-    25504446*) picks=(0a) ;;
-    1f8b*) picks=(0b) ;;
-    504b0304* | 504b0506*) picks=(0c) ;;
-    *) picks=(00) ;;
-  esac
+  mapfile -t picks < <(VORLIX_SEED_SELECTORS="$f" "./$build/extract_fuzz" 2>/dev/null)
+  [ ${#picks[@]} -gt 0 ] || { echo "fuzz.sh: no selectors for $f" >&2; exit 1; }
   for p in "${picks[@]}"; do
     { printf "\\x$p"; cat "$f"; } >"$seeds/extract/$p-$(basename "$f")"
   done

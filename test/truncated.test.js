@@ -4,10 +4,11 @@
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const { parseBytes } = require('..');
+const { __listCaps: caps } = require(process.env.VORLIX_ADDON || '../build-addon/Release/vorlix.node');
 
-const CAP = 262144;
-// MP4 top-level boxes, JPEG segments and PNG chunks have a lower cap: real files list a handful.
-const SMALL_CAP = 65536;
+// MP4 top-level boxes, JPEG segments and PNG chunks have a lower cap than the other lists: real
+// files list a handful.
+const CAP = caps.listedRecords;
 
 function be32(v) {
   const b = Buffer.alloc(4);
@@ -52,9 +53,9 @@ function pngWith(chunks) {
 const cases = [
   { ns: 'zip', list: 'entries', make: zipWith, cap: CAP },
   { ns: 'mp4', list: 'compatible_brands', make: (n) => mp4With(n, 0), cap: CAP },
-  { ns: 'mp4', list: 'top_level_boxes', make: (n) => mp4With(0, n - 1), cap: SMALL_CAP },
-  { ns: 'jpeg', list: 'segments', make: jpegWith, cap: SMALL_CAP },
-  { ns: 'png', list: 'chunks', make: pngWith, cap: SMALL_CAP },
+  { ns: 'mp4', list: 'top_level_boxes', make: (n) => mp4With(0, n - 1), cap: caps.mp4TopLevelBoxes },
+  { ns: 'jpeg', list: 'segments', make: jpegWith, cap: caps.jpegSegments },
+  { ns: 'png', list: 'chunks', make: pngWith, cap: caps.pngChunks },
 ];
 
 for (const c of cases) {

@@ -4,7 +4,7 @@ const test = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
-const { parse } = require('..');
+const { parse, extractors } = require('..');
 
 const dts = fs.readFileSync(path.join(__dirname, '..', 'lib', 'index.d.ts'), 'utf8');
 
@@ -54,7 +54,16 @@ test('every namespace and key of the sample reports is declared', () => {
     }
   }
   // The fixtures exercise every format, so a namespace that never appears means a broken sample.
-  for (const ns of ['bmp', 'elf', 'exif', 'file', 'gif', 'gzip', 'id3', 'jpeg', 'mp4', 'pdf', 'png', 'riff', 'zip']) {
-    assert.ok(seen.has(ns), `some sample yields "${ns}"`);
-  }
+  for (const ns of extractors) assert.ok(seen.has(ns), `some sample yields "${ns}"`);
+});
+
+test('ExtractorName lists the core registry\'s extractors in the order they run', () => {
+  const m = /export type ExtractorName =([^;]*);/.exec(dts);
+  assert.ok(m, 'ExtractorName is declared');
+  const declared = [...m[1].matchAll(/'(\w+)'/g)].map((x) => x[1]);
+  assert.deepEqual(declared, [...extractors]);
+  assert.ok(Object.isFrozen(extractors));
+  // Each extractor reports under its own name.
+  const report = members('Report');
+  for (const ns of extractors) assert.ok(report.has(ns), `Report declares "${ns}"`);
 });

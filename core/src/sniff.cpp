@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "byte_reader.hpp"
+#include "formats/signatures.hpp"
 #include "sniff_ole.hpp"
 
 namespace vorlix_core {
@@ -59,9 +60,8 @@ uint64_t skip_space(const ByteReader& r, uint64_t pos) {
   return pos;
 }
 
-constexpr uint8_t kZipLocal[] = {0x50, 0x4B, 0x03, 0x04};
+using formats::kZipLocalHeader;
 constexpr uint8_t kCafeBabe[] = {0xCA, 0xFE, 0xBA, 0xBE};
-constexpr uint8_t kOleMagic[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
 
 // ---- Executables and certificates ----------------------------------------------------------
 
@@ -69,7 +69,7 @@ bool wasm(const ByteReader& r) {
   return at(r, 0, {0x00, 0x61, 0x73, 0x6D, 0x01, 0x00, 0x00, 0x00});
 }
 bool elf(const ByteReader& r) {
-  return min_len(r, 53) && at(r, 0, {0x7F, 'E', 'L', 'F'});
+  return min_len(r, 53) && at(r, 0, formats::kElfMagic);
 }
 bool pe(const ByteReader& r) {
   return at(r, 0, "MZ");
@@ -108,7 +108,7 @@ bool pem(const ByteReader& r) {
 
 // Packages whose first entry is an uncompressed "mimetype" file: its name at 30, content at 38.
 bool epub(const ByteReader& r) {
-  return at(r, 0, kZipLocal) && at(r, 30, "mimetypeapplication/epub+zip");
+  return at(r, 0, kZipLocalHeader) && at(r, 30, "mimetypeapplication/epub+zip");
 }
 bool mobi(const ByteReader& r) {
   return at(r, 60, "BOOKMOBI");
@@ -117,22 +117,22 @@ bool mobi(const ByteReader& r) {
 // ---- Images ----------------------------------------------------------------------------------
 
 bool jpeg(const ByteReader& r) {
-  return at(r, 0, {0xFF, 0xD8, 0xFF});
+  return at(r, 0, formats::kJpegStart);
 }
 bool jp2(const ByteReader& r) {
   return at(r, 0, {0x00, 0x00, 0x00, 0x0C, 0x6A, 0x50, 0x20, 0x20, 0x0D, 0x0A, 0x87, 0x0A, 0x00});
 }
 bool png(const ByteReader& r) {
-  return at(r, 0, {0x89, 'P', 'N', 'G'});
+  return at(r, 0, formats::kPngMagic);
 }
 bool gif(const ByteReader& r) {
-  return at(r, 0, "GIF");
+  return at(r, 0, formats::kGifMagic);
 }
 bool webp(const ByteReader& r) {
-  return at(r, 8, "WEBP");
+  return at(r, formats::kRiffFormOffset, formats::kRiffFormWebp);
 }
 bool tiff_magic(const ByteReader& r) {
-  return at(r, 0, {0x49, 0x49, 0x2A, 0x00}) || at(r, 0, {0x4D, 0x4D, 0x00, 0x2A});
+  return at(r, 0, formats::kTiffLittleEndian) || at(r, 0, formats::kTiffBigEndian);
 }
 bool cr2(const ByteReader& r) {
   return min_len(r, 11) && tiff_magic(r) && at(r, 8, {'C', 'R', 0x02});
@@ -142,7 +142,7 @@ bool tiff(const ByteReader& r) {
   return min_len(r, 10) && tiff_magic(r) && r.u8(8) != 'C' && r.u8(9) != 'R';
 }
 bool bmp(const ByteReader& r) {
-  return at(r, 0, "BM");
+  return at(r, 0, formats::kBmpMagic);
 }
 bool jxr(const ByteReader& r) {
   return at(r, 0, {0x49, 0x49, 0xBC});
@@ -187,7 +187,7 @@ bool jxl(const ByteReader& r) {
           at(r, 0, {0x00, 0x00, 0x00, 0x0C, 'J', 'X', 'L', ' ', 0x0D, 0x0A, 0x87, 0x0A}));
 }
 bool ora(const ByteReader& r) {
-  return min_len(r, 58) && at(r, 0, kZipLocal) && at(r, 30, "mimetypeimage/openraster");
+  return min_len(r, 58) && at(r, 0, kZipLocalHeader) && at(r, 30, "mimetypeimage/openraster");
 }
 
 // ---- Video -----------------------------------------------------------------------------------
@@ -218,7 +218,7 @@ bool mov(const ByteReader& r) {
          (at(r, 4, "ftypqt  ") || at(r, 4, "moov") || at(r, 4, "mdat") || at(r, 12, "mdat"));
 }
 bool avi(const ByteReader& r) {
-  return at(r, 0, "RIFF") && at(r, 8, "AVI");
+  return at(r, 0, formats::kRiffMagic) && at(r, formats::kRiffFormOffset, "AVI");
 }
 bool wmv(const ByteReader& r) {
   return at(r, 0, {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11, 0xA6, 0xD9});
@@ -237,7 +237,7 @@ bool midi(const ByteReader& r) {
   return at(r, 0, "MThd");
 }
 bool mp3(const ByteReader& r) {
-  return min_len(r, 3) && (at(r, 0, "ID3") || at(r, 0, {0xFF, 0xFB}));
+  return min_len(r, 3) && (at(r, 0, formats::kId3Magic) || at(r, 0, {0xFF, 0xFB}));
 }
 bool m4a(const ByteReader& r) {
   return min_len(r, 11) && (at(r, 4, "ftypM4A") || at(r, 0, "M4A "));
@@ -252,7 +252,7 @@ bool flac(const ByteReader& r) {
   return at(r, 0, "fLaC");
 }
 bool wav(const ByteReader& r) {
-  return at(r, 0, "RIFF") && at(r, 8, "WAVE");
+  return at(r, 0, formats::kRiffMagic) && at(r, formats::kRiffFormOffset, formats::kRiffFormWave);
 }
 bool amr(const ByteReader& r) {
   return min_len(r, 12) && at(r, 0, "#!AMR\n");
@@ -297,7 +297,7 @@ constexpr Clsid kPowerPointClsid = {0x10, 0x8D, 0x81, 0x64, 0x9B, 0x4F, 0xCF, 0x
                                     0x86, 0xEA, 0x00, 0xAA, 0x00, 0xB9, 0x29, 0xE8};
 
 bool ole_root_is(const ByteReader& r, std::initializer_list<Clsid> ids) {
-  if (!at(r, 0, kOleMagic)) return false;
+  if (!at(r, 0, formats::kOleMagic)) return false;
   auto clsid = ole_root_clsid(r.data());
   return clsid && std::ranges::find(ids, *clsid) != ids.end();
 }
@@ -329,7 +329,8 @@ std::optional<uint64_t> find_local_header(const ByteReader& r, uint64_t from) {
   if (from >= end) return std::nullopt;
   const auto window = r.clamped(from, end - from);
   const auto hit =
-      std::search(window.begin(), window.end(), std::begin(kZipLocal), std::end(kZipLocal));
+      std::search(window.begin(), window.end(), kZipLocalHeader.begin(), kZipLocalHeader.end(),
+                  [](uint8_t a, char b) { return a == uint8_t(b); });
   if (hit == window.end()) return std::nullopt;
   return from + static_cast<uint64_t>(hit - window.begin());
 }
@@ -338,7 +339,7 @@ std::optional<uint64_t> find_local_header(const ByteReader& r, uint64_t from) {
 // headers without parsing the archive: the first entry itself, or else (for a package starting
 // with its content-types, relationships or properties part) the entry after the next two.
 Ooxml ooxml(const ByteReader& r) {
-  if (!at(r, 0, kZipLocal)) return Ooxml::None;
+  if (!at(r, 0, kZipLocalHeader)) return Ooxml::None;
   if (auto kind = ooxml_kind(r, 30); kind != Ooxml::None) return kind;
   if (!at(r, 30, "[Content_Types].xml") && !at(r, 30, "_rels/.rels") && !at(r, 30, "docProps")) {
     return Ooxml::None;
@@ -368,7 +369,7 @@ bool pptx(const ByteReader& r) {
 
 // OpenDocument packages: "mimetype" stored first; its content's tail after "application/".
 bool odf(const ByteReader& r, std::string_view kind) {
-  return at(r, 0, kZipLocal) && at(r, 30, "mimetype") && at(r, 50, kind);
+  return at(r, 0, kZipLocalHeader) && at(r, 30, "mimetype") && at(r, 50, kind);
 }
 bool odt(const ByteReader& r) {
   return odf(r, "vnd.oasis.opendocument.text");
@@ -383,9 +384,8 @@ bool odp(const ByteReader& r) {
 // ---- Archives --------------------------------------------------------------------------------
 
 bool zip(const ByteReader& r) {
-  return (at(r, 0, "PK") &&
-          (at(r, 2, {0x03, 0x04}) || at(r, 2, {0x05, 0x06}) || at(r, 2, {0x07, 0x08}))) ||
-         at(r, 0, {'P', 'K', '0', '0', 'P', 'K', 0x03, 0x04});
+  return at(r, 0, kZipLocalHeader) || at(r, 0, formats::kZipEndOfCentralDirectory) ||
+         at(r, 0, formats::kZipSpanned) || (at(r, 0, "PK00") && at(r, 4, kZipLocalHeader));
 }
 bool tar(const ByteReader& r) {
   return at(r, 257, "ustar");
@@ -394,7 +394,7 @@ bool rar(const ByteReader& r) {
   return at(r, 0, {'R', 'a', 'r', '!', 0x1A, 0x07}) && byte_in(r, 6, {0x00, 0x01});
 }
 bool gz(const ByteReader& r) {
-  return at(r, 0, {0x1F, 0x8B, 0x08});
+  return at(r, 0, formats::kGzipMagic) && at(r, 2, {formats::kGzipDeflate});
 }
 bool bz2(const ByteReader& r) {
   return at(r, 0, "BZh");
@@ -406,7 +406,7 @@ bool xz(const ByteReader& r) {
   return at(r, 0, {0xFD, '7', 'z', 'X', 'Z', 0x00});
 }
 bool pdf(const ByteReader& r) {
-  return at(r, 0, "%PDF");
+  return at(r, 0, formats::kPdfHeader.substr(0, 4));
 }
 bool swf(const ByteReader& r) {
   return byte_in(r, 0, {'C', 'F'}) && at(r, 1, "WS");
@@ -466,7 +466,7 @@ bool zstd(const ByteReader& r) {
   }
 }
 bool msi(const ByteReader& r) {
-  return at(r, 0, kOleMagic);
+  return at(r, 0, formats::kOleMagic);
 }
 bool cpio(const ByteReader& r) {
   return (at(r, 0, {0xC7, 0x71}) || at(r, 0, {0x71, 0xC7})) ||
@@ -528,6 +528,8 @@ constexpr Entry kTable[] = {
     {"application/wasm", "wasm", wasm},
     {"application/x-executable", "elf", elf},
     {"application/vnd.microsoft.portable-executable", "exe", pe},
+    // Never matches: "exe" above accepts every input this row would. Kept so that the table
+    // lists each type the detector knows.
     {"application/vnd.microsoft.portable-executable", "dll", pe},
     {"application/java", "class", java_class},
     {"application/x-llvm", "bc", llvm},
@@ -588,6 +590,8 @@ constexpr Entry kTable[] = {
     {"application/vnd.oasis.opendocument.text", "odt", odt},
     {"application/vnd.oasis.opendocument.spreadsheet", "ods", ods},
     {"application/vnd.oasis.opendocument.presentation", "odp", odp},
+    // Never matches: the "epub" row above runs the same test first. Kept, like "dll", so that
+    // the table's rows stay as the detector lists them.
     {"application/epub+zip", "epub", epub},
     {"application/zip", "zip", zip},
     {"application/x-tar", "tar", tar},

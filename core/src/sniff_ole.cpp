@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "byte_reader.hpp"
+#include "formats/signatures.hpp"
 #include "unicode_upper.hpp"
 
 // A compound file opens only when its header, FAT, directory and MiniFAT are all present and
@@ -21,7 +22,6 @@ constexpr uint32_t kDifSect = 0xFFFFFFFC;
 constexpr uint32_t kInvalid = 0xFFFFFFFB;
 constexpr uint32_t kMaxRegular = 0xFFFFFFFA;
 
-constexpr uint8_t kMagic[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
 constexpr uint64_t kHeaderSize = 512;
 constexpr uint64_t kHeaderDifatSlots = 109;
 constexpr uint64_t kEntrySize = 128;
@@ -64,7 +64,7 @@ struct Layout {
 };
 
 std::optional<Layout> read_header(ByteReader r) {
-  if (r.size() < kHeaderSize || !r.matches(0, kMagic)) return std::nullopt;
+  if (r.size() < kHeaderSize || !r.matches(0, formats::kOleMagic)) return std::nullopt;
   if (r.u16le(28) != 0xFFFE) return std::nullopt;
   const uint16_t version = r.u16le(26).value_or(0);
   uint16_t shift = 0;

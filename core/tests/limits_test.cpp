@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "formats/signatures.hpp"
 #include "limits.hpp"
 #include "test_support.hpp"
 #include "vorlix/parse.hpp"
@@ -35,7 +36,8 @@ std::string many_jpeg_segments() {
 }
 
 std::string many_png_chunks() {
-  return "\x89PNG\r\n\x1a\n"s + times("\0\0\0\0abcd\0\0\0\0"s, kOver);  // empty private chunks
+  return std::string(formats::kPngSignature) +
+         times("\0\0\0\0abcd\0\0\0\0"s, kOver);  // empty private chunks
 }
 
 std::string many_zip_entries() {

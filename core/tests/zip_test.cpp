@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "extractors/extractors.hpp"
+#include "formats/signatures.hpp"
 #include "test_support.hpp"
 #include "text.hpp"
 
@@ -41,7 +42,7 @@ struct Entry {
 
 // One central-directory file header followed by its name, extra field and comment.
 std::string central_record(const Entry& e) {
-  std::string r = "PK\x01\x02";                       // signature
+  std::string r(formats::kZipCentralHeader);          // signature
   put16(r, 20);                                       // version made by
   put16(r, 20);                                       // version needed
   put16(r, 0);                                        // flags
@@ -62,20 +63,20 @@ std::string central_record(const Entry& e) {
 }
 
 std::string end_record(uint16_t entries, uint32_t dir_offset, std::string comment = "") {
-  std::string r = "PK\x05\x06";                     // signature
-  put16(r, 0);                                      // this disk
-  put16(r, 0);                                      // disk with the directory
-  put16(r, entries);                                // entries on this disk
-  put16(r, entries);                                // total entries
-  put32(r, 0);                                      // directory size
-  put32(r, dir_offset);                             // directory offset
-  put16(r, static_cast<uint16_t>(comment.size()));  // comment length
+  std::string r(formats::kZipEndOfCentralDirectory);  // signature
+  put16(r, 0);                                        // this disk
+  put16(r, 0);                                        // disk with the directory
+  put16(r, entries);                                  // entries on this disk
+  put16(r, entries);                                  // total entries
+  put32(r, 0);                                        // directory size
+  put32(r, dir_offset);                               // directory offset
+  put16(r, static_cast<uint16_t>(comment.size()));    // comment length
   return r + comment;
 }
 
 // A dummy local header (never read), the central directory, and the end record.
 std::string archive(const std::vector<Entry>& entries, std::string comment = "") {
-  std::string out = "PK\x03\x04" + std::string(26, '\0');
+  std::string out = std::string(formats::kZipLocalHeader) + std::string(26, '\0');
   const auto dir = static_cast<uint32_t>(out.size());
   for (const Entry& e : entries)
     out += central_record(e);

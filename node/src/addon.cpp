@@ -191,6 +191,35 @@ std::optional<JsError> export_function(napi_env env, napi_value exports, const c
                       std::string("Failed to register export `") + js_name + "`");
 }
 
+// `extractors`: the names of the core registry's extractors in the order they run, as a frozen
+// array. lib/index.js checks options against it, so the list is written once, in the registry.
+std::optional<JsError> export_extractor_names(napi_env env, napi_value exports) {
+  const auto registry = vorlix_core::Registry::with_defaults();
+  const auto& items = registry.extractors();
+  napi_value list;
+  if (auto e = status_error(napi_create_array_with_length(env, items.size(), &list),
+                            "Failed to create the extractor list")) {
+    return e;
+  }
+  for (uint32_t i = 0; i < items.size(); ++i) {
+    napi_value name;
+    if (auto e =
+            status_error(napi_create_string_utf8(env, items[i]->name(), NAPI_AUTO_LENGTH, &name),
+                         "Failed to create an extractor name")) {
+      return e;
+    }
+    if (auto e =
+            status_error(napi_set_element(env, list, i, name), "Failed to list an extractor")) {
+      return e;
+    }
+  }
+  if (auto e = status_error(napi_object_freeze(env, list), "Failed to freeze the extractor list")) {
+    return e;
+  }
+  return status_error(napi_set_named_property(env, exports, "extractors", list),
+                      "Failed to register export `extractors`");
+}
+
 }  // namespace
 
 }  // namespace vorlix_node
@@ -210,6 +239,10 @@ NAPI_MODULE_INIT() {
       throw_error(env, *e);
       return nullptr;
     }
+  }
+  if (auto e = export_extractor_names(env, exports)) {
+    throw_error(env, *e);
+    return nullptr;
   }
   if (auto e = install_report_decoder(env)) {
     throw_error(env, *e);

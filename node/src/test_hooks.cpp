@@ -5,9 +5,11 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <utility>
 #include <variant>
 
 #include "convert.hpp"
+#include "limits.hpp"
 #include "vorlix/parse.hpp"
 #include "vorlix/source.hpp"
 
@@ -157,9 +159,34 @@ std::optional<JsError> export_hook(napi_env env, napi_value exports, const char*
   return std::nullopt;
 }
 
+// `__listCaps`: the record-list caps, so the tests that fill each list to its cap read them from
+// here rather than typing the numbers again.
+std::optional<JsError> export_list_caps(napi_env env, napi_value exports) {
+  namespace limits = vorlix_core::limits;
+  napi_value caps;
+  if (auto s = napi_create_object(env, &caps); s != napi_ok) {
+    return JsError{s, "Failed to create the list caps"};
+  }
+  for (auto [name, cap] : {std::pair{"listedRecords", limits::kMaxListedRecords},
+                           std::pair{"mp4TopLevelBoxes", limits::kMaxMp4TopLevelBoxes},
+                           std::pair{"jpegSegments", limits::kMaxJpegSegments},
+                           std::pair{"pngChunks", limits::kMaxPngChunks}}) {
+    napi_value value;
+    if (napi_create_double(env, double(cap), &value) != napi_ok ||
+        napi_set_named_property(env, caps, name, value) != napi_ok) {
+      return JsError{napi_generic_failure, "Failed to set a list cap"};
+    }
+  }
+  if (auto s = napi_set_named_property(env, exports, "__listCaps", caps); s != napi_ok) {
+    return JsError{s, "Failed to register export `__listCaps`"};
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<JsError> register_test_hooks(napi_env env, napi_value exports) {
+  if (auto e = export_list_caps(env, exports)) return e;
   if (auto e =
           export_hook(env, exports, "__parseBytesWithStringLimit", ParseBytesWithStringLimit)) {
     return e;

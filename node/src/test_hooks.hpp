@@ -11,8 +11,9 @@ namespace vorlix_node {
 
 // Defines `__parseBytesWithStringLimit(buffer, maxBytes)`: parseBytes whose conversion refuses
 // every string longer than maxBytes, as the engine refuses strings beyond its maximum length
-// (about 2^29 characters, more than a test can afford to build); and
-// `__timeConversion(buffer, runs)`: [core ms, conversion ms] of parseBytes, each the best of runs.
+// (about 2^29 characters, more than a test can afford to build);
+// `__timeConversion(buffer, runs)`: [core ms, conversion ms] of parseBytes, each the best of runs;
+// and `__listCaps`: the record-list caps, by list.
 std::optional<JsError> register_test_hooks(napi_env env, napi_value exports);
 
 }  // namespace vorlix_node

@@ -1,8 +1,8 @@
 #pragma once
 // A map from text keys kept as one sorted vector: the report's fields. A photo's report holds a
-// few dozen fields in a handful of maps; as tree nodes each field cost an allocation and a free,
-// which came to a fifth of a small parse. Here a map is one allocation, and iteration is in
-// byte-wise key order as before.
+// few dozen fields in a handful of maps; as tree nodes each field would cost an allocation and a
+// free, a large share of a small parse. Here a map is one allocation, and iteration is in
+// byte-wise key order, the order reports list their keys in.
 //
 // Inserting anywhere but at the end moves the entries after it, so a map is meant to be filled
 // in key order (the hint-less calls find the end fast) or to stay small. A walk that gathers

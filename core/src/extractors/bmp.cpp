@@ -5,6 +5,7 @@
 #include "byte_reader.hpp"
 #include "extractors/extractors.hpp"
 #include "extractors/read_prefix.hpp"
+#include "formats/signatures.hpp"
 
 namespace vorlix_core::extractors {
 
@@ -41,7 +42,7 @@ const char* BmpExtractor::name() const {
 }
 
 bool BmpExtractor::supports(const ProbeContext& ctx) const {
-  return ByteReader(ctx.header).matches(0, "BM");
+  return ByteReader(ctx.header).matches(0, formats::kBmpMagic);
 }
 
 ExtractResult BmpExtractor::extract(ByteSource& src, const ProbeContext&) const {

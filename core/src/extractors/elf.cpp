@@ -3,6 +3,7 @@
 
 #include "byte_reader.hpp"
 #include "extractors/extractors.hpp"
+#include "formats/signatures.hpp"
 
 namespace vorlix_core::extractors {
 
@@ -58,10 +59,7 @@ const char* ElfExtractor::name() const {
 }
 
 bool ElfExtractor::supports(const ProbeContext& ctx) const {
-  return ByteReader(ctx.header)
-      .matches(0,
-               "\x7F"
-               "ELF");
+  return ByteReader(ctx.header).matches(0, formats::kElfMagic);
 }
 
 ExtractResult ElfExtractor::extract(ByteSource& src, const ProbeContext&) const {

@@ -5,6 +5,7 @@
 
 #include "byte_reader.hpp"
 #include "extractors/extractors.hpp"
+#include "formats/signatures.hpp"
 #include "source_reader.hpp"
 #include "text.hpp"
 
@@ -103,7 +104,7 @@ const char* GifExtractor::name() const {
 
 bool GifExtractor::supports(const ProbeContext& ctx) const {
   const ByteReader r(ctx.header);
-  return r.matches(0, "GIF87a") || r.matches(0, "GIF89a");
+  return r.matches(0, formats::kGif87a) || r.matches(0, formats::kGif89a);
 }
 
 ExtractResult GifExtractor::extract(ByteSource& src, const ProbeContext& ctx) const {

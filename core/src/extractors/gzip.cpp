@@ -7,6 +7,7 @@
 
 #include "byte_reader.hpp"
 #include "extractors/extractors.hpp"
+#include "formats/signatures.hpp"
 #include "limits.hpp"
 #include "source_reader.hpp"
 #include "text.hpp"
@@ -18,7 +19,6 @@ namespace {
 constexpr uint64_t kGzipHeaderSize = 10;
 constexpr uint8_t kGzipFlagExtra = 0x04;
 constexpr uint8_t kGzipFlagName = 0x08;
-constexpr uint8_t kGzipDeflate = 8;
 
 constexpr std::array<std::pair<uint8_t, const char*>, 5> kGzipOsNames = {{
     {0, "FAT (Windows/DOS)"},
@@ -58,8 +58,7 @@ const char* GzipExtractor::name() const {
 }
 
 bool GzipExtractor::supports(const ProbeContext& ctx) const {
-  static constexpr std::array<uint8_t, 2> kMagic = {0x1F, 0x8B};
-  return ByteReader(ctx.header).matches(0, kMagic);
+  return ByteReader(ctx.header).matches(0, formats::kGzipMagic);
 }
 
 ExtractResult GzipExtractor::extract(ByteSource& src, const ProbeContext& ctx) const {
@@ -77,7 +76,7 @@ ExtractResult GzipExtractor::extract(ByteSource& src, const ProbeContext& ctx) c
   const uint8_t os = h.u8(9).value_or(0);
 
   Namespace ns("gzip");
-  ns.set("compression_method", method == kGzipDeflate ? "deflate" : "unknown");
+  ns.set("compression_method", method == formats::kGzipDeflate ? "deflate" : "unknown");
   // A zero MTIME means the writer recorded no time stamp.
   if (mtime != 0) ns.set("modification_time_unix", mtime);
   ns.set("os", gzip_os_name(os));

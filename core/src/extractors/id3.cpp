@@ -8,6 +8,7 @@
 
 #include "byte_reader.hpp"
 #include "extractors/extractors.hpp"
+#include "formats/signatures.hpp"
 #include "source_reader.hpp"
 #include "text.hpp"
 
@@ -168,7 +169,7 @@ const char* Id3Extractor::name() const {
 }
 
 bool Id3Extractor::supports(const ProbeContext& ctx) const {
-  return ByteReader(ctx.header).matches(0, "ID3");
+  return ByteReader(ctx.header).matches(0, formats::kId3Magic);
 }
 
 ExtractResult Id3Extractor::extract(ByteSource& src, const ProbeContext& ctx) const {

@@ -10,6 +10,8 @@
 
 #include "byte_reader.hpp"
 #include "extractors/extractors.hpp"
+#include "formats/jpeg.hpp"
+#include "formats/signatures.hpp"
 #include "limits.hpp"
 #include "source_reader.hpp"
 #include "text.hpp"
@@ -17,6 +19,8 @@
 namespace vorlix_core::extractors {
 
 namespace {
+
+using namespace formats::jpeg;
 
 // Position in row order of each coefficient as a DQT segment lists them (T.81 figure A.6).
 constexpr std::array<uint8_t, 64> kZigzagToNatural = {
@@ -39,47 +43,29 @@ struct MarkerName {
   const char* name;
 };
 constexpr std::array<MarkerName, 12> kMarkerNames = {{
-    {0xC0, "SOF0 (baseline)"},
-    {0xC2, "SOF2 (progressive)"},
-    {0xC4, "DHT (huffman)"},
-    {0xDA, "SOS (scan start)"},
-    {0xDB, "DQT (quantization)"},
-    {0xDD, "DRI (restart interval)"},
-    {0xE0, "APP0"},
-    {0xE1, "APP1"},
-    {0xE2, "APP2"},
-    {0xED, "APP13"},
-    {0xEE, "APP14"},
-    {0xFE, "COM (comment)"},
+    {kSof0, "SOF0 (baseline)"},
+    {kSof2, "SOF2 (progressive)"},
+    {kDht, "DHT (huffman)"},
+    {kSos, "SOS (scan start)"},
+    {kDqt, "DQT (quantization)"},
+    {kDri, "DRI (restart interval)"},
+    {kApp0, "APP0"},
+    {kApp1, "APP1"},
+    {kApp2, "APP2"},
+    {kApp13, "APP13"},
+    {kApp14, "APP14"},
+    {kCom, "COM (comment)"},
 }};
 
 constexpr std::array<const char*, 3> kDensityUnits = {"aspect-ratio", "dpi", "dpcm"};
 constexpr std::array<const char*, 5> kColorSpaceByComponents = {"unknown", "grayscale", "unknown",
                                                                 "YCbCr/RGB", "CMYK/YCCK"};
 
-constexpr uint8_t kSof0 = 0xC0;
-constexpr uint8_t kSof2 = 0xC2;
-constexpr uint8_t kDqt = 0xDB;
-constexpr uint8_t kSos = 0xDA;
-constexpr uint8_t kEoi = 0xD9;
-constexpr uint8_t kApp0 = 0xE0;
-constexpr uint8_t kApp1 = 0xE1;
-constexpr uint8_t kApp2 = 0xE2;
-constexpr uint8_t kApp13 = 0xED;
-constexpr uint8_t kCom = 0xFE;
-
-// The NUL terminators are part of each signature.
-constexpr std::string_view kJfifSignature{"JFIF\0", 5};
-constexpr std::string_view kExifSignature{"Exif\0\0", 6};
-constexpr std::string_view kXmpSignature{"http://ns.adobe.com/xap/1.0/\0", 29};
-constexpr std::string_view kIccSignature{"ICC_PROFILE\0", 12};
-constexpr std::string_view kPhotoshopSignature{"Photoshop 3.0\0", 14};
-
 // Shorter files cannot hold SOI plus one segment header; only the empty directory is reported.
 constexpr uint64_t kMinWalkBytes = 6;
 constexpr size_t kTypicalSegments = 16;
 // How far one look for the next FF reaches between segments.
-constexpr uint64_t kScanStep = 65536;
+constexpr uint64_t kMarkerSearchWindow = 65536;
 
 const char* marker_name(uint8_t code) {
   for (const auto& m : kMarkerNames) {
@@ -187,7 +173,7 @@ void read_jfif(const ByteReader& pl, SegmentRecord& record) {
 }
 
 void read_app1(const ByteReader& pl, SegmentRecord& record, Namespace& ns) {
-  if (pl.matches(0, kExifSignature)) {
+  if (pl.matches(0, formats::kExifHeader)) {
     record.set(kPayloadKey, "EXIF");
     return;
   }
@@ -270,17 +256,17 @@ void walk_segments(SourceReader& r, Namespace& ns) {
     const auto head = r.slice(p, 4);
     if (!head) break;
     const ByteReader h(*head);
-    if (*h.u8(0) != 0xFF) {
+    if (*h.u8(0) != kMarkerPrefix) {
       // Bytes between segments are passed over up to the next FF, a window at a time.
-      const auto window = r.clamped(p, kScanStep);
+      const auto window = r.clamped(p, kMarkerSearchWindow);
       if (window.empty()) break;
-      const auto ff = std::find(window.begin(), window.end(), uint8_t{0xFF});
+      const auto ff = std::find(window.begin(), window.end(), kMarkerPrefix);
       p += static_cast<uint64_t>(ff - window.begin());
       continue;
     }
     const uint8_t code = *h.u8(1);
     // RST0-RST7 and SOI stand alone, without a length field.
-    if (code >= 0xD0 && code <= 0xD8) {
+    if (code >= kRst0 && code <= kSoi) {
       p += 2;
       continue;
     }
@@ -358,8 +344,7 @@ const char* JpegExtractor::name() const {
 }
 
 bool JpegExtractor::supports(const ProbeContext& ctx) const {
-  static constexpr std::array<uint8_t, 3> kSoiPrefix = {0xFF, 0xD8, 0xFF};
-  return ByteReader(ctx.header).matches(0, kSoiPrefix);
+  return ByteReader(ctx.header).matches(0, formats::kJpegStart);
 }
 
 ExtractResult JpegExtractor::extract(ByteSource& src, const ProbeContext& ctx) const {

@@ -13,6 +13,7 @@
 #include "byte_reader.hpp"
 #include "extractors/extractors.hpp"
 #include "extractors/pdf_scan.hpp"
+#include "formats/signatures.hpp"
 #include "limits.hpp"
 #include "source_reader.hpp"
 #include "text.hpp"
@@ -213,7 +214,7 @@ const char* PdfExtractor::name() const {
 }
 
 bool PdfExtractor::supports(const ProbeContext& ctx) const {
-  return ByteReader(ctx.header).matches(0, "%PDF-");
+  return ByteReader(ctx.header).matches(0, formats::kPdfHeader);
 }
 
 ExtractResult PdfExtractor::extract(ByteSource& src, const ProbeContext& ctx) const {

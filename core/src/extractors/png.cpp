@@ -11,6 +11,7 @@
 
 #include "byte_reader.hpp"
 #include "extractors/extractors.hpp"
+#include "formats/signatures.hpp"
 #include "limits.hpp"
 #include "source_reader.hpp"
 #include "text.hpp"
@@ -19,7 +20,6 @@ namespace vorlix_core::extractors {
 
 namespace {
 
-constexpr std::array<uint8_t, 8> kSignature = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
 // Below this there is not even one chunk header after the signature.
 constexpr uint64_t kMinWalkBytes = 16;
 // Length, type and CRC around each chunk's data.
@@ -193,7 +193,7 @@ const char* PngExtractor::name() const {
 }
 
 bool PngExtractor::supports(const ProbeContext& ctx) const {
-  return ByteReader(ctx.header).matches(0, kSignature);
+  return ByteReader(ctx.header).matches(0, formats::kPngSignature);
 }
 
 ExtractResult PngExtractor::extract(ByteSource& src, const ProbeContext& ctx) const {

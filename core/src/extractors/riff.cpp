@@ -7,6 +7,7 @@
 #include "byte_reader.hpp"
 #include "extractors/extractors.hpp"
 #include "extractors/read_prefix.hpp"
+#include "formats/signatures.hpp"
 #include "source_reader.hpp"
 #include "text.hpp"
 
@@ -24,8 +25,8 @@ struct MediaKind {
   std::string_view kind;
 };
 constexpr std::array<MediaKind, 3> kMediaKinds = {{
-    {"WEBP", "image (WebP)"},
-    {"WAVE", "audio (WAV)"},
+    {formats::kRiffFormWebp, "image (WebP)"},
+    {formats::kRiffFormWave, "audio (WAV)"},
     {"AVI ", "video (AVI)"},
 }};
 
@@ -94,7 +95,7 @@ const char* RiffExtractor::name() const {
 }
 
 bool RiffExtractor::supports(const ProbeContext& ctx) const {
-  return ByteReader(ctx.header).matches(0, "RIFF");
+  return ByteReader(ctx.header).matches(0, formats::kRiffMagic);
 }
 
 ExtractResult RiffExtractor::extract(ByteSource& src, const ProbeContext& ctx) const {
@@ -107,14 +108,14 @@ ExtractResult RiffExtractor::extract(ByteSource& src, const ProbeContext& ctx) c
   }
 
   Namespace ns("riff");
-  ns.set("form_type", utf8_lossy(*head.slice(8, 4)));
+  ns.set("form_type", utf8_lossy(*head.slice(formats::kRiffFormOffset, 4)));
   for (const auto& m : kMediaKinds) {
-    if (head.matches(8, m.form)) ns.set("media_kind", m.kind);
+    if (head.matches(formats::kRiffFormOffset, m.form)) ns.set("media_kind", m.kind);
   }
 
-  if (head.matches(8, "WEBP")) {
+  if (head.matches(formats::kRiffFormOffset, formats::kRiffFormWebp)) {
     read_webp(head, ns);
-  } else if (head.matches(8, "WAVE")) {
+  } else if (head.matches(formats::kRiffFormOffset, formats::kRiffFormWave)) {
     // Only WAVE needs more than the prefix: its chunk headers are read one by one.
     RandomAccess ra(src, ctx.length);
     SourceReader r(ra);

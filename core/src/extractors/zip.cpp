@@ -10,6 +10,7 @@
 
 #include "byte_reader.hpp"
 #include "extractors/extractors.hpp"
+#include "formats/signatures.hpp"
 #include "limits.hpp"
 #include "source_reader.hpp"
 #include "text.hpp"
@@ -20,9 +21,8 @@ namespace {
 
 using ByteSpan = std::span<const uint8_t>;
 
-constexpr std::array<uint8_t, 4> kLocalHeaderSig = {0x50, 0x4B, 0x03, 0x04};
-constexpr std::array<uint8_t, 4> kEndRecordSig = {0x50, 0x4B, 0x05, 0x06};
-constexpr std::array<uint8_t, 4> kCentralHeaderSig = {0x50, 0x4B, 0x01, 0x02};
+using formats::kZipCentralHeader;
+using formats::kZipEndOfCentralDirectory;
 constexpr uint64_t kEndRecordSize = 22;
 constexpr uint64_t kCentralHeaderSize = 46;
 
@@ -111,14 +111,15 @@ bool cancelled(const ProbeContext& ctx) {
 // costs one read of its tail, and only a file without the signature there is read further.
 // Windows overlap by three bytes, so a signature across their boundary is still seen.
 std::optional<uint64_t> find_end_record(RandomAccess& ra, const ProbeContext& ctx) {
-  constexpr uint64_t kOverlap = kEndRecordSig.size() - 1;
+  constexpr uint64_t kOverlap = kZipEndOfCentralDirectory.size() - 1;
   uint64_t hi = ra.size();
   while (hi > 0 && !cancelled(ctx)) {
     const uint64_t lo = hi - std::min(hi, kEndSearchBytes);
     const auto view = ra.read_at(lo, std::min(ra.size(), hi + kOverlap) - lo);
     if (!view) return std::nullopt;
-    const auto it =
-        std::find_end(view->begin(), view->end(), kEndRecordSig.begin(), kEndRecordSig.end());
+    const auto it = std::find_end(view->begin(), view->end(), kZipEndOfCentralDirectory.begin(),
+                                  kZipEndOfCentralDirectory.end(),
+                                  [](uint8_t a, char b) { return a == uint8_t(b); });
     if (it != view->end()) return lo + static_cast<uint64_t>(it - view->begin());
     hi = lo;
   }
@@ -138,7 +139,7 @@ std::optional<CentralHeader> central_header(SourceReader& r, uint64_t pos) {
   const auto bytes = r.slice(pos, kCentralHeaderSize);
   if (!bytes) return std::nullopt;
   const ByteReader h(*bytes);
-  if (!h.matches(0, kCentralHeaderSig)) return std::nullopt;
+  if (!h.matches(0, kZipCentralHeader)) return std::nullopt;
   return CentralHeader{h.u16le(10).value_or(0), h.u16le(12).value_or(0), h.u16le(14).value_or(0),
                        h.u32le(20).value_or(0), h.u32le(24).value_or(0), h.u16le(28).value_or(0),
                        h.u16le(30).value_or(0), h.u16le(32).value_or(0)};
@@ -156,7 +157,7 @@ const char* ZipExtractor::name() const {
 
 bool ZipExtractor::supports(const ProbeContext& ctx) const {
   const ByteReader h(ctx.header);
-  return h.matches(0, zip::kLocalHeaderSig) || h.matches(0, zip::kEndRecordSig);
+  return h.matches(0, formats::kZipLocalHeader) || h.matches(0, formats::kZipEndOfCentralDirectory);
 }
 
 ExtractResult ZipExtractor::extract(ByteSource& src, const ProbeContext& ctx) const {
