@@ -4,7 +4,7 @@
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const { parseBytes } = require('..');
-const { __listCaps: caps } = require(process.env.VORLIX_ADDON || '../build-addon/Release/vorlix.node');
+const { __listCaps: caps } = require('../lib/loader.js').loadAddon();
 
 // MP4 top-level boxes, JPEG segments and PNG chunks have a lower cap than the other lists: real
 // files list a handful.
