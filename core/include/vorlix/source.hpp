@@ -54,9 +54,9 @@ class ByteSource {
   virtual IoResult<size_t> read_at(uint64_t offset, std::span<uint8_t> buf);
   // The whole content when it already sits in memory, for reading in place without a copy.
   virtual std::optional<std::span<const uint8_t>> memory() const { return std::nullopt; }
-  // Whether the content's length can change while it is read (a file another process writes),
-  // so a parse that does not read it all still checks it. Bytes held in memory cannot; a source
-  // whose every read is a round trip checks each read's length instead.
+  // Whether a parse that does not read the content all through must still check its length
+  // (a file another process writes; a stated length that disagrees with the bytes). A source
+  // whose every read is a round trip and has its length checked says no.
   virtual bool length_may_change() const { return true; }
 
   // The bytes from the current position to the end when they already sit in memory (no copy);
@@ -77,7 +77,6 @@ class MemorySource final : public ByteSource {
   bool remaining_in_memory(std::span<const uint8_t>& out) override;
   IoResult<size_t> read_at(uint64_t offset, std::span<uint8_t> buf) override;
   std::optional<std::span<const uint8_t>> memory() const override { return data_; }
-  bool length_may_change() const override { return false; }
 
  private:
   std::span<const uint8_t> data_;
