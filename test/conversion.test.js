@@ -384,7 +384,7 @@ test('host code run during a conversion cannot change that report or another', (
   const script = `
     const crypto = require('node:crypto');
     const { parseBytes } = require(${JSON.stringify(root)});
-    const addon = require(${JSON.stringify(path.join(root, 'build-addon', 'Release', 'vorlix.node'))});
+    const addon = require(${JSON.stringify(path.join(root, 'lib', 'loader.js'))}).loadAddon();
     const { inputs, png } = JSON.parse(require('node:fs').readFileSync(0, 'utf8'));
     const outer = inputs.map((b) => Buffer.from(b, 'base64'));
     const convert = [(b) => parseBytes(b), (b) => addon.__parseBytesInTextChunks(b, 64)];
