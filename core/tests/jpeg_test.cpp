@@ -231,7 +231,7 @@ TEST(JpegQuality, ExtremeAndPerturbedTables) {
   table[20] += 1;
   EXPECT_EQ(estimate_ijg_quality(table), 60u);
   // Entries in row order instead of zigzag order are a different table: the estimate must
-  // come from comparing coefficient by coefficient, so it is no longer exact.
+  // come from comparing coefficient by coefficient, so it is not exact.
   const auto zz = ijg_luminance_table(30);
   const auto order = zigzag_to_natural();
   std::array<uint8_t, 64> row_order{};

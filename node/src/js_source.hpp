@@ -37,7 +37,7 @@ struct ReadChannel {
 };
 
 // Asks the JS thread for `length` bytes at `offset` under read number `seq`; false when the JS
-// side can no longer be reached.
+// side cannot be reached (its environment is shutting down).
 using ReadRequest = bool (*)(void* ctx, uint64_t seq, uint64_t offset, size_t length);
 
 // A ByteSource over JS reads. Every fetch is a round trip, so reads go through a few windows of
