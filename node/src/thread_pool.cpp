@@ -1,5 +1,6 @@
 #include "thread_pool.hpp"
 
+#include <chrono>
 #include <thread>
 #include <utility>
 
@@ -46,7 +47,11 @@ void ThreadPool::work(std::shared_ptr<ThreadPool> pool) noexcept {
   std::unique_lock lock(pool->mutex_);
   for (;;) {
     ++pool->idle_;
-    pool->wake_.wait_for(lock, kIdleExit, [&] { return pool->stop_ || !pool->tasks_.empty(); });
+    // A wall-clock deadline: a steady one needs pthread_cond_clockwait, which the oldest glibc
+    // the prebuilt binaries load on lacks, and a clock step only shortens or lengthens an idle
+    // wait.
+    pool->wake_.wait_until(lock, std::chrono::system_clock::now() + kIdleExit,
+                           [&] { return pool->stop_ || !pool->tasks_.empty(); });
     --pool->idle_;
     if (pool->tasks_.empty()) return;  // idle for long enough, or stopped
     auto task = std::move(pool->tasks_.front());
