@@ -3,7 +3,7 @@
 # copy of the package whose local build is that binary. x64 runs natively; arm64 runs under
 # qemu-user with an arm64 Node from npm and the arm64 C library from multiarch. Emulated, Node
 # cannot start child processes of its own architecture (no binfmt handler is registered), so
-# the test files run one by one in-process, leaving out those that spawn Node: cli, conversion
+# the test files run one by one in-process, leaving out those that spawn Node: cli and cli-*, conversion
 # (its subprocess cases) and hardening (memory limits in child processes).
 # Usage: scripts/test-prebuilt.sh x64|arm64
 set -euo pipefail
@@ -51,7 +51,7 @@ node_bin="$PWD/$node_dir/bin/node"
 export QEMU_LD_PREFIX=/
 failed=0
 for file in "$tree"/test/*.test.js; do
-  case "$(basename "$file")" in cli.test.js | conversion.test.js | hardening.test.js) continue ;; esac
+  case "$(basename "$file")" in cli.test.js | cli-*.test.js | conversion.test.js | hardening.test.js) continue ;; esac
   if (cd "$tree" && qemu-aarch64-static "$node_bin" "test/$(basename "$file")" >"$file.log" 2>&1); then
     echo "test-prebuilt: arm64 $(basename "$file"): $(grep -E '^# pass' "$file.log")"
   else
