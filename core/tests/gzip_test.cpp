@@ -152,14 +152,7 @@ TEST(GzipExtractor, HugeUnterminatedName) {
 
 TEST(GzipExtractor, ReadsFromAFile) {
   const std::string bytes = gz_header(8, 0x08, 42, 3) + "from-disk.txt\0"s;
-  FILE* f = std::tmpfile();
-  ASSERT_NE(f, nullptr);
-  ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
-  std::fflush(f);
-  ASSERT_EQ(lseek(fileno(f), 0, SEEK_SET), 0);
-  FileSource src(fileno(f));
-  auto r = GzipExtractor().extract(src, context_for(as_bytes(bytes)));
-  std::fclose(f);
+  auto r = testing::extract_from_file(GzipExtractor(), as_bytes(bytes));
   ASSERT_TRUE(r.ok());
   EXPECT_EQ(text_of(r->fields(), "original_filename"), "from-disk.txt");
   EXPECT_EQ(uint_of(r->fields(), "modification_time_unix"), 42u);
@@ -199,7 +192,7 @@ TEST(GzipExtractor, NameLengthIsBounded) {
 TEST(GzipExtractor, DeclaredLengthBeyondTheFile) {
   for (const std::string& bytes :
        {gz_header(8, 0x08, 0, 3) + "no-terminator", gz_header(8, 0, 0, 3).substr(0, 6)}) {
-    auto r = testing::extract_cut_file(GzipExtractor(), as_bytes(bytes), 100000);
+    auto r = testing::extract_from_file(GzipExtractor(), as_bytes(bytes), 100000);
     if (r.ok()) {
       EXPECT_EQ(field(r->fields(), "original_filename"), nullptr) << bytes;
     } else {

@@ -434,7 +434,7 @@ TEST(PdfExtractor, InformationStringAcrossReadWindows) {
 // A file shorter than the length it was stated to have: what is there, never a made-up field.
 TEST(PdfExtractor, DeclaredLengthBeyondTheFile) {
   const std::string bytes = "%PDF-1.4\n1 0 obj /Type /Page /Title (Cut";
-  auto r = testing::extract_cut_file(PdfExtractor(), as_bytes(bytes), 100000);
+  auto r = testing::extract_from_file(PdfExtractor(), as_bytes(bytes), 100000);
   ASSERT_TRUE(r.ok()) << r.error().display();
   EXPECT_EQ(info(*r, "title"), "Cut");
   EXPECT_EQ(uint_of(r->fields(), "page_count"), 1u);

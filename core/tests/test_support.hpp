@@ -140,10 +140,10 @@ inline ProbeContext context_for(std::span<const uint8_t> bytes) {
   return ctx;
 }
 
-// `bytes` in a real file whose stated length is `extra` bytes more than it holds: a file cut
-// while it was read.
-inline ExtractResult extract_cut_file(const Extractor& extractor, std::span<const uint8_t> bytes,
-                                      uint64_t extra) {
+// `bytes` read from a real file whose stated length is `extra` bytes more than it holds (with
+// `extra` above 0: a file cut while it was read).
+inline ExtractResult extract_from_file(const Extractor& extractor, std::span<const uint8_t> bytes,
+                                       uint64_t extra = 0) {
   FILE* f = std::tmpfile();
   EXPECT_NE(f, nullptr);
   if (!f) return Err{ExtractError::other("no temporary file")};

@@ -367,14 +367,7 @@ TEST(ZipExtractor, AdversarialInputsStayLinear) {
 
 TEST(ZipExtractor, ReadsFromAFile) {
   const std::string bytes = archive({{.name = "META-INF/MANIFEST.MF"}});
-  FILE* f = std::tmpfile();
-  ASSERT_NE(f, nullptr);
-  ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
-  std::fflush(f);
-  ASSERT_EQ(lseek(fileno(f), 0, SEEK_SET), 0);
-  FileSource src(fileno(f));
-  auto r = ZipExtractor().extract(src, context_for(as_bytes(bytes)));
-  std::fclose(f);
+  auto r = testing::extract_from_file(ZipExtractor(), as_bytes(bytes));
   ASSERT_TRUE(r.ok());
   EXPECT_EQ(get<std::string>(r->fields(), "container_kind"), "Java archive (jar)");
 }
