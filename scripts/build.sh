@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds the Node addon into build-addon/ (cmake-js with the Node-API headers from npm: nothing
-# is downloaded at build time).
+# is downloaded at build time). Extra arguments go to cmake-js, e.g. --CDVORLIX_DEV=ON to build
+# the core tests in the same tree.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 # Warnings are errors here (our own builds); a user's `npm install` compiles without -Werror.
-npx --no-install cmake-js compile --out build-addon --parallel "$(nproc)" --CDVORLIX_WERROR=ON \
+npx --no-install cmake-js compile --out build-addon --parallel "$(nproc)" --CDVORLIX_WERROR=ON "$@" \
   >/dev/null

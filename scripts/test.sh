@@ -3,11 +3,8 @@
 # JS API tests (node:test) against the freshly built addon.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
-jobs=$(nproc)
-cmake -S . -B build -DVORLIX_DEV=ON -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build --parallel "$jobs"
-(cd build && ctest --output-on-failure --parallel "$jobs")
-bash scripts/build.sh
+# The core tests are built in the addon's tree, so the core is compiled once.
+bash scripts/build.sh --CDVORLIX_DEV=ON
+(cd build-addon && ctest --output-on-failure --parallel "$(nproc)")
 node --test test/
 npx --no-install tsc -p .
