@@ -492,15 +492,27 @@ export type ByteStream =
   | ReadableStream<Uint8Array>
   | AsyncIterable<Uint8Array>;
 
+/** parseStream's options: parseAsync's, and the stream's length when the caller knows it. */
+export interface StreamParseOptions extends AsyncParseOptions {
+  /**
+   * The stream's length in bytes (an HTTP request states its own Content-Length). A stream of
+   * another length is rejected. Lets a long stream whose formats read front to back be parsed as
+   * it arrives, without a temporary file.
+   */
+  size?: number | bigint;
+}
+
 /**
  * The report `parseBytes` would give for the stream's bytes, reading the stream once and
- * hashing as the bytes pass. Up to 16 MiB stays in memory; a longer stream is kept in a private
- * temporary file (mode 0600), removed however the call ends. Rejects with the stream's own
- * error, a TypeError for chunks that are not Uint8Array, or an AbortError (the stream is then
- * left to the caller, not destroyed).
+ * hashing as the bytes pass. Up to 16 MiB stays in memory. A longer stream of known length whose
+ * formats read front to back (JPEG, GIF, BMP, WAVE, AVI, MP3, gzip, ELF, MP4)
+ * is parsed as it arrives, holding 12 MiB at most; any other is kept in a private temporary file
+ * (mode 0600), removed however the call ends. Rejects with the stream's own error, a TypeError
+ * for chunks that are not Uint8Array, an Error when the stream's length is not its stated size,
+ * or an AbortError (the stream is then left to the caller, not destroyed).
  */
 export function parseStream<E extends ExtractorName>(
   input: ByteStream,
-  options: AsyncParseOptions & { extractors: readonly E[] },
+  options: StreamParseOptions & { extractors: readonly E[] },
 ): Promise<SelectedReport<E>>;
-export function parseStream(input: ByteStream, options?: AsyncParseOptions): Promise<Report>;
+export function parseStream(input: ByteStream, options?: StreamParseOptions): Promise<Report>;

@@ -3,6 +3,7 @@
 // requests, and streams.
 const crypto = require('node:crypto');
 const fs = require('node:fs');
+const http = require('node:http');
 const os = require('node:os');
 const path = require('node:path');
 const { Readable } = require('node:stream');
@@ -17,6 +18,16 @@ const STREAM_MEMORY_BYTES = 16 << 20;
 const HTTP_FIRST_BYTES = 131072;
 // parseStream stores the stream in blocks of this size.
 const STREAM_BLOCK = 65536;
+// A stream of known length whose formats are read front to back is parsed as it arrives: its
+// first STREAM_HEAD_BYTES stay in memory (every extractor starts at the header), and a window of
+// the last STREAM_WINDOW_BYTES that arrived, which moves only as far as the walk reads.
+const STREAM_HEAD_BYTES = 4 << 20;
+const STREAM_WINDOW_BYTES = 8 << 20;
+// Extractors whose walks only move forward from the header (they skip what they do not read),
+// so a stream needs no look back for them. The EXIF reader is one of them inside a JPEG, whose
+// EXIF block comes before the image data; in PNG, WebP, TIFF and HEIF it walks the file again
+// after the format's own walk, or reads wherever the offsets point.
+const FORWARD_WALKS = new Set(['jpeg', 'png', 'gif', 'bmp', 'riff', 'id3', 'gzip', 'elf', 'mp4']);
 const MAX_BLOCK_SIZE = 1 << 24;
 
 function message(err) {
@@ -64,7 +75,9 @@ module.exports = function sources({ addon, checkOptions, AbortError, show }) {
   }
 
   // `sums`: a stream's content sums, which stand in for the file extractor's pass.
-  function runSource(fn, source, options, sums) {
+  // `sumsAtEnd`: the stream is still arriving; the sums are taken after the parse, once the
+  // source's read of its end has been answered.
+  function runSource(fn, source, options, sums, sumsAtEnd = false) {
     return new Promise((resolve, reject) => {
       const { native, signal } = checkOptions(fn, options, true);
       const { size, read, blockSize } = checkSource(fn, source);
@@ -102,7 +115,7 @@ module.exports = function sources({ addon, checkOptions, AbortError, show }) {
             if (cancelled) finish(reject, new AbortError(signal));
             else if (error) finish(reject, error);
             else finish(resolve, report);
-          }, sums, pool);
+          }, sums, pool, sumsAtEnd);
         } catch (err) {
           release();
           finish(reject, err);
@@ -223,6 +236,10 @@ module.exports = function sources({ addon, checkOptions, AbortError, show }) {
       this.fill = 0;
       this.size = 0;
       this.spill = null;
+      // Set while a parse reads the stream as it arrives: blocks past the head are then let go
+      // once the window has moved beyond them; those before `dropped` are gone.
+      this.sliding = false;
+      this.dropped = undefined;
     }
 
     async append(chunk) {
@@ -238,6 +255,18 @@ module.exports = function sources({ addon, checkOptions, AbortError, show }) {
     async seal() {
       const block = this.tail.subarray(0, this.fill);
       if (this.sums) addon.streamSumsUpdate(this.sums, block);
+      if (this.sliding) {
+        this.blocks.push(block);
+        this.tail = Buffer.allocUnsafe(STREAM_BLOCK);
+        this.dropped ??= STREAM_HEAD_BYTES / STREAM_BLOCK;
+        while (this.dropped < this.blocks.length - STREAM_WINDOW_BYTES / STREAM_BLOCK) {
+          this.blocks[this.dropped] = null;
+          this.dropped += 1;
+        }
+        this.size += block.length;
+        this.fill = 0;
+        return;
+      }
       if (!this.spill && this.size + block.length > STREAM_MEMORY_BYTES) await this.startSpill();
       if (this.spill) {
         await this.spill.handle.write(block, 0, block.length, this.size);
@@ -293,6 +322,26 @@ module.exports = function sources({ addon, checkOptions, AbortError, show }) {
       };
     }
 
+    get held() {
+      return this.size + this.fill;
+    }
+
+    // In sliding mode: `length` bytes from `offset`, all arrived; null when a block was let go.
+    bytesAt(offset, length) {
+      const out = Buffer.allocUnsafe(length);
+      for (let done = 0; done < length;) {
+        const at = offset + done;
+        const b = Math.floor(at / STREAM_BLOCK);
+        const block = b < this.blocks.length ? this.blocks[b] : this.tail.subarray(0, this.fill);
+        if (!block) return null;
+        const piece = block.subarray(at % STREAM_BLOCK, at % STREAM_BLOCK + length - done);
+        if (piece.length === 0) return null;
+        out.set(piece, done);
+        done += piece.length;
+      }
+      return out;
+    }
+
     async dispose() {
       this.blocks = [];
       if (!this.spill) return;
@@ -320,10 +369,51 @@ module.exports = function sources({ addon, checkOptions, AbortError, show }) {
     throw new TypeError(`parseStream: input must be a Readable, a ReadableStream or an async iterable of Uint8Array, got ${show(input)}`);
   }
 
+  // The length a stream states for itself: an HTTP message's Content-Length.
+  function statedLength(input) {
+    const headers = input instanceof http.IncomingMessage ? input.headers : null;
+    const length = headers?.['content-length'];
+    if (typeof length !== 'string' || !/^\d{1,15}$/.test(length) || headers['transfer-encoding'] !== undefined) {
+      return undefined;
+    }
+    return Number(length);
+  }
+
+  // parseStream's own option, `size`: taken off before the options every parse shares are checked.
+  function splitSize(options) {
+    if (options === null || typeof options !== 'object' || !Object.hasOwn(options, 'size')) {
+      return { size: undefined, rest: options };
+    }
+    const { size, ...rest } = options;
+    const ok = typeof size === 'bigint'
+      ? size >= 0n && size <= BigInt(Number.MAX_SAFE_INTEGER)
+      : size === undefined || (Number.isSafeInteger(size) && size >= 0);
+    if (!ok) {
+      throw new TypeError(`parseStream: options.size must be a non-negative safe integer (number or bigint), got ${show(size)}`);
+    }
+    return { size: size === undefined ? undefined : Number(size), rest };
+  }
+
+  // Whether the extractors that claim the stream's first block all walk forward (FORWARD_WALKS).
+  function walksForward(first, native) {
+    const names = (native?.extractors ?? addon.extractors).filter((name) => name !== 'file');
+    if (names.length === 0) return true;
+    const report = addon.parseBytes(first, { __proto__: null, extractors: names, hashes: false });
+    const claimers = new Set(Object.keys(report).filter((key) => key !== 'errors'));
+    for (const e of report.errors ?? []) claimers.add(e.extractor);
+    return [...claimers].every((name) => FORWARD_WALKS.has(name) || (name === 'exif' && claimers.has('jpeg')));
+  }
+
+  function lengthError(got, stated) {
+    return new Error(`parseStream: the stream gave ${got} bytes, not the ${stated} its size states`);
+  }
+
   async function parseStream(input, options) {
-    const { native, signal } = checkOptions('parseStream', options, true);
+    const { size: optionSize, rest } = splitSize(options);
+    const { native, signal } = checkOptions('parseStream', rest, true);
     if (signal?.aborted) throw new AbortError(signal);
     const chunks = chunkIterator(input);
+    const stated = optionSize ?? statedLength(input);
     const hashes = (native?.hashes ?? true) && (native?.extractors?.includes('file') ?? true);
     const store = new ContentStore(hashes ? addon.streamSums() : undefined);
     let onAbort;
@@ -332,20 +422,108 @@ module.exports = function sources({ addon, checkOptions, AbortError, show }) {
       signal.addEventListener('abort', onAbort, { once: true });
     });
     aborted?.catch(() => {});
+    const next = () => (aborted ? Promise.race([chunks.next(), aborted]) : chunks.next());
+    const chunkOf = (step) => {
+      if (step.value instanceof Uint8Array) return step.value;
+      throw new TypeError(`parseStream: chunks must be Uint8Array, got ${typeof step.value === 'object' ? show(step.value) : typeof step.value}`);
+    };
     let reading = true;
+    let forward;
     try {
+      let pending = null;
       while (reading) {
-        const step = await (aborted ? Promise.race([chunks.next(), aborted]) : chunks.next());
+        const step = await next();
         if (step.done) {
           reading = false;
-        } else if (step.value instanceof Uint8Array) {
-          await store.append(step.value);
         } else {
-          throw new TypeError(`parseStream: chunks must be Uint8Array, got ${typeof step.value === 'object' ? show(step.value) : typeof step.value}`);
+          const chunk = chunkOf(step);
+          if (store.held + chunk.length > stated) throw lengthError(store.held + chunk.length, stated);
+          // A stream longer than memory holds, once its head and a window have arrived.
+          if (stated > STREAM_MEMORY_BYTES && store.held >= STREAM_BLOCK
+              && store.held + chunk.length > STREAM_HEAD_BYTES + STREAM_WINDOW_BYTES
+              && (forward ??= walksForward(store.blocks[0], native))) {
+            // Known length and forward walks: parse while the rest arrives, without a spill.
+            store.sliding = true;
+            pending = chunk;
+            break;
+          }
+          await store.append(chunk);
         }
       }
+      if (!store.sliding) {
+        await store.finish();
+        if (stated !== undefined && store.size !== stated) throw lengthError(store.size, stated);
+        return await runSource('parseStream', store.source(), rest, store.sums);
+      }
+
+      // Reads pull the stream only as far as they need: while the parse thinks, the stream waits.
+      let failure = null;
+      let passed = false;
+      const pull = async (until) => {
+        while (store.held < until && reading) {
+          if (failure) throw failure;
+          try {
+            if (pending) {
+              const chunk = pending;
+              pending = null;
+              await store.append(chunk);
+              continue;
+            }
+            const step = await next();
+            if (step.done) {
+              reading = false;
+            } else {
+              const chunk = chunkOf(step);
+              if (store.held + chunk.length > stated) throw lengthError(store.held + chunk.length, stated);
+              await store.append(chunk);
+            }
+          } catch (err) {
+            failure ??= err;
+            throw err;
+          }
+        }
+      };
+      const source = {
+        size: stated,
+        async read(at, length) {
+          const offset = Number(at);
+          if (offset === stated && length === 0) {
+            // The end: every byte through the sums, and the count checked.
+            await pull(Infinity);
+            await store.finish();
+            if (store.held !== stated) {
+              failure ??= lengthError(store.held, stated);
+              throw failure;
+            }
+            return new Uint8Array(0);
+          }
+          await pull(offset + length);
+          if (store.held < offset + length) {
+            failure ??= lengthError(store.held, stated);
+            throw failure;
+          }
+          const bytes = store.bytesAt(offset, length);
+          if (!bytes) {
+            passed = true;
+            throw new Error('the stream has passed these bytes');
+          }
+          return bytes;
+        },
+      };
+      let report;
+      try {
+        report = await runSource('parseStream', source, rest, store.sums, hashes);
+      } catch (err) {
+        throw failure ?? err;
+      }
+      if (!hashes) await pull(Infinity);
       await store.finish();
-      return await runSource('parseStream', store.source(), options, store.sums);
+      if (failure) throw failure;
+      if (store.held !== stated) throw lengthError(store.held, stated);
+      if (passed) {
+        throw new Error('parseStream: a format needed bytes the stream had already passed; parse it from a file or a Buffer');
+      }
+      return report;
     } catch (err) {
       if (reading) chunks.leave();
       throw err;

@@ -4,13 +4,14 @@
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
+const http = require('node:http');
 const os = require('node:os');
 const path = require('node:path');
 const { Readable } = require('node:stream');
 const v8 = require('node:v8');
 const vm = require('node:vm');
 const { parse, parseBytes, parseStream } = require('..');
-const { samples, virtualFile, withoutPathFacts, mp4WithMoovLast } = require('./helpers/sources');
+const { samples, virtualFile, withoutPathFacts, mp4WithMoovLast, pngWithLargeIdat } = require('./helpers/sources');
 
 const MiB = 1 << 20;
 
@@ -128,4 +129,74 @@ test('inputs that are not byte streams are TypeErrors', async () => {
   await assert.rejects(parseStream(Buffer.from('x')), TypeError);
   await assert.rejects(parseStream(Readable.from(['text'], { objectMode: true })), /chunks must be Uint8Array, got string/);
   await assert.rejects(parseStream(Readable.from([]), { hashes: 'no' }), TypeError);
+});
+
+test('a stream of known length whose formats read front to back is parsed as it arrives, without a spill', async (t) => {
+  const dir = fs.mkdtempSync(path.join(tmp, 'sparse-'));
+  t.after(() => fs.rmSync(dir, { recursive: true, force: true }));
+  const jpeg = virtualFile(40 * MiB, [[0, fs.readFileSync(samples().find((f) => f.endsWith('gps_example.jpg')))]]);
+  // [label, file, options, whether it spills]
+  const cases = [
+    ['camera JPEG', jpeg, {}, false],
+    ['camera JPEG, no hashes', jpeg, { hashes: false }, false],
+    ['MP4, moov after a 48 MiB mdat', mp4WithMoovLast(48 * MiB), {}, false],
+    // The EXIF reader walks a PNG's chunks again after the PNG walk: that looks back.
+    ['PNG', pngWithLargeIdat(40 * MiB), {}, true],
+  ];
+  for (const [label, file, options, spills] of cases) {
+    const base = heldBytes();
+    let peak = 0;
+    let spilled = false;
+    const report = await parseStream(readable(generated(file, (at) => {
+      if (at % (4 * MiB) === 0) peak = Math.max(peak, heldBytes() - base);
+      if (spillFiles().some((name) => name.startsWith('vorlix-stream-'))) spilled = true;
+    })), { ...options, size: file.size });
+    assert.equal(spilled, spills, label);
+    assert.ok(peak < 20 * MiB, `${label}: ${peak} bytes held`);
+    assert.deepEqual(report, withoutPathFacts(parse(file.writeSparse(dir), options)), label);
+  }
+
+  // An upload states its length in Content-Length.
+  const json = (report) => JSON.parse(JSON.stringify(report, (k, v) => (typeof v === 'bigint' ? String(v) : v)));
+  let uploadSpilled = false;
+  const server = http.createServer(async (req, res) => {
+    const report = await parseStream(req);
+    res.end(JSON.stringify(json(report)));
+  });
+  await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+  t.after(() => server.close());
+  const answer = await new Promise((resolve, reject) => {
+    const req = http.request({ port: server.address().port, host: '127.0.0.1', method: 'POST',
+      headers: { 'content-length': jpeg.size } }, (res) => {
+      let text = '';
+      res.setEncoding('utf8').on('data', (c) => { text += c; }).on('end', () => resolve(JSON.parse(text)));
+    });
+    req.on('error', reject);
+    Readable.from(generated(jpeg, () => {
+      if (spillFiles().some((name) => name.startsWith('vorlix-stream-'))) uploadSpilled = true;
+    })).pipe(req);
+  });
+  assert.equal(uploadSpilled, false);
+  assert.deepEqual(answer, json(withoutPathFacts(parse(jpeg.writeSparse(dir)))));
+
+  // A stated length the stream does not keep: rejected, whichever path the stream took.
+  for (const size of [jpeg.size + 1, jpeg.size - 1, 1000]) {
+    await assert.rejects(parseStream(readable(generated(jpeg)), { size }),
+      new RegExp(`the stream gave \\d+ bytes, not the ${size} its size states`));
+  }
+  // A stream that fails, or is aborted, while the parse reads it.
+  const failure = new Error('upload reset');
+  const failing = readable(generated(jpeg, (at) => {
+    if (at === 24 * MiB) throw failure;
+  }));
+  await assert.rejects(parseStream(failing, { size: jpeg.size }), (err) => err === failure);
+  const ac = new AbortController();
+  const stream = readable(generated(jpeg, (at) => {
+    if (at === 24 * MiB) ac.abort();
+  }));
+  await assert.rejects(parseStream(stream, { size: jpeg.size, signal: ac.signal }), { name: 'AbortError' });
+  assert.equal(stream.destroyed, false);
+  stream.destroy();
+  assert.deepEqual(spillFiles().filter((name) => name.startsWith('vorlix-stream-')), []);
+  await assert.rejects(parseStream(readable([]), { size: -1 }), TypeError);
 });

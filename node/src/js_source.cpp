@@ -78,6 +78,11 @@ IoResult<size_t> JsSource::fetch(uint64_t offset, std::span<uint8_t> dest) {
   return dest.size();
 }
 
+bool JsSource::reached_end() {
+  uint8_t none = 0;
+  return static_cast<bool>(fetch(size_, std::span<uint8_t>(&none, 0)));
+}
+
 IoResult<JsSource::Slot*> JsSource::window_for(uint64_t at, uint64_t need) {
   const uint64_t start = at - at % window_;
   // The whole request in one fetch, in whole windows, up to the next window already held.
@@ -160,6 +165,7 @@ struct ParseState {
   napi_threadsafe_function tsfn = nullptr;
   napi_ref callback = nullptr;
   napi_ref done = nullptr;
+  napi_ref sums = nullptr;  // stream sums the parse thread finishes, kept alive till then
 };
 
 using ChannelHandle = std::shared_ptr<ReadChannel>;
@@ -356,6 +362,7 @@ void finalize_state(napi_env env, void* data, void*) {
   }
   if (state->callback) napi_delete_reference(env, state->callback);
   if (state->done) napi_delete_reference(env, state->done);
+  if (state->sums) napi_delete_reference(env, state->sums);
 }
 
 // The parse thread's way to the JS thread.
@@ -409,7 +416,7 @@ void add_content_facts(vorlix_core::Report& report, const vorlix_core::hash::Con
 
 void run_parse(napi_threadsafe_function tsfn, std::shared_ptr<ReadChannel> channel, uint64_t size,
                size_t block, vorlix_core::ParseOptions options,
-               std::optional<vorlix_core::hash::ContentSums> sums) noexcept {
+               std::optional<vorlix_core::hash::ContentSums> sums, void* held_sums) noexcept {
   JsLink link{tsfn, *channel};
   auto* m = new (std::nothrow) Message;
   if (m) {
@@ -417,11 +424,24 @@ void run_parse(napi_threadsafe_function tsfn, std::shared_ptr<ReadChannel> chann
     try {
       JsSource source(*channel, request_read, &link, size, block);
       options.cancel = &channel->cancel;
-      if (!options.hashes) sums.reset();
-      if (sums) options.hashes = false;
+      if (!options.hashes) {
+        sums.reset();
+        held_sums = nullptr;
+      }
+      if (sums || held_sums) options.hashes = false;
       auto report = vorlix_core::parse(source, size, options);
-      if (sums && !report.cancelled) add_content_facts(report, *sums);
-      m->outcome = std::move(report);
+      bool whole = true;
+      if (held_sums && !report.cancelled) {
+        // The stream has passed its last byte through the sums only once this read is answered.
+        whole = source.reached_end();
+        if (whole) sums = finish_held_sums(held_sums);
+      }
+      if (!whole) {
+        m->outcome = JsError{napi_generic_failure, "the stream could not be read to its end"};
+      } else {
+        if (sums && !report.cancelled) add_content_facts(report, *sums);
+        m->outcome = std::move(report);
+      }
     } catch (...) {
       m->outcome = current_exception_error();
     }
@@ -454,7 +474,7 @@ napi_value throw_js(napi_env env, const JsError& e) {
   return nullptr;
 }
 
-napi_value start(napi_env env, napi_value (&args)[7]) {
+napi_value start(napi_env env, napi_value (&args)[8]) {
   auto pool = pool_of(env, args[6]);
   if (!pool) return throw_js(env, {napi_invalid_arg, "Expected a source thread pool"});
   auto size = size_argument(env, args[1]);
@@ -466,8 +486,17 @@ napi_value start(napi_env env, napi_value (&args)[7]) {
   }
   auto opts = read_options(env, args[3]);
   if (auto* e = std::get_if<JsError>(&opts)) return throw_js(env, *e);
-  auto sums = finish_stream_sums(env, args[5]);
+  bool sums_at_end = false;
+  napi_get_value_bool(env, args[7], &sums_at_end);
+  void* held_sums = nullptr;
+  auto sums = sums_at_end ? std::optional<vorlix_core::hash::ContentSums>()
+                          : finish_stream_sums(env, args[5]);
   if (auto* e = std::get_if<JsError>(&sums)) return throw_js(env, *e);
+  if (sums_at_end) {
+    auto held = held_stream_sums(env, args[5]);
+    if (auto* e = std::get_if<JsError>(&held)) return throw_js(env, *e);
+    held_sums = std::get<void*>(held);
+  }
   napi_valuetype t;
   if (napi_typeof(env, args[0], &t) != napi_ok || t != napi_function ||
       napi_typeof(env, args[4], &t) != napi_ok || t != napi_function) {
@@ -488,6 +517,12 @@ napi_value start(napi_env env, napi_value (&args)[7]) {
     finalize_state(env, state.release(), nullptr);
     return throw_js(env, {s, "Failed to hold the completion callback"});
   }
+  if (held_sums) {
+    if (auto s = napi_create_reference(env, args[5], 1, &state->sums); s != napi_ok) {
+      finalize_state(env, state.release(), nullptr);
+      return throw_js(env, {s, "Failed to hold the stream sums"});
+    }
+  }
   napi_value name;
   napi_create_string_utf8(env, "vorlix.parseSource", NAPI_AUTO_LENGTH, &name);
   ParseState* raw = state.get();
@@ -499,13 +534,14 @@ napi_value start(napi_env env, napi_value (&args)[7]) {
   }
   state.release();  // the thread-safe function's finalizer owns it now
   try {
-    ThreadPool::submit(
-        pool, [tsfn = raw->tsfn, channel = raw->channel, size = std::get<uint64_t>(size),
-               block = static_cast<size_t>(block),
-               options = std::move(std::get<vorlix_core::ParseOptions>(opts)),
-               sums = std::get<std::optional<vorlix_core::hash::ContentSums>>(sums)]() mutable {
-          run_parse(tsfn, std::move(channel), size, block, std::move(options), std::move(sums));
-        });
+    ThreadPool::submit(pool, [tsfn = raw->tsfn, channel = raw->channel,
+                              size = std::get<uint64_t>(size), block = static_cast<size_t>(block),
+                              options = std::move(std::get<vorlix_core::ParseOptions>(opts)),
+                              sums = std::get<std::optional<vorlix_core::hash::ContentSums>>(sums),
+                              held_sums]() mutable {
+      run_parse(tsfn, std::move(channel), size, block, std::move(options), std::move(sums),
+                held_sums);
+    });
   } catch (...) {
     napi_release_threadsafe_function(raw->tsfn, napi_tsfn_abort);
     return throw_js(env, current_exception_error());
@@ -516,10 +552,10 @@ napi_value start(napi_env env, napi_value (&args)[7]) {
 }  // namespace
 
 napi_value ParseSourceAsync(napi_env env, napi_callback_info info) {
-  size_t argc = 7;
-  napi_value args[7];
+  size_t argc = 8;
+  napi_value args[8];
   if (napi_get_cb_info(env, info, &argc, args, nullptr, nullptr) != napi_ok) return nullptr;
-  for (size_t i = argc; i < 7; ++i)
+  for (size_t i = argc; i < 8; ++i)
     napi_get_undefined(env, &args[i]);
   try {
     return start(env, args);

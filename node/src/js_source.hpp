@@ -58,6 +58,9 @@ class JsSource final : public vorlix_core::ByteSource {
   vorlix_core::IoResult<size_t> read_at(uint64_t offset, std::span<uint8_t> buf) override;
   // Each read's length is checked against what was asked.
   bool length_may_change() const override { return false; }
+  // Asks for the zero bytes at the end: a stream's source answers once it has passed all its
+  // bytes through the sums, so the parse thread may then finish them.
+  bool reached_end();
 
  private:
   struct Slot {
@@ -83,11 +86,13 @@ class JsSource final : public vorlix_core::ByteSource {
   Slot slots_[kSlots];
 };
 
-// parseSourceAsync(read, size, blockSize, options, callback, sums, pool) -> abort(): the parse runs
+// parseSourceAsync(read, size, blockSize, options, callback, sums, pool, sumsAtEnd) -> abort(): the
+// parse runs
 // on a thread of `pool` (from sourcePool); `read(offset, length, seq, done)` must end in one call
 // of done(seq, errorText | null, bytes); `callback(error, report, cancelled)` runs once. Stream
 // sums, when not undefined, are the content's file facts: the parse then skips its own content
-// pass.
+// pass. With sumsAtEnd the stream is still arriving: the sums are finished after the parse, once
+// the read of the source's end (see JsSource::reached_end) has been answered.
 napi_value ParseSourceAsync(napi_env env, napi_callback_info info);
 
 }  // namespace vorlix_node

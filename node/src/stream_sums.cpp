@@ -95,4 +95,19 @@ std::variant<std::optional<ContentSums>, JsError> finish_stream_sums(napi_env en
   return sums->finished;
 }
 
+std::variant<void*, JsError> held_stream_sums(napi_env env, napi_value value) {
+  Sums* sums = sums_of(env, value);
+  if (!sums || !sums->pass) return JsError{napi_invalid_arg, "Expected open stream sums"};
+  return static_cast<void*>(sums);
+}
+
+ContentSums finish_held_sums(void* held) {
+  auto* sums = static_cast<Sums*>(held);
+  if (!sums->finished) {
+    sums->finished = sums->pass->finish();
+    sums->pass.reset();
+  }
+  return *sums->finished;
+}
+
 }  // namespace vorlix_node

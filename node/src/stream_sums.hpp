@@ -19,4 +19,9 @@ napi_value StreamSumsUpdate(napi_env env, napi_callback_info info);
 std::variant<std::optional<vorlix_core::hash::ContentSums>, JsError> finish_stream_sums(
     napi_env env, napi_value value);
 
+// Sums still being fed on the JS thread: `value`'s pass, to be finished later, on any thread,
+// by finish_held_sums once nothing feeds it any more. The caller keeps `value` alive till then.
+std::variant<void*, JsError> held_stream_sums(napi_env env, napi_value value);
+vorlix_core::hash::ContentSums finish_held_sums(void* held);
+
 }  // namespace vorlix_node

@@ -170,5 +170,5 @@ const largeFiles = () => [
   ['MP4, moov after a 1 GiB mdat', 'mp4', mp4WithMoovLast(1024 * MiB)],
 ];
 
-module.exports = { samples, virtualFile, withoutPathFacts, largeFiles, mp4WithMoovLast, zipFile };
+module.exports = { samples, virtualFile, withoutPathFacts, largeFiles, mp4WithMoovLast, pngWithLargeIdat, zipFile };
 
