@@ -75,6 +75,33 @@ struct SubIfd {
   uint64_t time;
 };
 
+// The entry positions read so far for one IFD number and context, as runs [begin, end) of
+// positions 12 bytes apart. Overlapping IFDs whose offsets differ by a multiple of 12 share their
+// entries; the runs give the parts of a new IFD that no earlier one covered.
+class ReadEntries {
+ public:
+  // Runs of [begin, end) not read yet, in order; the range is then counted as read.
+  std::vector<std::pair<uint64_t, uint64_t>> take(uint64_t begin, uint64_t end) {
+    std::vector<std::pair<uint64_t, uint64_t>> same_phase;
+    for (const auto& r : runs_) {
+      if (r.first % 12 == begin % 12 && r.first < end && r.second > begin) same_phase.push_back(r);
+    }
+    std::sort(same_phase.begin(), same_phase.end());
+    std::vector<std::pair<uint64_t, uint64_t>> fresh;
+    uint64_t at = begin;
+    for (const auto& r : same_phase) {
+      if (r.first > at) fresh.emplace_back(at, r.first);
+      at = std::max(at, r.second);
+    }
+    if (at < end) fresh.emplace_back(at, end);
+    if (begin < end) runs_.emplace_back(begin, end);
+    return fresh;
+  }
+
+ private:
+  std::vector<std::pair<uint64_t, uint64_t>> runs_;
+};
+
 }  // namespace
 
 struct Exif::Owned {
@@ -173,15 +200,20 @@ class Walker {
       add_error((errors_[i].first & kWithinIfd) | ifd_seq(ifd), errors_[i].second);
   }
 
-  // IFD 0..N's sub-IFDs, then theirs, each read once in the order of the last pointer to it.
+  // IFD 0..N's sub-IFDs, then theirs, each read once at the place of the last pointer to it. Every
+  // field of a sub-IFD read later wins over the same tag's field in one read earlier, so they are
+  // read latest first: an entry position that a later one of the same context read has already
+  // given its field, and is skipped.
   void walk_subs(std::vector<SubIfd> level, uint8_t ifd) {
+    ReadEntries read[4];  // by Context
     for (int depth = 0; depth < 2 && !level.empty(); ++depth) {
       std::sort(level.begin(), level.end(),
-                [](const SubIfd& a, const SubIfd& b) { return a.time < b.time; });
+                [](const SubIfd& a, const SubIfd& b) { return a.time > b.time; });
       std::vector<SubIfd> next_level;
       for (const SubIfd& s : level) {
         if (stopped_) return;
-        auto next = read_ifd(s.offset, s.ctx, ifd, s.time, &next_level);
+        auto next =
+            read_ifd(s.offset, s.ctx, ifd, s.time, &next_level, &read[static_cast<size_t>(s.ctx)]);
         if (next && *next != 0) {
           add_error(entry_seq(s.time, s.ctx, kLastIndex), IfdError::UnexpectedNextIfd);
         }
@@ -190,34 +222,51 @@ class Walker {
     }
   }
 
-  // Reads one IFD: its fields are kept, pointers to sub-IFDs noted in `pointers`. Returns its
-  // next-IFD offset, or nothing when it could not be read to its end.
+  // Reads one IFD: its fields are kept, pointers to sub-IFDs noted in `pointers`; entry positions
+  // that `read` holds are skipped. Returns its next-IFD offset, or nothing when it could not be
+  // read to its end.
   std::optional<uint32_t> read_ifd(uint32_t offset, Context ctx, uint8_t ifd, uint64_t time,
-                                   std::vector<SubIfd>* pointers) {
+                                   std::vector<SubIfd>* pointers, ReadEntries* read = nullptr) {
     auto count = r_.u16(offset, endian_);
     if (!count) {
       add_error(time, IfdError::TruncatedIfdCount);
       return std::nullopt;
     }
-    uint64_t pos = uint64_t{offset} + 2;
-    for (uint32_t i = 0; i < *count; ++i, pos += 12) {
-      const uint64_t seq = entry_seq(time, ctx, i);
-      auto entry = r_.slice(pos, 12);
-      if (!entry) {
-        add_error(seq, IfdError::TruncatedIfd);
-        return std::nullopt;
-      }
-      if (entries_read_ == limits::kExifMaxEntryVisits) return stop();
-      ++entries_read_;
-      // Decoded before anything else is read: the view lasts until the next read.
-      const ByteReader e(*entry);
-      const Tag tag{ctx, e.u16(0, endian_).value_or(0)};
-      const uint16_t type_code = e.u16(2, endian_).value_or(0);
-      const uint32_t n = e.u32(4, endian_).value_or(0);
-      const uint32_t value_offset = e.u32(8, endian_).value_or(0);
-      if (!read_entry(pos, tag, type_code, n, value_offset, ifd, seq, pointers)) return stop();
+    const uint64_t first = uint64_t{offset} + 2;
+    // The entries that lie wholly in the block: the first one past its end cuts the IFD.
+    const uint64_t fit =
+        std::min<uint64_t>(*count, r_.size() > first ? (r_.size() - first) / 12 : 0);
+    const uint64_t end = first + 12 * fit;
+    std::vector<std::pair<uint64_t, uint64_t>> runs;
+    if (read) {
+      runs = read->take(first, end);
+    } else {
+      runs.emplace_back(first, end);
     }
-    auto next = r_.u32(pos, endian_);
+    for (const auto& [run_begin, run_end] : runs) {
+      for (uint64_t pos = run_begin; pos < run_end; pos += 12) {
+        const uint64_t seq = entry_seq(time, ctx, (pos - first) / 12);
+        auto entry = r_.slice(pos, 12);
+        if (!entry) {
+          add_error(seq, IfdError::TruncatedIfd);
+          return std::nullopt;
+        }
+        if (entries_read_ == visit_cap_) return stop();
+        ++entries_read_;
+        // Decoded before anything else is read: the view lasts until the next read.
+        const ByteReader e(*entry);
+        const Tag tag{ctx, e.u16(0, endian_).value_or(0)};
+        const uint16_t type_code = e.u16(2, endian_).value_or(0);
+        const uint32_t n = e.u32(4, endian_).value_or(0);
+        const uint32_t value_offset = e.u32(8, endian_).value_or(0);
+        if (!read_entry(pos, tag, type_code, n, value_offset, ifd, seq, pointers)) return stop();
+      }
+    }
+    if (fit < *count) {
+      add_error(entry_seq(time, ctx, fit), IfdError::TruncatedIfd);
+      return std::nullopt;
+    }
+    auto next = r_.u32(end, endian_);
     if (!next) {
       add_error(entry_seq(time, ctx, *count), IfdError::TruncatedNextIfdOffset);
       return std::nullopt;
@@ -253,17 +302,18 @@ class Walker {
     return note_pointer(*pointers, SubIfd{target, pointer->target, seq});
   }
 
-  // The last pointer to an IFD decides when it is read. Real blocks have one Exif, GPS and
-  // Interop IFD each; more distinct sub-IFDs than the limit stop the walk.
+  // The last pointer to an IFD decides when it is read, whatever the order pointers are met in.
+  // Real blocks have one Exif, GPS and Interop IFD each; more distinct sub-IFDs than the limit
+  // stop the walk.
   bool note_pointer(std::vector<SubIfd>& pointers, SubIfd p) {
     auto same = [&](const SubIfd& s) { return s.offset == p.offset && s.ctx == p.ctx; };
     if (last_pointer_ < pointers.size() && same(pointers[last_pointer_])) {
-      pointers[last_pointer_].time = p.time;
+      pointers[last_pointer_].time = std::max(pointers[last_pointer_].time, p.time);
       return true;
     }
     for (size_t i = 0; i < pointers.size(); ++i) {
       if (same(pointers[i])) {
-        pointers[i].time = p.time;
+        pointers[i].time = std::max(pointers[i].time, p.time);
         last_pointer_ = i;
         return true;
       }
@@ -323,6 +373,7 @@ class Walker {
   SourceReader r_;
   Endian endian_;
   uint64_t entries_read_ = 0;
+  uint64_t visit_cap_ = limits::kExifMaxEntryVisits;
   bool stopped_ = false;
   bool at_field_cap_ = false;
   size_t last_pointer_ = 0;
