@@ -1270,6 +1270,33 @@ TEST(ExifWalk, OverlappingSubIfdFanOutsKeepEveryField) {
   EXPECT_EQ(texts.fields.size(), want.size());
 }
 
+// Eight chain IFDs that each point at the same 12 overlapping Exif IFDs, one per phase of a
+// region of 0xFF bytes where every offset reads as 65,535 entries of one unknown tag: each IFD
+// number reads about one entry per byte of the region and yields one field, so the allowance of
+// visits for the block's size and fields runs out after a few of them.
+TEST(ExifWalk, EntryVisitsAreCappedByBlockSizeAndFields) {
+  constexpr uint32_t kSubs = 12;
+  constexpr uint32_t kChain = 2 + 12 * kSubs + 4;
+  constexpr uint32_t kRegion = 8 + 8 * kChain;
+  Tiff t;
+  t.u32(8);
+  for (uint32_t k = 0; k < 8; ++k) {
+    t.u16(kSubs);
+    for (uint32_t j = 0; j < kSubs; ++j)
+      t.entry(34665, type::kLong, 1, kRegion + j);
+    t.u32(k < 7 ? 8 + (k + 1) * kChain : 0);
+  }
+  t.bytes(ByteVec(kSubs + 2 + 12 * 65535 + 4, 0xff));
+  Exif exif = parse_ok(t.block());
+  EXPECT_EQ(exif.entries_read(), limits::kExifEntryVisitsBase +
+                                     limits::kExifEntryVisitsPerByte * t.size() +
+                                     limits::kExifEntryVisitsPerField * exif.fields().size());
+  EXPECT_GE(exif.fields().size(), 2u);
+  EXPECT_LT(exif.fields().size(), 8u);
+  EXPECT_TRUE(exif.truncated());
+  EXPECT_TRUE(field_texts(exif).truncated);
+}
+
 // A cycle of n chain IFDs that all name one ASCII ImageDescription of `len` bytes ("AAA..."),
 // then Make "x" and, with `gps`, a GPS pointer to their own IFD, so that each is read again as a
 // GPS IFD (whose next IFD is then unexpected).

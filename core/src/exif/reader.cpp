@@ -17,7 +17,7 @@
 
 #include <algorithm>
 #include <bit>
-#include <unordered_map>
+#include <cstdlib>
 
 #include "limits.hpp"
 
@@ -117,7 +117,11 @@ Exif::~Exif() = default;
 
 class Walker {
  public:
-  Walker(Exif& out, SourceReader r) : out_(out), r_(r), endian_(out.endian_) {
+  Walker(Exif& out, SourceReader r)
+      : out_(out),
+        r_(r),
+        endian_(out.endian_),
+        visit_base_(limits::kExifEntryVisitsBase + limits::kExifEntryVisitsPerByte * r.size()) {
     // Room for the fields a small block can hold, up to the scanned set's size, at once.
     slots_.reserve(static_cast<size_t>(std::min<uint64_t>(kScannedSlots, r.size() / 12 + 1)));
   }
@@ -178,6 +182,8 @@ class Walker {
     uint64_t seq;
   };
   static constexpr size_t kScannedSlots = 64;
+  static constexpr uint64_t kScannedVisits = 4096;
+  static constexpr uint64_t kWindowEntries = 1024;
 
   // A chain IFD read in full, and where its IFD number's fields and problems lie: the walk reads
   // one IFD number at a time, so they are consecutive.
@@ -244,22 +250,29 @@ class Walker {
       runs.emplace_back(first, end);
     }
     for (const auto& [run_begin, run_end] : runs) {
-      for (uint64_t pos = run_begin; pos < run_end; pos += 12) {
-        const uint64_t seq = entry_seq(time, ctx, (pos - first) / 12);
-        auto entry = r_.slice(pos, 12);
-        if (!entry) {
-          add_error(seq, IfdError::TruncatedIfd);
+      for (uint64_t pos = run_begin; pos < run_end;) {
+        // Entries are decoded from a window of the block, taken again after a value is read.
+        const uint64_t want = std::min<uint64_t>((run_end - pos) / 12, kWindowEntries);
+        auto window = r_.slice(pos, 12 * want);
+        if (!window) window = r_.slice(pos, 12);
+        if (!window) {
+          add_error(entry_seq(time, ctx, (pos - first) / 12), IfdError::TruncatedIfd);
           return std::nullopt;
         }
-        if (entries_read_ == visit_cap_) return stop();
-        ++entries_read_;
-        // Decoded before anything else is read: the view lasts until the next read.
-        const ByteReader e(*entry);
-        const Tag tag{ctx, e.u16(0, endian_).value_or(0)};
-        const uint16_t type_code = e.u16(2, endian_).value_or(0);
-        const uint32_t n = e.u32(4, endian_).value_or(0);
-        const uint32_t value_offset = e.u32(8, endian_).value_or(0);
-        if (!read_entry(pos, tag, type_code, n, value_offset, ifd, seq, pointers)) return stop();
+        const ByteReader w(*window);
+        bool moved = false;
+        for (size_t at = 0; at < window->size() && !moved; at += 12, pos += 12) {
+          if (entries_read_ >= visit_allowance()) return stop();
+          ++entries_read_;
+          const Tag tag{ctx, w.u16(at, endian_).value_or(0)};
+          const uint16_t type_code = w.u16(at + 2, endian_).value_or(0);
+          const uint32_t n = w.u32(at + 4, endian_).value_or(0);
+          const uint32_t value_offset = w.u32(at + 8, endian_).value_or(0);
+          const uint64_t seq = entry_seq(time, ctx, (pos - first) / 12);
+          if (!read_entry(pos, tag, type_code, n, value_offset, ifd, seq, pointers, moved)) {
+            return stop();
+          }
+        }
       }
     }
     if (fit < *count) {
@@ -274,12 +287,13 @@ class Walker {
     return *next;
   }
 
-  // False when the walk must stop.
+  // False when the walk must stop. `read` is set when the block was read meanwhile.
   bool read_entry(uint64_t pos, Tag tag, uint16_t type_code, uint32_t count, uint32_t value_offset,
-                  uint8_t ifd, uint64_t seq, std::vector<SubIfd>* pointers) {
+                  uint8_t ifd, uint64_t seq, std::vector<SubIfd>* pointers, bool& read) {
     const uint64_t byte_size = uint64_t{unit_size(type_code)} * count;
     uint64_t value_pos = pos + 8;
     if (byte_size > 4) {
+      read = true;
       value_pos = value_offset;
       // The last byte must also be readable: a file that shrank since its length was taken ends
       // the block where its data end.
@@ -293,6 +307,7 @@ class Walker {
       add_field(seq, Field{tag, ifd, type_code, count, value_pos});
       return !stopped_;
     }
+    read = true;
     ValueView v(type_code, count, r_.sub(value_pos, byte_size), endian_, value_pos);
     uint32_t target = 0;
     if (!v.first_uint(target) || !pointers) {
@@ -333,9 +348,9 @@ class Walker {
       return;
     }
     const uint32_t key = field_key(f.ifd, f.tag);
-    // A typical block has a few dozen fields: a scan of them is cheaper than hashing with a node
-    // per field. Larger walks switch to the map once, so a crafted block costs no scan per entry.
-    if (by_key_.empty() && slots_.size() < kScannedSlots) {
+    // A typical block has a few dozen fields: a scan of them is cheaper than a table. Larger
+    // walks switch to a table indexed by key once, so a crafted block costs no scan per entry.
+    if (!by_key_ && slots_.size() < kScannedSlots && entries_read_ < kScannedVisits) {
       for (Slot& s : slots_) {
         if (field_key(s.field.ifd, s.field.tag) == key) {
           if (s.seq < seq) s = Slot{f, seq};
@@ -345,16 +360,29 @@ class Walker {
       slots_.push_back(Slot{f, seq});
       return;
     }
-    if (by_key_.empty()) {
+    if (!by_key_) {
+      // Zeroed lazily by the system: only the pages of keys in use are ever touched.
+      by_key_.reset(static_cast<uint32_t*>(std::calloc(kKeys, sizeof(uint32_t))));
+      if (!by_key_) {
+        stop();
+        return;
+      }
       for (uint32_t i = 0; i < slots_.size(); ++i)
-        by_key_.emplace(field_key(slots_[i].field.ifd, slots_[i].field.tag), i);
+        by_key_[field_key(slots_[i].field.ifd, slots_[i].field.tag)] = i + 1;
     }
-    auto [it, inserted] = by_key_.try_emplace(key, static_cast<uint32_t>(slots_.size()));
-    if (inserted) {
+    uint32_t& at = by_key_[key];
+    if (at == 0) {
       slots_.push_back(Slot{f, seq});
-    } else if (slots_[it->second].seq < seq) {
-      slots_[it->second] = Slot{f, seq};
+      at = static_cast<uint32_t>(slots_.size());
+    } else if (slots_[at - 1].seq < seq) {
+      slots_[at - 1] = Slot{f, seq};
     }
+  }
+
+  // Entries the walk may visit so far (see limits.hpp).
+  uint64_t visit_allowance() const {
+    return visit_base_ + limits::kExifEntryVisitsPerField *
+                             std::min<uint64_t>(slots_.size(), limits::kExifMaxFields);
   }
 
   void add_error(uint64_t seq, IfdError e) {
@@ -373,12 +401,17 @@ class Walker {
   SourceReader r_;
   Endian endian_;
   uint64_t entries_read_ = 0;
-  uint64_t visit_cap_ = limits::kExifMaxEntryVisits;
+  uint64_t visit_base_ = 0;
   bool stopped_ = false;
   bool at_field_cap_ = false;
   size_t last_pointer_ = 0;
   std::vector<Slot> slots_;
-  std::unordered_map<uint32_t, uint32_t> by_key_;
+  // Slot index + 1 by field_key(), or 0.
+  struct Free {
+    void operator()(uint32_t* p) const { std::free(p); }
+  };
+  static constexpr size_t kKeys = size_t{limits::kExifMaxIfds} << 18;
+  std::unique_ptr<uint32_t[], Free> by_key_;
   std::vector<std::pair<uint64_t, IfdError>> errors_;
 };
 
