@@ -4,15 +4,19 @@
 // Pointers may lead to the same IFD many times. Reading it again at each pointer would yield the
 // same fields once more, and only the last reading of each field counts (a later field of the
 // same tag in the same IFD number and context wins). So each IFD is read once per IFD number
-// and context, at the place of the last pointer to it: sub-IFDs are read after their parent, in
-// the order of their last pointers, and every field carries its position in the depth-first walk
-// (`seq`), which decides both which field of a tag wins and the order of fields().
+// and context, at the place of the last pointer to it: sub-IFDs are read after their parent, and
+// every field carries its position in the depth-first walk (`seq`), which decides both which
+// field of a tag wins and the order of fields(), whatever order they are read in.
+//
+// Distinct sub-IFDs may overlap, and an entry position shared by two of one IFD number and
+// context gives the same field in both: the one whose IFD stands later in the walk wins. So
+// sub-IFDs are read latest first, and each entry position once per IFD number and context.
 //
 // A chain that loops leads back to an IFD read under an earlier number: what follows from it
 // (its fields, its sub-IFDs, its next IFD) is what followed then, so that number's fields and
 // problems are copied under the new number instead of being read again. Work thus follows the
-// distinct IFDs read (capped in all, see limits.hpp), and values are never read here at all:
-// only rendering reads them, under the report's text caps.
+// distinct entry positions read (capped, see limits.hpp), and values are never read here at
+// all: only rendering reads them, under the report's text caps.
 #include "exif/reader.hpp"
 
 #include <algorithm>
@@ -206,10 +210,9 @@ class Walker {
       add_error((errors_[i].first & kWithinIfd) | ifd_seq(ifd), errors_[i].second);
   }
 
-  // IFD 0..N's sub-IFDs, then theirs, each read once at the place of the last pointer to it. Every
-  // field of a sub-IFD read later wins over the same tag's field in one read earlier, so they are
-  // read latest first: an entry position that a later one of the same context read has already
-  // given its field, and is skipped.
+  // IFD 0..N's sub-IFDs, then theirs, each read once at the place of the last pointer to it,
+  // latest first: an entry position that a later one of the same context read has already given
+  // its field there, and is skipped.
   void walk_subs(std::vector<SubIfd> level, uint8_t ifd) {
     ReadEntries read[4];  // by Context
     for (int depth = 0; depth < 2 && !level.empty(); ++depth) {
