@@ -236,6 +236,26 @@ function textCases() {
     for (let i = 3; i < body.length; i += 2) body[i + 1] = 0xd8;
     return whole('t16.mp3', id3Frame('TIT2', body));
   });
+  // EXIF: one IFD that is its own next IFD and its own GPS IFD, naming one 1 MiB value: 16
+  // fields of 1 MiB under IFDs 0 to 7; and 8 chain IFDs that each point at 64 overlapping Exif
+  // and GPS IFDs of 65,535 entries (every phase of one region of zeros), in a different order.
+  add('tiff 1 MiB, looping IFD and GPS IFD naming one 1 MiB value', () => {
+    const entries = [[270, 2, MiB, 8 + 2 + 12 * 2 + 4], [0x8825, 4, 1, 8]];
+    return whole('exif-loop.tif', cat(tiffHeader(8), ifd(entries, 8), fill(MiB, 0x41)));
+  });
+  add('tiff 0.8 MB, 8 IFDs x 64 overlapping sub-IFDs of 65,535 entries', () => {
+    const chain = 2 + 12 * 64 + 4;
+    const region = 8 + 8 * chain;
+    const starts = Array.from({ length: 64 }, (_, j) => region + j * 13);
+    const b = Buffer.alloc(region + 64 * 13 + 12 * 65535 + 64);
+    tiffHeader(8).copy(b, 0);
+    for (let k = 0; k < 8; k++) {
+      const pointers = starts.map((_, j) => [j % 2 ? 0x8825 : 0x8769, 4, 1, starts[(j + 7 * k) % 64]]);
+      ifd(pointers, k < 7 ? 8 + (k + 1) * chain : 0).copy(b, 8 + k * chain);
+    }
+    for (const s of starts) b.writeUInt16LE(0xffff, s);
+    return whole('exif-overlap.tif', b);
+  });
   add('jpeg, 65,536 empty COM segments', () => whole('com.jpg', emptySegments(65536, 0xfe)));
   add('jpeg, 1,024 COM segments of 65,533 bytes of 0x01', () => {
     const seg = cat(u8(0xff, 0xfe, 0xff, 0xff), fill(65533, 1));

@@ -341,7 +341,7 @@ export interface ExifNamespace {
   ifd7?: ExifGroup;
   /** Primary image position in signed decimal degrees (south and west negative), when both coordinates are readable; null for a coordinate that is not finite. */
   gps_decimal?: { latitude: number | null; longitude: number | null };
-  /** Present (true) only when a crafted block held more than 65,536 fields or 16 MiB of text: the fields past that point are not reported. */
+  /** Present (true) only when a crafted block held more than 65,536 fields, 16 MiB of text plus its own size, or more IFD structure than the walk reads: the fields past that point are not reported. */
   fields_truncated?: true;
 }
 

@@ -205,6 +205,38 @@ test('a PNG keeps 65,536 distinct text keywords; later chunks still replace thei
   assert.equal(cut.text[(65536).toString(16)], undefined);
 });
 
+// A little-endian TIFF whose one IFD is its own next IFD (so IFDs 0 to 7 repeat it) and names
+// one value of `len` 'A's under `tags` ASCII tags from 270 on, then points at itself as its GPS IFD
+// and, with `all`, as its Exif IFD and (from there) Interoperability IFD.
+const exifLoop = (tags, len, all) => {
+  const pointers = all ? [0x8769, 0x8825, 0xa005] : [0x8825];
+  const count = pointers.length + tags;
+  const ifd = Buffer.alloc(2 + 12 * count + 4);
+  ifd.writeUInt16LE(count, 0);
+  const entry = (i, tag, type, n, value) => {
+    ifd.writeUInt16LE(tag, 2 + 12 * i);
+    ifd.writeUInt16LE(type, 4 + 12 * i);
+    ifd.writeUInt32LE(n, 6 + 12 * i);
+    ifd.writeUInt32LE(value, 10 + 12 * i);
+  };
+  for (let i = 0; i < tags; i++) entry(i, 270 + i, 2, len, 8 + ifd.length);
+  pointers.forEach((tag, i) => entry(tags + i, tag, 4, 1, 8));
+  ifd.writeUInt32LE(8, ifd.length - 4);
+  return Buffer.concat([Buffer.from([0x49, 0x49, 42, 0, 8, 0, 0, 0]), ifd, Buffer.alloc(len, 'A')]);
+};
+
+test('a looping EXIF chain shows its 1 MiB value whole in every IFD and its GPS IFD', () => {
+  const { exif } = parseBytes(exifLoop(1, MiB, false));
+  const whole = `"${'A'.repeat(MiB - 1)}...`;
+  const groups = ['primary', 'thumbnail', 'ifd2', 'ifd3', 'ifd4', 'ifd5', 'ifd6', 'ifd7'];
+  assert.deepEqual(Object.keys(exif).sort(), [...groups].sort());
+  for (const g of groups) {
+    assert.ok(exif[g].ImageDescription === whole, g);
+    assert.ok(exif[g]['Tag(Gps, 270)'] === whole, g);
+    assert.equal(exif[g]['Tag(Gps, 34853)'], '8', g);
+  }
+});
+
 test('text-heavy inputs stay within 64 MiB + 4x their size of extra memory', () => {
   // Each in a child process: the growth of its peak RSS over one parseBytes, report included
   // (the peak is reset to the current RSS first, so reading the input does not hide it).
@@ -227,6 +259,8 @@ test('text-heavy inputs stay within 64 MiB + 4x their size of extra memory', () 
     ['png, 1,200,000 empty texts', pngTexts(Array.from({ length: 1200000 }, (_, i) => [Buffer.from(i.toString(16)), Buffer.alloc(0)]))],
     ['id3 Latin-1 of 32 MiB of 0x01', id3Title(0, Buffer.alloc(size, 1))],
     ['id3 UTF-16 of unpaired surrogates', id3Title(1, Buffer.concat([Buffer.from([0xff, 0xfe]), Buffer.alloc(size, 0xd8)]))],
+    ['exif loop naming 1 MiB under 16 fields', exifLoop(1, MiB, false)],
+    ['exif loop naming 1 MiB under 256 fields', exifLoop(8, MiB, true)],
   ];
   for (const [what, input] of cases) {
     const r = spawnSync(process.execPath, ['-e', script], { input, encoding: 'utf8', maxBuffer: 1 << 20 });

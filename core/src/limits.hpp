@@ -34,13 +34,17 @@ inline constexpr size_t kExifMaxSubIfds = 64;
 inline constexpr size_t kExifMaxKeptErrors = 256;
 // EXIF pointers and value offsets may lead anywhere: distinct IFDs may overlap and many entries
 // may share one value. The walk reads each chain IFD once however often the chain returns to it,
-// and each sub-IFD once per IFD number; it never reads values (rendering reads only the value
-// bytes a text shows, and the texts are capped below). Entries visited are capped at room for
-// every IFD number to hold a full IFD, Exif, GPS and Interop IFD of 65,535 entries twice over,
-// so no looping chain, self-pointing sub-IFD or shared value reaches the cap; only a fan-out to
-// dozens of large overlapping sub-IFDs (tens of millions of visits in under a megabyte) does, and
-// then the walk stops (IfdError::WorkLimit, "fields_truncated").
-inline constexpr uint64_t kExifMaxEntryVisits = uint64_t{kExifMaxIfds} * 4 * 65536 * 2;
+// each sub-IFD once per IFD number, and each entry position once per IFD number and context
+// (overlapping sub-IFDs share theirs); it never reads values (rendering reads only the value
+// bytes a text shows, and the texts are capped below). Entries visited are then capped in
+// proportion to the work the result stands for: one full IFD, plus kExifEntryVisitsPerByte per
+// byte of the block (structures whose IFDs do not overlap visit fewer than 32 / 12 entries per
+// byte: 8 IFD numbers times 4 contexts), plus kExifEntryVisitsPerField per field kept. Only a
+// fan-out to dozens of large overlapping sub-IFDs under many IFD numbers that yields few fields
+// reaches the cap; then the walk stops (IfdError::WorkLimit, "fields_truncated").
+inline constexpr uint64_t kExifEntryVisitsBase = 65536;
+inline constexpr uint64_t kExifEntryVisitsPerByte = 3;
+inline constexpr uint64_t kExifEntryVisitsPerField = 256;
 
 // EXIF display text: the text of one field (its value with its unit) stops after this many
 // bytes and then ends with "..." (so it is at most 3 bytes longer). No camera field comes near
@@ -48,13 +52,17 @@ inline constexpr uint64_t kExifMaxEntryVisits = uint64_t{kExifMaxIfds} * 4 * 655
 // BYTE array in decimal) stays below 400 KiB. Rendering reads only the value bytes that the
 // text shows, so a 100 MB value costs this bound, not 100 MB.
 inline constexpr size_t kExifMaxFieldText = size_t{1} << 20;
-// EXIF fields reported per block, and their texts together. Real blocks hold a few hundred
-// fields and a few KiB of text. A crafted TIFF can name a distinct tag in every 12-byte entry and
-// make each render far more text than its value holds, or point many fields at one large value,
-// so past either bound the namespace stops adding fields (in file order, so the main image's
-// come first) and says so with "fields_truncated"; the report, and the value bytes rendering
-// reads, then stay within these bounds. The walk stops at the first field of an IFD number that
-// follows kExifMaxFields fields, as none of it could be reported, which bounds the fields it keeps.
+// EXIF fields reported per block, and their texts together: kExifMaxTotalText plus the block's
+// size. Real blocks hold a few hundred fields and a few KiB of text. A crafted TIFF can name a
+// distinct tag in every 12-byte entry and make each render far more text than its value holds,
+// or point many fields at one large value, so past either bound the namespace stops adding
+// fields (in file order, so the main image's come first) and says so with "fields_truncated";
+// the report, and the value bytes rendering reads, then stay within these bounds. Fields that
+// share a value share its rendering, and the text cap holds a 1 MiB text under each of the 8 IFD
+// numbers of a looping chain and of their GPS IFDs (a 1 MiB text needs a value of 200 KiB or
+// more). A report adds about twice its texts' size to the peak memory while JavaScript takes
+// them. The walk stops at the first field of an IFD number that follows kExifMaxFields fields,
+// as none of it could be reported, which bounds the fields it keeps.
 inline constexpr size_t kExifMaxFields = size_t{1} << 16;
 inline constexpr size_t kExifMaxTotalText = size_t{16} << 20;
 

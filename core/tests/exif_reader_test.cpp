@@ -1209,28 +1209,90 @@ TEST(ExifWalk, DistinctSubIfdsAreLimited) {
   EXPECT_TRUE(field_texts(exif).truncated);
 }
 
-// A fan-out to many large overlapping sub-IFDs stops at the cap on entries visited, says so, and
-// keeps what it read before.
-TEST(ExifWalk, EntryVisitsAreCapped) {
-  // Three chain IFDs, each pointing at the same 32 Exif IFDs that overlap in one region of 0xFF
-  // bytes, where every offset reads as 65,535 entries of an unknown type.
-  constexpr uint32_t kSubs = 32;
+// Two chain IFDs, each pointing (in a different order) at the same 64 Exif IFDs that overlap in
+// one region of 65,599 entries: sub-IFD j starts at entry j, its count lying in the previous
+// entry's last two bytes. Entry i is tag 1 + i % 1000 holding SHORT i, so tags repeat within and
+// across sub-IFDs. Every field is kept, each entry position is read once per IFD number, and the
+// fields equal a plain replay of the walk in which the last field of a tag wins.
+TEST(ExifWalk, OverlappingSubIfdFanOutsKeepEveryField) {
+  constexpr uint32_t kSubs = limits::kExifMaxSubIfds;
+  constexpr uint32_t kEntries = 65535 + kSubs;
   constexpr uint32_t kChain = 2 + 12 * kSubs + 4;
-  constexpr uint32_t kRegion = 8 + 3 * kChain;
+  constexpr uint32_t kRegion = 8 + 2 * kChain;
+  std::mt19937 rng(7);
+  std::vector<uint32_t> counts(kSubs);
+  for (uint32_t j = 0; j < kSubs; ++j)
+    counts[j] = std::min<uint32_t>(65535, kEntries - j - rng() % 5000);
+  std::vector<uint32_t> order(kSubs);
+  for (uint32_t j = 0; j < kSubs; ++j)
+    order[j] = j;
+  std::vector<std::vector<uint32_t>> orders = {order, order};
+  std::shuffle(orders[1].begin(), orders[1].end(), rng);
+
   Tiff t;
   t.u32(8);
-  for (uint32_t k = 0; k < 3; ++k) {
+  for (uint32_t k = 0; k < 2; ++k) {
+    t.u16(kSubs);
+    for (uint32_t j : orders[k])
+      t.entry(34665, type::kLong, 1, kRegion + 12 * j);
+    t.u32(k == 0 ? 8 + kChain : 0);
+  }
+  t.u16(static_cast<uint16_t>(counts[0]));
+  for (uint32_t i = 0; i < kEntries; ++i) {
+    t.u16(static_cast<uint16_t>(1 + i % 1000)).u16(type::kShort).u32(1);
+    t.u16(static_cast<uint16_t>(i)).u16(static_cast<uint16_t>(i + 1 < kSubs ? counts[i + 1] : 0));
+  }
+  t.u32(0);
+  Exif exif = parse_ok(t.block());
+
+  Strings want;
+  for (uint32_t k = 0; k < 2; ++k) {
+    std::vector<std::pair<uint32_t, uint32_t>> read;  // (tag, value) in walk order
+    for (uint32_t j : orders[k]) {
+      for (uint32_t i = j; i < j + counts[j]; ++i)
+        read.emplace_back(1 + i % 1000, i & 0xFFFF);
+    }
+    std::vector<bool> later(1001);
+    Strings ifd;
+    for (size_t n = read.size(); n-- > 0;) {
+      if (later[read[n].first]) continue;
+      later[read[n].first] = true;
+      ifd.push_back(std::to_string(k) + ":Tag(Exif, " + std::to_string(read[n].first) +
+                    ")=" + std::to_string(read[n].second));
+    }
+    want.insert(want.end(), ifd.rbegin(), ifd.rend());
+  }
+  EXPECT_EQ(listing(exif), want);
+  EXPECT_FALSE(exif.truncated());
+  EXPECT_LE(exif.entries_read(), 2 * (kSubs + kEntries));
+  const FieldTexts texts = field_texts(exif);
+  EXPECT_FALSE(texts.truncated);
+  EXPECT_EQ(texts.fields.size(), want.size());
+}
+
+// Eight chain IFDs that each point at the same 12 overlapping Exif IFDs, one per phase of a
+// region of 0xFF bytes where every offset reads as 65,535 entries of one unknown tag: each IFD
+// number reads about one entry per byte of the region and yields one field, so the allowance of
+// visits for the block's size and fields runs out after a few of them.
+TEST(ExifWalk, EntryVisitsAreCappedByBlockSizeAndFields) {
+  constexpr uint32_t kSubs = 12;
+  constexpr uint32_t kChain = 2 + 12 * kSubs + 4;
+  constexpr uint32_t kRegion = 8 + 8 * kChain;
+  Tiff t;
+  t.u32(8);
+  for (uint32_t k = 0; k < 8; ++k) {
     t.u16(kSubs);
     for (uint32_t j = 0; j < kSubs; ++j)
-      t.entry(34665, type::kLong, 1, kRegion + 2 * j);
-    t.u32(k < 2 ? 8 + (k + 1) * kChain : 0);
+      t.entry(34665, type::kLong, 1, kRegion + j);
+    t.u32(k < 7 ? 8 + (k + 1) * kChain : 0);
   }
-  t.bytes(ByteVec(2 * kSubs + 2 + 12 * 65535 + 4, 0xff));
+  t.bytes(ByteVec(kSubs + 2 + 12 * 65535 + 4, 0xff));
   Exif exif = parse_ok(t.block());
-  // IFD 0 and IFD 1 take the whole allowance.
-  static_assert(2 * kSubs * (65535 + 1) == limits::kExifMaxEntryVisits);
-  EXPECT_EQ(exif.entries_read(), limits::kExifMaxEntryVisits);
-  EXPECT_EQ(exif.fields().size(), 2u);
+  EXPECT_EQ(exif.entries_read(), limits::kExifEntryVisitsBase +
+                                     limits::kExifEntryVisitsPerByte * t.size() +
+                                     limits::kExifEntryVisitsPerField * exif.fields().size());
+  EXPECT_GE(exif.fields().size(), 2u);
+  EXPECT_LT(exif.fields().size(), 8u);
   EXPECT_TRUE(exif.truncated());
   EXPECT_TRUE(field_texts(exif).truncated);
 }
@@ -1261,9 +1323,7 @@ TEST(ExifWalk, LoopingChainsKeepEveryFieldOfSharedValues) {
   const uint32_t lengths[] = {1, 4, 5, 10933, 65727, 1 << 20};
   for (uint32_t n = 2; n <= 8; ++n) {
     for (uint32_t len : lengths) {
-      // Sixteen 1 MiB texts would pass the report's text cap.
       for (bool gps : {false, true}) {
-        if (gps && len > 65727) continue;
         SCOPED_TRACE(std::to_string(n) + " IFDs, " + std::to_string(len) + " bytes" +
                      (gps ? ", GPS" : ""));
         const ByteVec block = ifd_cycle(n, len, gps);
@@ -1300,6 +1360,8 @@ TEST(ExifWalk, LoopingChainsKeepEveryFieldOfSharedValues) {
         }
         EXPECT_LE(exif.value_bytes_read(),
                   text_bytes + texts.fields.size() * ValueView::kChunkBytes);
+        // One rendering serves every field of the shared value.
+        EXPECT_LE(exif.value_bytes_read(), len + ValueView::kChunkBytes + 8 * want.size());
       }
     }
   }
@@ -1329,7 +1391,8 @@ TEST(ExifWalk, ManyFieldsOnLargeValuesCostTheTextCaps) {
       const FieldTexts texts = field_texts(exif);
       EXPECT_TRUE(texts.truncated);
       EXPECT_LT(texts.fields.size(), K);
-      EXPECT_LE(exif.value_bytes_read(), limits::kExifMaxTotalText + limits::kExifMaxFieldText +
+      EXPECT_LE(exif.value_bytes_read(), limits::kExifMaxTotalText + exif.size() +
+                                             limits::kExifMaxFieldText +
                                              texts.fields.size() * ValueView::kChunkBytes);
     }
   }

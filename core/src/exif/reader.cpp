@@ -4,20 +4,24 @@
 // Pointers may lead to the same IFD many times. Reading it again at each pointer would yield the
 // same fields once more, and only the last reading of each field counts (a later field of the
 // same tag in the same IFD number and context wins). So each IFD is read once per IFD number
-// and context, at the place of the last pointer to it: sub-IFDs are read after their parent, in
-// the order of their last pointers, and every field carries its position in the depth-first walk
-// (`seq`), which decides both which field of a tag wins and the order of fields().
+// and context, at the place of the last pointer to it: sub-IFDs are read after their parent, and
+// every field carries its position in the depth-first walk (`seq`), which decides both which
+// field of a tag wins and the order of fields(), whatever order they are read in.
+//
+// Distinct sub-IFDs may overlap, and an entry position shared by two of one IFD number and
+// context gives the same field in both: the one whose IFD stands later in the walk wins. So
+// sub-IFDs are read latest first, and each entry position once per IFD number and context.
 //
 // A chain that loops leads back to an IFD read under an earlier number: what follows from it
 // (its fields, its sub-IFDs, its next IFD) is what followed then, so that number's fields and
 // problems are copied under the new number instead of being read again. Work thus follows the
-// distinct IFDs read (capped in all, see limits.hpp), and values are never read here at all:
-// only rendering reads them, under the report's text caps.
+// distinct entry positions read (capped, see limits.hpp), and values are never read here at
+// all: only rendering reads them, under the report's text caps.
 #include "exif/reader.hpp"
 
 #include <algorithm>
 #include <bit>
-#include <unordered_map>
+#include <cstdlib>
 
 #include "limits.hpp"
 
@@ -75,6 +79,33 @@ struct SubIfd {
   uint64_t time;
 };
 
+// The entry positions read so far for one IFD number and context, as runs [begin, end) of
+// positions 12 bytes apart. Overlapping IFDs whose offsets differ by a multiple of 12 share their
+// entries; the runs give the parts of a new IFD that no earlier one covered.
+class ReadEntries {
+ public:
+  // Runs of [begin, end) not read yet, in order; the range is then counted as read.
+  std::vector<std::pair<uint64_t, uint64_t>> take(uint64_t begin, uint64_t end) {
+    std::vector<std::pair<uint64_t, uint64_t>> same_phase;
+    for (const auto& r : runs_) {
+      if (r.first % 12 == begin % 12 && r.first < end && r.second > begin) same_phase.push_back(r);
+    }
+    std::sort(same_phase.begin(), same_phase.end());
+    std::vector<std::pair<uint64_t, uint64_t>> fresh;
+    uint64_t at = begin;
+    for (const auto& r : same_phase) {
+      if (r.first > at) fresh.emplace_back(at, r.first);
+      at = std::max(at, r.second);
+    }
+    if (at < end) fresh.emplace_back(at, end);
+    if (begin < end) runs_.emplace_back(begin, end);
+    return fresh;
+  }
+
+ private:
+  std::vector<std::pair<uint64_t, uint64_t>> runs_;
+};
+
 }  // namespace
 
 struct Exif::Owned {
@@ -90,7 +121,11 @@ Exif::~Exif() = default;
 
 class Walker {
  public:
-  Walker(Exif& out, SourceReader r) : out_(out), r_(r), endian_(out.endian_) {
+  Walker(Exif& out, SourceReader r)
+      : out_(out),
+        r_(r),
+        endian_(out.endian_),
+        visit_base_(limits::kExifEntryVisitsBase + limits::kExifEntryVisitsPerByte * r.size()) {
     // Room for the fields a small block can hold, up to the scanned set's size, at once.
     slots_.reserve(static_cast<size_t>(std::min<uint64_t>(kScannedSlots, r.size() / 12 + 1)));
   }
@@ -151,6 +186,8 @@ class Walker {
     uint64_t seq;
   };
   static constexpr size_t kScannedSlots = 64;
+  static constexpr uint64_t kScannedVisits = 4096;
+  static constexpr uint64_t kWindowEntries = 1024;
 
   // A chain IFD read in full, and where its IFD number's fields and problems lie: the walk reads
   // one IFD number at a time, so they are consecutive.
@@ -173,15 +210,19 @@ class Walker {
       add_error((errors_[i].first & kWithinIfd) | ifd_seq(ifd), errors_[i].second);
   }
 
-  // IFD 0..N's sub-IFDs, then theirs, each read once in the order of the last pointer to it.
+  // IFD 0..N's sub-IFDs, then theirs, each read once at the place of the last pointer to it,
+  // latest first: an entry position that a later one of the same context read has already given
+  // its field there, and is skipped.
   void walk_subs(std::vector<SubIfd> level, uint8_t ifd) {
+    ReadEntries read[4];  // by Context
     for (int depth = 0; depth < 2 && !level.empty(); ++depth) {
       std::sort(level.begin(), level.end(),
-                [](const SubIfd& a, const SubIfd& b) { return a.time < b.time; });
+                [](const SubIfd& a, const SubIfd& b) { return a.time > b.time; });
       std::vector<SubIfd> next_level;
       for (const SubIfd& s : level) {
         if (stopped_) return;
-        auto next = read_ifd(s.offset, s.ctx, ifd, s.time, &next_level);
+        auto next =
+            read_ifd(s.offset, s.ctx, ifd, s.time, &next_level, &read[static_cast<size_t>(s.ctx)]);
         if (next && *next != 0) {
           add_error(entry_seq(s.time, s.ctx, kLastIndex), IfdError::UnexpectedNextIfd);
         }
@@ -190,34 +231,58 @@ class Walker {
     }
   }
 
-  // Reads one IFD: its fields are kept, pointers to sub-IFDs noted in `pointers`. Returns its
-  // next-IFD offset, or nothing when it could not be read to its end.
+  // Reads one IFD: its fields are kept, pointers to sub-IFDs noted in `pointers`; entry positions
+  // that `read` holds are skipped. Returns its next-IFD offset, or nothing when it could not be
+  // read to its end.
   std::optional<uint32_t> read_ifd(uint32_t offset, Context ctx, uint8_t ifd, uint64_t time,
-                                   std::vector<SubIfd>* pointers) {
+                                   std::vector<SubIfd>* pointers, ReadEntries* read = nullptr) {
     auto count = r_.u16(offset, endian_);
     if (!count) {
       add_error(time, IfdError::TruncatedIfdCount);
       return std::nullopt;
     }
-    uint64_t pos = uint64_t{offset} + 2;
-    for (uint32_t i = 0; i < *count; ++i, pos += 12) {
-      const uint64_t seq = entry_seq(time, ctx, i);
-      auto entry = r_.slice(pos, 12);
-      if (!entry) {
-        add_error(seq, IfdError::TruncatedIfd);
-        return std::nullopt;
-      }
-      if (entries_read_ == limits::kExifMaxEntryVisits) return stop();
-      ++entries_read_;
-      // Decoded before anything else is read: the view lasts until the next read.
-      const ByteReader e(*entry);
-      const Tag tag{ctx, e.u16(0, endian_).value_or(0)};
-      const uint16_t type_code = e.u16(2, endian_).value_or(0);
-      const uint32_t n = e.u32(4, endian_).value_or(0);
-      const uint32_t value_offset = e.u32(8, endian_).value_or(0);
-      if (!read_entry(pos, tag, type_code, n, value_offset, ifd, seq, pointers)) return stop();
+    const uint64_t first = uint64_t{offset} + 2;
+    // The entries that lie wholly in the block: the first one past its end cuts the IFD.
+    const uint64_t fit =
+        std::min<uint64_t>(*count, r_.size() > first ? (r_.size() - first) / 12 : 0);
+    const uint64_t end = first + 12 * fit;
+    std::vector<std::pair<uint64_t, uint64_t>> runs;
+    if (read) {
+      runs = read->take(first, end);
+    } else {
+      runs.emplace_back(first, end);
     }
-    auto next = r_.u32(pos, endian_);
+    for (const auto& [run_begin, run_end] : runs) {
+      for (uint64_t pos = run_begin; pos < run_end;) {
+        // Entries are decoded from a window of the block, taken again after a value is read.
+        const uint64_t want = std::min<uint64_t>((run_end - pos) / 12, kWindowEntries);
+        auto window = r_.slice(pos, 12 * want);
+        if (!window) window = r_.slice(pos, 12);
+        if (!window) {
+          add_error(entry_seq(time, ctx, (pos - first) / 12), IfdError::TruncatedIfd);
+          return std::nullopt;
+        }
+        const ByteReader w(*window);
+        bool moved = false;
+        for (size_t at = 0; at < window->size() && !moved; at += 12, pos += 12) {
+          if (entries_read_ >= visit_allowance()) return stop();
+          ++entries_read_;
+          const Tag tag{ctx, w.u16(at, endian_).value_or(0)};
+          const uint16_t type_code = w.u16(at + 2, endian_).value_or(0);
+          const uint32_t n = w.u32(at + 4, endian_).value_or(0);
+          const uint32_t value_offset = w.u32(at + 8, endian_).value_or(0);
+          const uint64_t seq = entry_seq(time, ctx, (pos - first) / 12);
+          if (!read_entry(pos, tag, type_code, n, value_offset, ifd, seq, pointers, moved)) {
+            return stop();
+          }
+        }
+      }
+    }
+    if (fit < *count) {
+      add_error(entry_seq(time, ctx, fit), IfdError::TruncatedIfd);
+      return std::nullopt;
+    }
+    auto next = r_.u32(end, endian_);
     if (!next) {
       add_error(entry_seq(time, ctx, *count), IfdError::TruncatedNextIfdOffset);
       return std::nullopt;
@@ -225,12 +290,13 @@ class Walker {
     return *next;
   }
 
-  // False when the walk must stop.
+  // False when the walk must stop. `read` is set when the block was read meanwhile.
   bool read_entry(uint64_t pos, Tag tag, uint16_t type_code, uint32_t count, uint32_t value_offset,
-                  uint8_t ifd, uint64_t seq, std::vector<SubIfd>* pointers) {
+                  uint8_t ifd, uint64_t seq, std::vector<SubIfd>* pointers, bool& read) {
     const uint64_t byte_size = uint64_t{unit_size(type_code)} * count;
     uint64_t value_pos = pos + 8;
     if (byte_size > 4) {
+      read = true;
       value_pos = value_offset;
       // The last byte must also be readable: a file that shrank since its length was taken ends
       // the block where its data end.
@@ -244,6 +310,7 @@ class Walker {
       add_field(seq, Field{tag, ifd, type_code, count, value_pos});
       return !stopped_;
     }
+    read = true;
     ValueView v(type_code, count, r_.sub(value_pos, byte_size), endian_, value_pos);
     uint32_t target = 0;
     if (!v.first_uint(target) || !pointers) {
@@ -253,17 +320,18 @@ class Walker {
     return note_pointer(*pointers, SubIfd{target, pointer->target, seq});
   }
 
-  // The last pointer to an IFD decides when it is read. Real blocks have one Exif, GPS and
-  // Interop IFD each; more distinct sub-IFDs than the limit stop the walk.
+  // The last pointer to an IFD decides when it is read, whatever the order pointers are met in.
+  // Real blocks have one Exif, GPS and Interop IFD each; more distinct sub-IFDs than the limit
+  // stop the walk.
   bool note_pointer(std::vector<SubIfd>& pointers, SubIfd p) {
     auto same = [&](const SubIfd& s) { return s.offset == p.offset && s.ctx == p.ctx; };
     if (last_pointer_ < pointers.size() && same(pointers[last_pointer_])) {
-      pointers[last_pointer_].time = p.time;
+      pointers[last_pointer_].time = std::max(pointers[last_pointer_].time, p.time);
       return true;
     }
     for (size_t i = 0; i < pointers.size(); ++i) {
       if (same(pointers[i])) {
-        pointers[i].time = p.time;
+        pointers[i].time = std::max(pointers[i].time, p.time);
         last_pointer_ = i;
         return true;
       }
@@ -283,9 +351,9 @@ class Walker {
       return;
     }
     const uint32_t key = field_key(f.ifd, f.tag);
-    // A typical block has a few dozen fields: a scan of them is cheaper than hashing with a node
-    // per field. Larger walks switch to the map once, so a crafted block costs no scan per entry.
-    if (by_key_.empty() && slots_.size() < kScannedSlots) {
+    // A typical block has a few dozen fields: a scan of them is cheaper than a table. Larger
+    // walks switch to a table indexed by key once, so a crafted block costs no scan per entry.
+    if (!by_key_ && slots_.size() < kScannedSlots && entries_read_ < kScannedVisits) {
       for (Slot& s : slots_) {
         if (field_key(s.field.ifd, s.field.tag) == key) {
           if (s.seq < seq) s = Slot{f, seq};
@@ -295,16 +363,29 @@ class Walker {
       slots_.push_back(Slot{f, seq});
       return;
     }
-    if (by_key_.empty()) {
+    if (!by_key_) {
+      // Zeroed lazily by the system: only the pages of keys in use are ever touched.
+      by_key_.reset(static_cast<uint32_t*>(std::calloc(kKeys, sizeof(uint32_t))));
+      if (!by_key_) {
+        stop();
+        return;
+      }
       for (uint32_t i = 0; i < slots_.size(); ++i)
-        by_key_.emplace(field_key(slots_[i].field.ifd, slots_[i].field.tag), i);
+        by_key_[field_key(slots_[i].field.ifd, slots_[i].field.tag)] = i + 1;
     }
-    auto [it, inserted] = by_key_.try_emplace(key, static_cast<uint32_t>(slots_.size()));
-    if (inserted) {
+    uint32_t& at = by_key_[key];
+    if (at == 0) {
       slots_.push_back(Slot{f, seq});
-    } else if (slots_[it->second].seq < seq) {
-      slots_[it->second] = Slot{f, seq};
+      at = static_cast<uint32_t>(slots_.size());
+    } else if (slots_[at - 1].seq < seq) {
+      slots_[at - 1] = Slot{f, seq};
     }
+  }
+
+  // Entries the walk may visit so far (see limits.hpp).
+  uint64_t visit_allowance() const {
+    return visit_base_ + limits::kExifEntryVisitsPerField *
+                             std::min<uint64_t>(slots_.size(), limits::kExifMaxFields);
   }
 
   void add_error(uint64_t seq, IfdError e) {
@@ -323,11 +404,17 @@ class Walker {
   SourceReader r_;
   Endian endian_;
   uint64_t entries_read_ = 0;
+  uint64_t visit_base_ = 0;
   bool stopped_ = false;
   bool at_field_cap_ = false;
   size_t last_pointer_ = 0;
   std::vector<Slot> slots_;
-  std::unordered_map<uint32_t, uint32_t> by_key_;
+  // Slot index + 1 by field_key(), or 0.
+  struct Free {
+    void operator()(uint32_t* p) const { std::free(p); }
+  };
+  static constexpr size_t kKeys = size_t{limits::kExifMaxIfds} << 18;
+  std::unique_ptr<uint32_t[], Free> by_key_;
   std::vector<std::pair<uint64_t, IfdError>> errors_;
 };
 

@@ -145,8 +145,8 @@ enum class IfdError : uint8_t {
   TruncatedNextIfdOffset,
   IfdCountLimit,
   // The walk stopped at one of its caps (see limits.hpp): pointers to more distinct sub-IFDs
-  // than kExifMaxSubIfds, more entries than kExifMaxEntryVisits, or a field beyond the
-  // kExifMaxFields that can be reported.
+  // than kExifMaxSubIfds, more entry visits than the block's size and the fields kept allow,
+  // or a field beyond the kExifMaxFields that can be reported.
   WorkLimit,
 };
 std::string_view message(IfdError e);

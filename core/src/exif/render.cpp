@@ -11,6 +11,7 @@
 #include <charconv>
 #include <cstdlib>
 #include <optional>
+#include <unordered_map>
 
 #include "exif/number_text.hpp"
 #include "exif/tag_table.hpp"
@@ -637,23 +638,72 @@ std::string display_with_unit(const Exif& exif, const Field& field) {
   return display_with_unit(exif, field, find_tag(field.tag));
 }
 
-FieldText field_text(const Exif& exif, const Field& field) {
-  const TagInfo* info = find_tag(field.tag);
-  return FieldText{info ? std::string(info->name) : tag_name(field.tag),
-                   display_with_unit(exif, field, info), name_order(info, field.tag), field.ifd};
+namespace {
+
+// What a field's text depends on: its value, the tag's display rule (none for the default
+// rendering) and, when its unit names another tag, the IFD that tag's field is taken from.
+struct TextKey {
+  uint64_t offset;
+  uint32_t count;
+  uint16_t type;
+  uint32_t rule;
+  uint8_t ifd;
+  friend bool operator==(const TextKey&, const TextKey&) = default;
+};
+
+struct TextKeyHash {
+  size_t operator()(const TextKey& k) const {
+    uint64_t h = k.offset * 0x9E3779B97F4A7C15u;
+    h ^= (uint64_t{k.count} << 32 | uint64_t{k.type} << 16 | k.ifd) + (h << 6) + (h >> 2);
+    h ^= k.rule + (h << 6) + (h >> 2);
+    return static_cast<size_t>(h);
+  }
+};
+
+TextKey text_key(const TagInfo* info, const Field& f) {
+  TextKey k{f.offset, f.count, f.type, 0, 0xFF};
+  if (!info || (info->display == Display::Plain && info->unit[0].kind == UnitPiece::Kind::None)) {
+    return k;
+  }
+  k.rule = (uint32_t{static_cast<uint8_t>(f.tag.context)} << 16 | f.tag.number) + 1;
+  for (const UnitPiece& piece : info->unit) {
+    if (piece.kind == UnitPiece::Kind::Ref) k.ifd = f.ifd;
+  }
+  return k;
 }
+
+// Texts shorter than this are rendered again rather than remembered.
+constexpr size_t kReusedTextMin = 256;
+
+}  // namespace
 
 FieldTexts field_texts(const Exif& exif) {
   FieldTexts out;
   out.truncated = exif.truncated();
   out.fields.reserve(std::min(exif.fields().size(), limits::kExifMaxFields));
-  size_t text_bytes = 0;
+  // The report holds each text once per field, so the cap grows with the block: fields that
+  // share one value across the IFD numbers and contexts of a looping chain fit whole.
+  const uint64_t text_cap = limits::kExifMaxTotalText + exif.size();
+  uint64_t text_bytes = 0;
+  // Fields that share a value (loops, self pointers) share its rendering: the first field with a
+  // long text of each key, by index.
+  std::unordered_map<TextKey, size_t, TextKeyHash> rendered;
   for (const Field& f : exif.fields()) {
-    if (out.fields.size() >= limits::kExifMaxFields || text_bytes >= limits::kExifMaxTotalText) {
+    if (out.fields.size() >= limits::kExifMaxFields || text_bytes >= text_cap) {
       out.truncated = true;
       break;
     }
-    const FieldText& t = out.fields.emplace_back(field_text(exif, f));
+    const TagInfo* info = find_tag(f.tag);
+    const TextKey key = text_key(info, f);
+    auto same = rendered.find(key);
+    std::string text =
+        same != rendered.end() ? out.fields[same->second].text : display_with_unit(exif, f, info);
+    if (same == rendered.end() && text.size() >= kReusedTextMin) {
+      rendered.emplace(key, out.fields.size());
+    }
+    const FieldText& t =
+        out.fields.emplace_back(FieldText{info ? std::string(info->name) : tag_name(f.tag),
+                                          std::move(text), name_order(info, f.tag), f.ifd});
     text_bytes += t.name.size() + t.text.size();
   }
   return out;

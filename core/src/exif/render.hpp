@@ -21,18 +21,18 @@ std::string display_with_unit(const Exif& exif, const Field& field);
 // numbers.
 uint64_t name_order(Tag tag);
 
-// tag_name(), display_with_unit() and name_order() of one field, with one lookup of its tag.
+// tag_name(), display_with_unit() and name_order() of one field.
 struct FieldText {
   std::string name;
   std::string text;
   uint64_t name_order = 0;
   uint8_t ifd = 0;
 };
-FieldText field_text(const Exif& exif, const Field& field);
 
 // The texts of the fields the namespace reports, in field order: at most limits::kExifMaxFields
-// of them, and none after the names and texts so far reach limits::kExifMaxTotalText. So the
-// rendering work and the texts stay within those bounds however many fields share large values.
+// of them, and none after the names and texts so far reach limits::kExifMaxTotalText plus the
+// block's size. Fields that share a value share its rendering, so the rendering work and the
+// texts stay within those bounds however many fields share large values.
 struct FieldTexts {
   std::vector<FieldText> fields;
   // A field was left out, by these bounds or by the walk's.
