@@ -6,7 +6,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 flags="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer -g -O1"
 npx --no-install cmake-js compile --out build-addon-asan --parallel "$(nproc)" \
-  --CDVORLIX_WERROR=ON "--CDCMAKE_CXX_FLAGS=$flags" "--CDCMAKE_SHARED_LINKER_FLAGS=$flags" \
+  --CDVORLIX_WERROR=ON --CDVORLIX_TEST_HOOKS=ON "--CDCMAKE_CXX_FLAGS=$flags" \
+  "--CDCMAKE_SHARED_LINKER_FLAGS=$flags" \
   >/dev/null
 export VORLIX_ADDON="$PWD/build-addon-asan/Release/vorlix.node"
 export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
