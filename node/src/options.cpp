@@ -17,6 +17,11 @@ bool is_type(napi_env env, napi_value v, napi_valuetype want) {
   return napi_typeof(env, v, &t) == napi_ok && t == want;
 }
 
+[[maybe_unused]] bool is_array(napi_env env, napi_value v) {
+  bool array = false;
+  return napi_is_array(env, v, &array) == napi_ok && array;
+}
+
 std::variant<std::string, napi_status> string_value(napi_env env, napi_value v) {
   size_t len = 0;
   if (auto s = napi_get_value_string_utf8(env, v, nullptr, 0, &len); s != napi_ok) return s;
@@ -29,6 +34,7 @@ std::variant<std::string, napi_status> string_value(napi_env env, napi_value v) 
 }
 
 std::variant<std::vector<std::string>, napi_status> string_list(napi_env env, napi_value v) {
+  assert(is_array(env, v));
   uint32_t n = 0;
   if (auto s = napi_get_array_length(env, v, &n); s != napi_ok) return s;
   std::vector<std::string> names;
@@ -66,6 +72,7 @@ std::variant<vorlix_core::ParseOptions, JsError> read_options(napi_env env, napi
     return read_error(s, "hashes");
   }
   if (!is_type(env, hashes, napi_undefined)) {
+    assert(is_type(env, hashes, napi_boolean));
     if (auto s = napi_get_value_bool(env, hashes, &options.hashes); s != napi_ok) {
       return read_error(s, "hashes");
     }
