@@ -12,6 +12,10 @@ const crypto = require('node:crypto');
 const { parseBytes } = require('..');
 const { bestMs } = require('./timing');
 const addon = require('../lib/loader.js').loadAddon();
+if (!addon.__timeConversion) {
+  console.error('bench/convert.js needs the test hooks: build with scripts/build.sh (VORLIX_TEST_HOOKS=ON)');
+  process.exit(1);
+}
 
 const entries = Number(process.argv[2] ?? 262144);
 const runs = Number(process.argv[3] ?? 5);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the prebuilt binaries that the package carries, prebuilds/<platform>-<arch>/vorlix.node:
 # linux-x64 natively and linux-arm64 with Debian's cross compiler, each self-contained and bound
-# to glibc 2.28 symbol versions, then checks each with scripts/check-binary.sh.
+# to glibc 2.28 symbol versions and without the test hooks, then checks each with
+# scripts/check-binary.js.
 # Usage: scripts/build-prebuilt.sh [--missing] [x64|arm64 ...]  (all targets by default;
 # --missing skips targets whose binary exists).
 set -euo pipefail
@@ -46,7 +47,8 @@ for target in "${targets[@]}"; do
   out="prebuilds/linux-$target/vorlix.node"
   if [ "$missing_only" = 1 ] && [ -f "$out" ]; then continue; fi
   build="build-prebuilt/linux-$target"
-  flags=(--CDVORLIX_WERROR=ON --CDVORLIX_GLIBC_COMPAT=ON --CDCMAKE_BUILD_TYPE=Release)
+  flags=(--CDVORLIX_WERROR=ON --CDVORLIX_GLIBC_COMPAT=ON --CDVORLIX_TEST_HOOKS=OFF
+    --CDCMAKE_BUILD_TYPE=Release)
   if [ "$target" = arm64 ]; then
     need_packages g++-aarch64-linux-gnu binutils-aarch64-linux-gnu libssl-dev:arm64 \
       libdeflate-dev:arm64

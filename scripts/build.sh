@@ -6,5 +6,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 # Warnings are errors here (our own builds); a user's `npm install` compiles without -Werror.
-npx --no-install cmake-js compile --out build-addon --parallel "$(nproc)" --CDVORLIX_WERROR=ON "$@" \
-  >/dev/null
+# The test hooks are in: the JS tests and benchmarks call them.
+npx --no-install cmake-js compile --out build-addon --parallel "$(nproc)" --CDVORLIX_WERROR=ON \
+  --CDVORLIX_TEST_HOOKS=ON "$@" >/dev/null

@@ -3,7 +3,8 @@
 // Checks that prebuilt addons load on any glibc Linux that Node 20 runs on and cannot clash
 // with other code in the process: it reads each binary's dynamic section, version needs and
 // dynamic symbols (readelf) and fails on a needed library outside the C library's own, a glibc
-// symbol version above 2.28, or an export other than the Node-API registration symbols.
+// symbol version above 2.28, or an export other than the Node-API registration symbols. It also
+// fails on a binary that carries the developers' test hooks (built with VORLIX_TEST_HOOKS).
 // Usage: node scripts/check-binary.js FILE.node...
 const { execFileSync } = require('node:child_process');
 
@@ -25,6 +26,13 @@ function newer(version, floor) {
     if (a !== b) return a > b;
   }
   return false;
+}
+
+// The test hooks' JS names start with "__" and sit in .rodata as the string literals they are
+// registered under; readelf reads them from a binary of any architecture, which no loader can.
+function hookNames(file) {
+  return [...readelf(['-p', '.rodata'], file).matchAll(/^\s*\[\s*[0-9a-f]+\]\s+(__[a-z][A-Za-z]*)$/gm)]
+    .map((m) => m[1]);
 }
 
 /** The problems of one binary, as lines; empty when it passes. */
@@ -51,7 +59,9 @@ function check(file) {
     exported.push(name);
     if (!allowedExports.has(name)) problems.push(`exports ${f[7]}`);
   }
-  return { needed, versions: [...versions], exported, problems };
+  const hooks = hookNames(file);
+  for (const name of hooks) problems.push(`carries the test hook ${name}`);
+  return { needed, versions: [...versions], exported, hooks, problems };
 }
 
 if (require.main === module) {

@@ -9,7 +9,7 @@ bash scripts/setup.sh
 flags="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer -g -O1 -D_GLIBCXX_ASSERTIONS"
 # One tree for both: the core is compiled once. Debug keeps assertions on.
 npx --no-install cmake-js compile --debug --out build-asan --parallel "$(nproc)" \
-  --CDVORLIX_DEV=ON --CDVORLIX_WERROR=ON "--CDCMAKE_CXX_FLAGS=$flags" \
+  --CDVORLIX_DEV=ON --CDVORLIX_WERROR=ON --CDVORLIX_TEST_HOOKS=ON "--CDCMAKE_CXX_FLAGS=$flags" \
   "--CDCMAKE_EXE_LINKER_FLAGS=-fsanitize=address,undefined" \
   "--CDCMAKE_SHARED_LINKER_FLAGS=-fsanitize=address,undefined" >/dev/null
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure --parallel "$(nproc)")

@@ -62,9 +62,23 @@ test('VORLIX_ADDON loads the file it names', () => {
 });
 
 test('every build links its C++ runtime and libraries in and exports the registration symbols alone', () => {
-  const { needed, exported, problems } = check(localBuild);
+  const { needed, exported, hooks, problems } = check(localBuild);
   assert.ok(needed.includes('libc.so.6'), needed.join(' '));
-  // Source builds bind to the building machine's glibc; prebuilt binaries are checked for 2.28.
-  assert.deepEqual(problems.filter((p) => !p.startsWith('references GLIBC_')), []);
+  // Source builds bind to the building machine's glibc and may carry the test hooks; prebuilt
+  // binaries are checked for 2.28 and for no hooks.
+  assert.deepEqual(problems.filter((p) => !/^(references GLIBC_|carries the test hook )/.test(p)), []);
   assert.deepEqual(exported.sort(), ['napi_register_module_v1', 'node_api_module_get_api_version_v1']);
+  // The check finds exactly the hooks the build exports, whether it has them or not.
+  const jsHooks = Object.keys(loadAddon({ env: { VORLIX_ADDON: localBuild } })).filter((n) => n.startsWith('__'));
+  assert.deepEqual(hooks.sort(), jsHooks.sort());
+});
+
+const prebuilt = candidates({ env: {} }).files[1];
+test('a prebuilt binary exports no test hooks', {
+  skip: !fs.existsSync(prebuilt) && 'no prebuilt binary for this platform (scripts/build-prebuilt.sh)',
+}, () => {
+  const names = Object.keys(loadAddon({ env: { VORLIX_ADDON: prebuilt } }));
+  assert.ok(names.includes('parse'), names.join(' '));
+  assert.deepEqual(names.filter((n) => n.startsWith('__')), []);
+  assert.deepEqual(check(prebuilt).hooks, []);
 });

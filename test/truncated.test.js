@@ -4,7 +4,10 @@
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const { parseBytes } = require('..');
-const { __listCaps: caps } = require('../lib/loader.js').loadAddon();
+const { addon, skipWithoutHooks: skip } = require('../test-support/hooks.js');
+
+// The caps come from the addon's hook, so that they are written once, in the core.
+const caps = addon.__listCaps ?? {};
 
 // MP4 top-level boxes, JPEG segments and PNG chunks have a lower cap than the other lists: real
 // files list a handful.
@@ -59,7 +62,7 @@ const cases = [
 ];
 
 for (const c of cases) {
-  test(`${c.ns}.${c.list}: flagged only when cut`, () => {
+  test(`${c.ns}.${c.list}: flagged only when cut`, { skip }, () => {
     const flag = `${c.list}_truncated`;
     const whole = parseBytes(c.make(c.cap), { extractors: [c.ns] })[c.ns];
     assert.equal(whole[c.list].length, c.cap);
@@ -71,7 +74,7 @@ for (const c of cases) {
   });
 }
 
-test('a 300000-entry archive is reported as cut', () => {
+test('a 300000-entry archive is reported as cut', { skip }, () => {
   const r = parseBytes(zipWith(300000), { extractors: ['zip'] }).zip;
   assert.equal(r.entries.length, CAP);
   assert.equal(r.entries_truncated, true);

@@ -248,9 +248,11 @@ NAPI_MODULE_INIT() {
     throw_error(env, *e);
     return nullptr;
   }
+#ifdef VORLIX_TEST_HOOKS
   if (auto e = register_test_hooks(env, exports)) {
     throw_error(env, *e);
     return nullptr;
   }
+#endif
   return exports;
 }

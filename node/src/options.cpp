@@ -1,5 +1,6 @@
 #include "options.hpp"
 
+#include <cassert>
 #include <string>
 #include <vector>
 
@@ -7,8 +8,8 @@ namespace vorlix_node {
 
 namespace {
 
-JsError invalid(std::string message) {
-  return JsError{napi_invalid_arg, std::move(message)};
+JsError read_error(napi_status s, const char* name) {
+  return JsError{s, std::string("Failed to read options.") + name};
 }
 
 bool is_type(napi_env env, napi_value v, napi_valuetype want) {
@@ -16,45 +17,33 @@ bool is_type(napi_env env, napi_value v, napi_valuetype want) {
   return napi_typeof(env, v, &t) == napi_ok && t == want;
 }
 
-// An absent property and one set to undefined mean the same: the default.
-std::variant<napi_value, JsError> property(napi_env env, napi_value obj, const char* name) {
-  napi_value v;
-  if (auto s = napi_get_named_property(env, obj, name, &v); s != napi_ok) {
-    return JsError{s, std::string("Failed to read option `") + name + "`"};
-  }
-  return v;
+[[maybe_unused]] bool is_array(napi_env env, napi_value v) {
+  bool array = false;
+  return napi_is_array(env, v, &array) == napi_ok && array;
 }
 
-std::variant<std::string, JsError> string_value(napi_env env, napi_value v) {
+std::variant<std::string, napi_status> string_value(napi_env env, napi_value v) {
   size_t len = 0;
-  if (napi_get_value_string_utf8(env, v, nullptr, 0, &len) != napi_ok) {
-    return invalid("options.extractors must hold only strings");
-  }
+  if (auto s = napi_get_value_string_utf8(env, v, nullptr, 0, &len); s != napi_ok) return s;
   std::string out(len + 1, '\0');
   if (auto s = napi_get_value_string_utf8(env, v, out.data(), out.size(), &len); s != napi_ok) {
-    return JsError{s, "Failed to read an extractor name"};
+    return s;
   }
   out.resize(len);
   return out;
 }
 
-std::variant<std::vector<std::string>, JsError> string_list(napi_env env, napi_value v) {
-  bool is_array = false;
-  if (napi_is_array(env, v, &is_array) != napi_ok || !is_array) {
-    return invalid("options.extractors must be an array of extractor names");
-  }
+std::variant<std::vector<std::string>, napi_status> string_list(napi_env env, napi_value v) {
+  assert(is_array(env, v));
   uint32_t n = 0;
-  if (auto s = napi_get_array_length(env, v, &n); s != napi_ok) {
-    return JsError{s, "Failed to read options.extractors"};
-  }
+  if (auto s = napi_get_array_length(env, v, &n); s != napi_ok) return s;
   std::vector<std::string> names;
   for (uint32_t i = 0; i < n; ++i) {
     napi_value item;
-    if (auto s = napi_get_element(env, v, i, &item); s != napi_ok) {
-      return JsError{s, "Failed to read options.extractors"};
-    }
+    if (auto s = napi_get_element(env, v, i, &item); s != napi_ok) return s;
+    assert(is_type(env, item, napi_string));
     auto name = string_value(env, item);
-    if (auto* e = std::get_if<JsError>(&name)) return std::move(*e);
+    if (auto* s = std::get_if<napi_status>(&name)) return *s;
     names.push_back(std::move(std::get<std::string>(name)));
   }
   return names;
@@ -65,21 +54,27 @@ std::variant<std::vector<std::string>, JsError> string_list(napi_env env, napi_v
 std::variant<vorlix_core::ParseOptions, JsError> read_options(napi_env env, napi_value value) {
   vorlix_core::ParseOptions options;
   if (is_type(env, value, napi_undefined)) return options;
-  if (!is_type(env, value, napi_object)) return invalid("options must be an object");
+  assert(is_type(env, value, napi_object));
 
-  auto extractors = property(env, value, "extractors");
-  if (auto* e = std::get_if<JsError>(&extractors)) return std::move(*e);
-  if (napi_value v = std::get<napi_value>(extractors); !is_type(env, v, napi_undefined)) {
-    auto names = string_list(env, v);
-    if (auto* e = std::get_if<JsError>(&names)) return std::move(*e);
+  // An absent property and one set to undefined mean the same: the default.
+  napi_value extractors;
+  if (auto s = napi_get_named_property(env, value, "extractors", &extractors); s != napi_ok) {
+    return read_error(s, "extractors");
+  }
+  if (!is_type(env, extractors, napi_undefined)) {
+    auto names = string_list(env, extractors);
+    if (auto* s = std::get_if<napi_status>(&names)) return read_error(*s, "extractors");
     options.extractors = std::move(std::get<std::vector<std::string>>(names));
   }
 
-  auto hashes = property(env, value, "hashes");
-  if (auto* e = std::get_if<JsError>(&hashes)) return std::move(*e);
-  if (napi_value v = std::get<napi_value>(hashes); !is_type(env, v, napi_undefined)) {
-    if (napi_get_value_bool(env, v, &options.hashes) != napi_ok) {
-      return invalid("options.hashes must be a boolean");
+  napi_value hashes;
+  if (auto s = napi_get_named_property(env, value, "hashes", &hashes); s != napi_ok) {
+    return read_error(s, "hashes");
+  }
+  if (!is_type(env, hashes, napi_undefined)) {
+    assert(is_type(env, hashes, napi_boolean));
+    if (auto s = napi_get_value_bool(env, hashes, &options.hashes); s != napi_ok) {
+      return read_error(s, "hashes");
     }
   }
   return options;

@@ -1,6 +1,9 @@
 #pragma once
-// The options object as lib/index.js hands it over, already checked there; direct callers of the
-// addon still get an InvalidArg error rather than undefined behaviour.
+// The options object as lib/index.js hands it over: undefined, or an object whose `extractors`
+// (known names) and `hashes` (a boolean) it has checked, so they are read here, not checked
+// again (debug builds assert their types). The addon is reachable without lib/index.js, so an
+// odd value still ends as an error carrying the failed Node-API call's status (ObjectExpected,
+// ArrayExpected, StringExpected, BooleanExpected), never as a crash.
 #include <node_api.h>
 
 #include <variant>

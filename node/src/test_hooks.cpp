@@ -55,35 +55,30 @@ napi_value converted(napi_env env, vorlix_core::Report report, const ConvertOpti
   return std::get<napi_value>(r);
 }
 
-// parseBytes with conversion options of the test's choosing.
-napi_value parse_converted(napi_env env, std::span<const uint8_t> bytes,
-                           const ConvertOptions& options) {
+// parseBytes whose conversion has the option `field` set to the hook's number.
+napi_value parse_with(napi_env env, napi_callback_info info, size_t ConvertOptions::*field,
+                      const char* number_error, bool positive) try {
+  auto parsed = hook_args(env, info, number_error, positive);
+  if (auto* e = std::get_if<JsError>(&parsed)) return fail_with(env, *e);
+  const auto [bytes, number] = std::get<HookArgs>(parsed);
+  ConvertOptions options;
+  options.*field = static_cast<size_t>(number);
   vorlix_core::MemorySource source(bytes);
   return converted(env, vorlix_core::parse(source, bytes.size()), options);
-}
-
-napi_value ParseBytesWithStringLimit(napi_env env, napi_callback_info info) try {
-  auto parsed = hook_args(env, info, "maxBytes must be a number of bytes");
-  if (auto* e = std::get_if<JsError>(&parsed)) return fail_with(env, *e);
-  const auto [bytes, limit] = std::get<HookArgs>(parsed);
-  ConvertOptions options;
-  options.max_string_bytes = static_cast<size_t>(limit);
-  return parse_converted(env, bytes, options);
 } catch (...) {
   return fail_with(env, current_exception_error());
+}
+
+napi_value ParseBytesWithStringLimit(napi_env env, napi_callback_info info) {
+  return parse_with(env, info, &ConvertOptions::max_string_bytes,
+                    "maxBytes must be a number of bytes", false);
 }
 
 // parseBytes with the report's text split into chunks of at most `units` UTF-16 units (a
 // longer string gets a chunk of its own), as reports of hundreds of megabytes of text are.
-napi_value ParseBytesInTextChunks(napi_env env, napi_callback_info info) try {
-  auto parsed = hook_args(env, info, "units must be a positive number", true);
-  if (auto* e = std::get_if<JsError>(&parsed)) return fail_with(env, *e);
-  const auto [bytes, units] = std::get<HookArgs>(parsed);
-  ConvertOptions options;
-  options.text_chunk_units = static_cast<size_t>(units);
-  return parse_converted(env, bytes, options);
-} catch (...) {
-  return fail_with(env, current_exception_error());
+napi_value ParseBytesInTextChunks(napi_env env, napi_callback_info info) {
+  return parse_with(env, info, &ConvertOptions::text_chunk_units, "units must be a positive number",
+                    true);
 }
 
 // The pieces of the buffer between NUL bytes, as raw texts of a report { t: { texts: [...] } },

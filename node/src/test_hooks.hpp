@@ -1,6 +1,6 @@
 #pragma once
-// Exports used only by the binding's own tests and benchmarks. lib/index.js does not re-export
-// them.
+// Exports for the binding's own tests and benchmarks, compiled in only with VORLIX_TEST_HOOKS:
+// a user's addon has no use for them. lib/index.js does not re-export them.
 #include <node_api.h>
 
 #include <optional>
