@@ -148,8 +148,6 @@ std::optional<CentralHeader> central_header(Cursor& c, uint64_t pos) {
   return out;
 }
 
-}  // namespace
-
 // The end record, then the central directory it points to.
 ExtractResult read_archive(Cursor& r) {
   const auto end = find_end_record(r);
@@ -209,6 +207,8 @@ ExtractResult read_archive(Cursor& r) {
   if (cut) ns.set("entries_truncated", true);
   return ns;
 }
+
+}  // namespace
 
 }  // namespace vorlix_core::extractors::zip
 
