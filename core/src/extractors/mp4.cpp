@@ -10,6 +10,7 @@
 #include "cursor.hpp"
 #include "extractors/extractors.hpp"
 #include "extractors/walk.hpp"
+#include "formats/signatures.hpp"
 #include "limits.hpp"
 #include "text.hpp"
 
@@ -132,7 +133,7 @@ void walk_boxes(Cursor& r, uint64_t start, uint64_t end, uint32_t depth, BoxList
     }
     const uint64_t payload = p + header;
     const uint64_t n = size - header;
-    if (is_type(type, "ftyp")) {
+    if (is_type(type, formats::kIsoFileType)) {
       read_ftyp(r.sub(payload, n), ns);
     } else if (is_type(type, "mvhd")) {
       read_mvhd(r.sub(payload, n), ns);
@@ -151,7 +152,7 @@ const char* Mp4Extractor::name() const {
 }
 
 bool Mp4Extractor::supports(const ProbeContext& ctx) const {
-  return ByteReader(ctx.header).matches(4, "ftyp");
+  return ByteReader(ctx.header).matches(formats::kIsoFileTypeOffset, formats::kIsoFileType);
 }
 
 ExtractResult Mp4Extractor::extract(ByteSource& src, const ProbeContext& ctx) const {

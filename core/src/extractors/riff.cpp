@@ -28,7 +28,7 @@ struct MediaKind {
 constexpr std::array<MediaKind, 3> kMediaKinds = {{
     {formats::kRiffFormWebp, "image (WebP)"},
     {formats::kRiffFormWave, "audio (WAV)"},
-    {"AVI ", "video (AVI)"},
+    {formats::kRiffFormAvi, "video (AVI)"},
 }};
 
 // The first chunk of a WebP file, which must start at offset 12. `r` covers at least the first
