@@ -1,10 +1,10 @@
 // ELF: only the first 20 bytes are read (identification, file type and machine).
 #include <array>
-#include <utility>
 
 #include "byte_reader.hpp"
 #include "cursor.hpp"
 #include "extractors/extractors.hpp"
+#include "extractors/walk.hpp"
 #include "formats/signatures.hpp"
 
 namespace vorlix_core::extractors {
@@ -64,22 +64,18 @@ bool ElfExtractor::supports(const ProbeContext& ctx) const {
   return ByteReader(ctx.header).matches(0, formats::kElfMagic);
 }
 
-// Exactly the 20 bytes, even from memory: a shorter file is an I/O error, not a short header.
 ExtractResult ElfExtractor::extract(ByteSource& src, const ProbeContext&) const {
-  std::array<uint8_t, kElfPrefix> bytes{};
-  auto read = src.read_exact(bytes);
-  if (!read) return Err{ExtractError(std::move(read).error())};
-  Cursor c(bytes);
-  // EI_DATA 1 is little-endian; every other value, valid or not, reads as big-endian.
-  const Endian order = c.u8(kData) == 1 ? Endian::Little : Endian::Big;
-
-  Namespace ns("elf");
-  ns.set("class", c.u8(kClass) == 2 ? "64-bit" : "32-bit");
-  ns.set("endianness", order == Endian::Little ? "little" : "big");
-  ns.set("abi", name_of(kOsAbis, c.u8(kOsAbi)));
-  ns.set("type", name_of(kFileTypes, c.u16(kType, order)));
-  ns.set("machine", name_of(kMachines, c.u16(kMachine, order)));
-  return ns;
+  return walk_exact<kElfPrefix>(src, [](Cursor& c) -> ExtractResult {
+    // EI_DATA 1 is little-endian; every other value, valid or not, reads as big-endian.
+    const Endian order = c.u8(kData) == 1 ? Endian::Little : Endian::Big;
+    Namespace ns("elf");
+    ns.set("class", c.u8(kClass) == 2 ? "64-bit" : "32-bit");
+    ns.set("endianness", order == Endian::Little ? "little" : "big");
+    ns.set("abi", name_of(kOsAbis, c.u8(kOsAbi)));
+    ns.set("type", name_of(kFileTypes, c.u16(kType, order)));
+    ns.set("machine", name_of(kMachines, c.u16(kMachine, order)));
+    return ns;
+  });
 }
 
 }  // namespace vorlix_core::extractors

@@ -1,6 +1,6 @@
 #pragma once
 // How an extractor opens its input: a cursor over the whole source, or over its leading bytes for
-// formats whose fields all sit in a short header. Both leave the extractor only its walk.
+// formats whose fields all sit in a short header. Each leaves the extractor only its walk.
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -55,6 +55,18 @@ ExtractResult walk_prefix(ByteSource& src, Walk&& walk) {
   auto prefix = read_prefix(src, buf);
   if (!prefix) return Err{ExtractError(std::move(prefix).error())};
   Cursor c(*prefix);
+  return std::forward<Walk>(walk)(c);
+}
+
+// Runs `walk(Cursor&)` over exactly N leading bytes, read from the source even when they sit in
+// memory, so that the source stands just after them; fewer is an I/O error ("failed to fill
+// whole buffer"), not a short header.
+template <size_t N, class Walk>
+ExtractResult walk_exact(ByteSource& src, Walk&& walk) {
+  std::array<uint8_t, N> buf{};
+  auto read = src.read_exact(buf);
+  if (!read) return Err{ExtractError(std::move(read).error())};
+  Cursor c(buf);
   return std::forward<Walk>(walk)(c);
 }
 
