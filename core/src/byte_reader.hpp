@@ -1,6 +1,7 @@
 #pragma once
-// The one bounds-checked reader every format walk goes through. Positions and lengths are
-// 64-bit and every range check is written so that it cannot overflow.
+// The bounds check under every read of bytes in memory. Positions and lengths are 64-bit and every
+// range check is written so that it cannot overflow. Format walks read through Cursor
+// (cursor.hpp), which decodes through this; supports() tests use its matches() on the header.
 #include <cstdint>
 #include <optional>
 #include <span>

@@ -1,6 +1,7 @@
 #pragma once
 // A source that stops serving bytes once the caller's cancel flag is set, so every extractor's
-// walk ends at its next read without knowing about cancellation.
+// walk ends at its next read without knowing about cancellation. Bytes in memory are withdrawn
+// too: readers of memory() ask again before each step.
 #include <atomic>
 
 #include "vorlix/source.hpp"
@@ -15,11 +16,9 @@ class CancellableSource final : public ByteSource {
 
   IoResult<size_t> read(std::span<uint8_t> buf) override;
   IoResult<uint64_t> seek(int64_t offset, Whence whence) override;
-  IoResult<size_t> read_to_end(std::vector<uint8_t>& out) override;
   IoResult<size_t> read_at(uint64_t offset, std::span<uint8_t> buf) override;
   std::optional<std::span<const uint8_t>> memory() const override;
   bool length_may_change() const override { return inner_.length_may_change(); }
-  bool remaining_in_memory(std::span<const uint8_t>& out) override;
 
   bool cancelled() const { return flag_ != nullptr && flag_->load(std::memory_order_relaxed); }
 

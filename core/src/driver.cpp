@@ -61,7 +61,6 @@ Report parse_with(const Registry& registry, ByteSource& caller_source, uint64_t 
   ctx.header = header;
   ctx.length = length;
   ctx.hashes = options.hashes;
-  ctx.cancel = options.cancel;
   if (auto type = sniff(header)) {
     ctx.mime = type->mime;
     ctx.extension = type->extension;

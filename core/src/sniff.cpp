@@ -157,7 +157,8 @@ bool ico(const ByteReader& r) {
 // The number of compatible brands of an ftyp box at 0 that lies wholly inside the header (a box
 // size of 0 passes with none); nothing when there is no such box.
 std::optional<uint64_t> ftyp_brands(const ByteReader& r) {
-  if (!min_len(r, 16) || !at(r, 4, "ftyp")) return std::nullopt;
+  if (!min_len(r, 16) || !at(r, formats::kIsoFileTypeOffset, formats::kIsoFileType))
+    return std::nullopt;
   auto size = r.u32be(0);
   if (!size || *size > r.size()) return std::nullopt;
   const uint64_t groups = *size / 4;
@@ -198,11 +199,11 @@ constexpr std::string_view kMp4Brands[] = {"avc1", "dash", "iso2", "iso3", "iso4
                                            "NDXC", "NDXH", "NDXM", "NDXP", "NDXS", "F4V ", "F4P "};
 
 bool mp4(const ByteReader& r) {
-  return min_len(r, 12) && at(r, 4, "ftyp") &&
+  return min_len(r, 12) && at(r, formats::kIsoFileTypeOffset, formats::kIsoFileType) &&
          std::ranges::any_of(kMp4Brands, [&](std::string_view b) { return at(r, 8, b); });
 }
 bool m4v(const ByteReader& r) {
-  return at(r, 4, "ftyp") && at(r, 8, "M4V");
+  return at(r, formats::kIsoFileTypeOffset, formats::kIsoFileType) && at(r, 8, "M4V");
 }
 constexpr uint8_t kEbml[] = {0x1A, 0x45, 0xDF, 0xA3};
 // Only a DocType element right after the EBML magic, or "matroska" at 31, marks Matroska.
@@ -218,7 +219,8 @@ bool mov(const ByteReader& r) {
          (at(r, 4, "ftypqt  ") || at(r, 4, "moov") || at(r, 4, "mdat") || at(r, 12, "mdat"));
 }
 bool avi(const ByteReader& r) {
-  return at(r, 0, formats::kRiffMagic) && at(r, formats::kRiffFormOffset, "AVI");
+  return at(r, 0, formats::kRiffMagic) &&
+         at(r, formats::kRiffFormOffset, formats::kRiffFormAvi.substr(0, 3));
 }
 bool wmv(const ByteReader& r) {
   return at(r, 0, {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11, 0xA6, 0xD9});

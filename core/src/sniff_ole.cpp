@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "byte_reader.hpp"
+#include "cursor.hpp"
 #include "formats/signatures.hpp"
 #include "unicode_upper.hpp"
 
@@ -47,8 +47,10 @@ class IndexSet {
   std::vector<bool> seen_;
 };
 
+// Every read through `r` lies within a bound checked before it (the header's size, a complete
+// sector); ole_root_clsid still tests the cursor once at the end, so that any failure rejects.
 struct Layout {
-  ByteReader r;
+  Cursor r;
   uint16_t version;
   uint64_t sector_size;
   // Sectors after the header, a trailing partial one included.
@@ -58,15 +60,13 @@ struct Layout {
   uint64_t offset(uint64_t id) const { return (id + 1) * sector_size; }
   bool complete(uint64_t id) const { return id < sectors && r.has(offset(id), sector_size); }
   // Only called on complete sectors.
-  uint32_t value(uint64_t id, uint64_t i) const {
-    return r.u32le(offset(id) + 4 * i).value_or(kFree);
-  }
+  uint32_t value(uint64_t id, uint64_t i) { return r.u32le(offset(id) + 4 * i); }
 };
 
-std::optional<Layout> read_header(ByteReader r) {
+std::optional<Layout> read_header(Cursor r) {
   if (r.size() < kHeaderSize || !r.matches(0, formats::kOleMagic)) return std::nullopt;
   if (r.u16le(28) != 0xFFFE) return std::nullopt;
-  const uint16_t version = r.u16le(26).value_or(0);
+  const uint16_t version = r.u16le(26);
   uint16_t shift = 0;
   if (version == 3) {
     shift = 9;
@@ -83,17 +83,17 @@ std::optional<Layout> read_header(ByteReader r) {
 
 // The FAT sector ids: the header slots (FREE-padded), then the values of the DIFAT chain, with
 // trailing FREE values dropped. `chain` receives the DIFAT chain's own sector ids.
-std::optional<std::vector<uint32_t>> read_difat(const Layout& l, std::vector<uint32_t>& chain) {
+std::optional<std::vector<uint32_t>> read_difat(Layout& l, std::vector<uint32_t>& chain) {
   std::vector<uint32_t> difat;
   for (uint64_t i = 0; i < kHeaderDifatSlots; ++i) {
-    const uint32_t v = l.r.u32le(76 + 4 * i).value_or(kFree);
+    const uint32_t v = l.r.u32le(76 + 4 * i);
     if (v == kFree) break;
     if (!regular(v)) return std::nullopt;
     difat.push_back(v);
   }
   difat.resize(kHeaderDifatSlots, kFree);
 
-  uint32_t id = l.r.u32le(68).value_or(kEnd);
+  uint32_t id = l.r.u32le(68);
   if (id == kFree) id = kEnd;
   IndexSet seen(l.sectors);
   while (id != kEnd) {
@@ -117,7 +117,7 @@ std::optional<std::vector<uint32_t>> read_difat(const Layout& l, std::vector<uin
 // The FAT as the concatenation of the DIFAT's sectors, trimmed of trailing zeros (never below the
 // sector count) and then of trailing FREE values. A DIFAT may name one sector many times, so
 // whole sectors of the trimmed value are skipped at once to keep the trim linear.
-std::optional<std::vector<uint32_t>> read_fat(const Layout& l, std::span<const uint32_t> difat) {
+std::optional<std::vector<uint32_t>> read_fat(Layout& l, std::span<const uint32_t> difat) {
   for (uint32_t f : difat) {
     if (!l.complete(f)) return std::nullopt;
   }
@@ -204,15 +204,15 @@ void set_name(DirEntry& e, std::string_view ascii) {
 
 // The name: the UTF-16 units before the terminator, decoded to code points; nothing when a
 // surrogate is unpaired.
-bool read_name(const ByteReader& r, uint64_t at, uint16_t bytes, DirEntry& e) {
+bool read_name(Cursor& r, uint64_t at, uint16_t bytes, DirEntry& e) {
   const uint64_t units = bytes == 0 ? 0 : bytes / 2 - 1;
   e.name_units = static_cast<uint8_t>(units);
   for (uint64_t i = 0; i < units; ++i) {
-    const uint32_t u = r.u16le(at + 2 * i).value_or(0);
+    const uint32_t u = r.u16le(at + 2 * i);
     uint32_t cp = u;
     if (u >= 0xDC00 && u <= 0xDFFF) return false;
     if (u >= 0xD800 && u <= 0xDBFF) {
-      const uint32_t low = i + 1 < units ? r.u16le(at + 2 * (i + 1)).value_or(0) : 0;
+      const uint32_t low = i + 1 < units ? r.u16le(at + 2 * (i + 1)) : 0;
       if (low < 0xDC00 || low > 0xDFFF) return false;
       cp = 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00);
       ++i;
@@ -222,14 +222,14 @@ bool read_name(const ByteReader& r, uint64_t at, uint16_t bytes, DirEntry& e) {
   return true;
 }
 
-std::optional<DirEntry> read_entry(const Layout& l, uint64_t at) {
-  const ByteReader& r = l.r;
+std::optional<DirEntry> read_entry(Layout& l, uint64_t at) {
+  Cursor& r = l.r;
   DirEntry e;
-  const uint16_t name_bytes = r.u16le(at + 64).value_or(0xFFFF);
+  const uint16_t name_bytes = r.u16le(at + 64);
   if (name_bytes > kMaxNameBytes || name_bytes % 2 != 0) return std::nullopt;
   if (!read_name(r, at, name_bytes, e)) return std::nullopt;
 
-  e.type = r.u8(at + 66).value_or(0xFF);
+  e.type = r.u8(at + 66);
   if (e.type != kUnused && e.type != kStorage && e.type != kStream && e.type != kRoot) {
     return std::nullopt;
   }
@@ -241,27 +241,26 @@ std::optional<DirEntry> read_entry(const Layout& l, uint64_t at) {
       if (std::ranges::find(kForbidden, e.name[i]) != std::end(kForbidden)) return std::nullopt;
     }
   }
-  if (r.u8(at + 67).value_or(0xFF) > 1) return std::nullopt;  // colour: red or black
+  if (r.u8(at + 67) > 1) return std::nullopt;  // colour: red or black
 
-  e.left = r.u32le(at + 68).value_or(kInvalid);
-  e.right = r.u32le(at + 72).value_or(kInvalid);
-  e.child = r.u32le(at + 76).value_or(kInvalid);
+  e.left = r.u32le(at + 68);
+  e.right = r.u32le(at + 72);
+  e.child = r.u32le(at + 76);
   if (e.left != kFree && !regular(e.left)) return std::nullopt;
   if (e.right != kFree && !regular(e.right)) return std::nullopt;
   if (e.child != kFree && (!regular(e.child) || e.type == kStream)) return std::nullopt;
 
-  e.size = r.u64le(at + 120).value_or(0);
+  e.size = r.u64le(at + 120);
   if (l.version == 3) e.size &= 0xFFFFFFFF;
   if (e.type == kStorage) e.size = 0;
   return e;
 }
 
 // Every entry of every sector of the directory chain, used or not.
-std::optional<std::vector<DirEntry>> read_directory(const Layout& l,
-                                                    std::span<const uint32_t> fat) {
+std::optional<std::vector<DirEntry>> read_directory(Layout& l, std::span<const uint32_t> fat) {
   std::vector<DirEntry> entries;
   IndexSet seen(l.sectors);
-  uint32_t id = l.r.u32le(48).value_or(kEnd);
+  uint32_t id = l.r.u32le(48);
   if (id == kEnd) return std::nullopt;
   while (id != kEnd) {
     if (!l.complete(id) || !seen.insert(id)) return std::nullopt;
@@ -327,10 +326,10 @@ bool tree_consistent(std::span<const DirEntry> entries) {
   return true;
 }
 
-bool minifat_consistent(const Layout& l, std::span<const uint32_t> fat, uint64_t root_size) {
+bool minifat_consistent(Layout& l, std::span<const uint32_t> fat, uint64_t root_size) {
   std::vector<uint32_t> chain;
   IndexSet seen(fat.size());
-  uint32_t id = l.r.u32le(60).value_or(kFree);
+  uint32_t id = l.r.u32le(60);
   while (id != kEnd) {
     if (id >= fat.size() || !seen.insert(id) || !l.complete(id)) return false;
     chain.push_back(id);
@@ -358,7 +357,7 @@ bool minifat_consistent(const Layout& l, std::span<const uint32_t> fat, uint64_t
 }  // namespace
 
 std::optional<Clsid> ole_root_clsid(std::span<const uint8_t> data) {
-  auto layout = read_header(ByteReader(data));
+  auto layout = read_header(Cursor(data));
   if (!layout) return std::nullopt;
   std::vector<uint32_t> difat_chain;
   auto difat = read_difat(*layout, difat_chain);
@@ -370,11 +369,11 @@ std::optional<Clsid> ole_root_clsid(std::span<const uint8_t> data) {
   if (!minifat_consistent(*layout, *fat, (*entries)[0].size)) return std::nullopt;
 
   // The root is the first entry of the first directory sector.
-  const uint64_t root = layout->offset(layout->r.u32le(48).value_or(0));
-  auto raw = layout->r.slice(root + 80, 16);
-  if (!raw) return std::nullopt;
+  const uint64_t root = layout->offset(layout->r.u32le(48));
+  const auto raw = layout->r.bytes(root + 80, 16);
+  if (!layout->r.ok()) return std::nullopt;
   Clsid clsid;
-  std::ranges::copy(*raw, clsid.begin());
+  std::ranges::copy(raw, clsid.begin());
   return clsid;
 }
 

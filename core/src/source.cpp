@@ -41,23 +41,6 @@ IoResult<Unit> ByteSource::read_exact(std::span<uint8_t> buf) {
   return Unit{};
 }
 
-IoResult<size_t> ByteSource::read_to_end(std::vector<uint8_t>& out) {
-  const size_t start = out.size();
-  constexpr size_t kStep = 65536;
-  for (;;) {
-    const size_t old = out.size();
-    out.resize(old + kStep);
-    auto r = read(std::span<uint8_t>(out).subspan(old));
-    if (!r) {
-      out.resize(old);
-      return Err{std::move(r).error()};
-    }
-    out.resize(old + *r);
-    if (*r == 0) break;
-  }
-  return out.size() - start;
-}
-
 IoResult<size_t> ByteSource::read_at(uint64_t offset, std::span<uint8_t> buf) {
   if (offset > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) return size_t{0};
   if (auto s = seek(static_cast<int64_t>(offset), Whence::Start); !s) return Err{s.error()};
@@ -104,19 +87,6 @@ IoResult<uint64_t> MemorySource::seek(int64_t offset, Whence whence) {
   auto r = resolve_seek(base, offset);
   if (r) pos_ = *r;
   return r;
-}
-
-IoResult<size_t> MemorySource::read_to_end(std::vector<uint8_t>& out) {
-  std::span<const uint8_t> rest;
-  remaining_in_memory(rest);
-  out.insert(out.end(), rest.begin(), rest.end());
-  pos_ += rest.size();
-  return rest.size();
-}
-
-bool MemorySource::remaining_in_memory(std::span<const uint8_t>& out) {
-  out = pos_ >= data_.size() ? std::span<const uint8_t>() : data_.subspan(pos_);
-  return true;
 }
 
 namespace {
@@ -198,8 +168,12 @@ IoResult<size_t> RandomAccess::fill(std::vector<uint8_t>& buf, uint64_t start, s
 IoResult<std::span<const uint8_t>> RandomAccess::read_at(uint64_t offset, uint64_t n) {
   if (offset >= size_ || n == 0) return std::span<const uint8_t>{};
   n = std::min(n, size_ - offset);
+  // Asked each time: a source may withdraw its bytes (a cancelled parse), and is then read the
+  // ordinary way, which reports why.
   if (memory_) {
-    return memory_->subspan(static_cast<size_t>(offset), static_cast<size_t>(n));
+    if (const auto memory = src_.memory()) {
+      return memory->subspan(static_cast<size_t>(offset), static_cast<size_t>(n));
+    }
   }
   if (n > kWindowBytes) {
     auto r = fill(large_, offset, static_cast<size_t>(n));

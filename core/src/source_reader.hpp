@@ -1,7 +1,8 @@
 #pragma once
-// The checked reader of format walks over a whole source (or a range of it): the same accessors
-// as ByteReader, served by RandomAccess, so a walk reads only the bytes it looks at. Integers
-// are decoded by ByteReader over the view each read returns.
+// A range of a source served by RandomAccess, so that a reader fetches only the bytes it looks
+// at: what a Cursor over a source reads through (cursor.hpp, the idiom of format walks). Its
+// accessors return optionals, for the EXIF reader's value views. Integers are decoded by
+// ByteReader over the view each read returns.
 //
 // Reading can fail where ByteReader cannot: the data may end early (a file truncated while it is
 // read) or the source may report an error. Both look like the end of the data to the walk, so

@@ -83,7 +83,7 @@ std::string describe(const LocateResult& r) {
 
 LocateResult locate(ByteSource& src, uint64_t length) {
   RandomAccess ra(src, length);
-  return locate_tiff(ra);
+  return locate_tiff(SourceReader(ra));
 }
 LocateResult locate(const Bytes& input) {
   MemorySource src(input);

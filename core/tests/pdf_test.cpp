@@ -311,7 +311,8 @@ void expect_same_scan(const pdf_scan::ScanResult& got, const pdf_scan::ScanResul
 pdf_scan::ScanResult scan_in_windows(std::string_view bytes, uint64_t window) {
   HoleSource src(std::vector<uint8_t>(bytes.begin(), bytes.end()), 0, {});
   RandomAccess ra(src, bytes.size());
-  return pdf_scan::scan(ra, window, nullptr);
+  Cursor c{SourceReader(ra)};
+  return pdf_scan::scan(c, window);
 }
 
 TEST(PdfScan, PatternsAcrossWindowEdgesAreSeenOnce) {

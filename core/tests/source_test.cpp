@@ -1,5 +1,6 @@
 #include "vorlix/source.hpp"
 
+#include "cursor.hpp"
 #include "source_reader.hpp"
 
 #include <fcntl.h>
@@ -7,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <functional>
 #include <numeric>
 
 namespace vorlix_core {
@@ -71,8 +73,10 @@ TEST(FileSource, BufferedReadsAndSeeksMatchTheFile) {
   ASSERT_EQ(*src.read(small), 10u);
   EXPECT_EQ(small[0], data[15]);
   ASSERT_EQ(*src.seek(0, Whence::Start), 0u);
-  std::vector<uint8_t> all;
-  ASSERT_EQ(*src.read_to_end(all), data.size());
+  std::vector<uint8_t> all(data.size() + 1);
+  ASSERT_TRUE(src.read_exact(std::span(all).first(data.size())).ok());
+  EXPECT_EQ(*src.read(std::span(all).last(1)), 0u);
+  all.pop_back();
   EXPECT_EQ(all, data);
 }
 
@@ -136,6 +140,86 @@ TEST(RandomAccess, ATruncatedFileReadsShortAndReaderSeesTheEnd) {
   EXPECT_FALSE(r.slice(99990, 20).has_value());
   EXPECT_EQ(r.clamped(99990, 20).size(), 10u);
   EXPECT_FALSE(r.error().has_value());
+}
+
+// Every row runs on a fresh cursor over the same ten bytes: in memory, from a file, and from a
+// file cut to those ten bytes after a length of 20 was stated, where the missing bytes must fail
+// exactly like the end of the data.
+TEST(Cursor, ReadsReturnZeroAndTheFailureSticks) {
+  const std::vector<uint8_t> data = {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE, 0xF0, 'a', 'b'};
+  struct Row {
+    const char* what;
+    std::function<uint64_t(Cursor&)> steps;
+    uint64_t value;
+    bool ok;
+    uint64_t pos;
+  };
+  const std::vector<Row> rows = {
+      {"sequential reads advance",
+       [](Cursor& c) {
+         c.u16be();
+         return c.u32le();
+       },
+       0xBC9A7856u, true, 6},
+      {"a run-time byte order", [](Cursor& c) { return c.u32(4, Endian::Little); }, 0xF0DEBC9Au,
+       true, 0},
+      {"a read past the end gives 0",
+       [](Cursor& c) {
+         c.skip(8);
+         return c.u32be();
+       },
+       0, false, 8},
+      {"later good reads keep the failure",
+       [](Cursor& c) {
+         c.u64be(9);
+         return c.u8();
+       },
+       0x12, false, 1},
+      {"a skip past the end does not move",
+       [](Cursor& c) {
+         c.skip(25);
+         return c.pos();
+       },
+       0, false, 0},
+      {"a read at an offset leaves the position",
+       [](Cursor& c) {
+         c.u8();
+         return c.u24be(1);
+       },
+       0x345678u, true, 1},
+      {"bytes are all there or none", [](Cursor& c) { return c.bytes(8, 3).size(); }, 0, false, 0},
+      {"tests do not fail the cursor",
+       [](Cursor& c) { return c.matches(8, "ab") + c.matches(9, "bc") + c.clamped(8, 5).size(); },
+       3, true, 0},
+      {"a sub-range has its own flag",
+       [](Cursor& c) {
+         c.u64be(20);
+         Cursor s = c.sub(8, 5);
+         const uint16_t v = s.u16be();
+         return s.ok() && s.u8() == 0 && !s.ok() ? v : 0;
+       },
+       0x6162, false, 0},
+      {"a part that is not all there is failed",
+       [](Cursor& c) { return c.part(4, 4).ok() + 2 * c.part(8, 4).ok(); }, 1, true, 0},
+  };
+  TempFile f(data);
+  FileSource file(f.fd());
+  for (const uint64_t stated : {data.size(), size_t{20}}) {
+    for (const Row& row : rows) {
+      RandomAccess ra(file, stated);
+      Cursor from_file{SourceReader(ra)};
+      Cursor in_memory(data);
+      for (Cursor* c : {&from_file, &in_memory}) {
+        if (c == &in_memory && stated != data.size()) continue;
+        const std::string what = std::string(row.what) + (c == &in_memory ? " (memory)" : "") +
+                                 " stated " + std::to_string(stated);
+        EXPECT_EQ(row.steps(*c), row.value) << what;
+        EXPECT_EQ(c->ok(), row.ok) << what;
+        EXPECT_EQ(c->pos(), row.pos) << what;
+      }
+      EXPECT_FALSE(ra.error().has_value()) << row.what;
+    }
+  }
 }
 
 TEST(SourceReader, AccessorsAndSubRangesOverAFile) {

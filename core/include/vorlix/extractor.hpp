@@ -1,6 +1,5 @@
 #pragma once
 // What a format extractor is, how it fails, and the ordered set the driver consults.
-#include <atomic>
 #include <memory>
 #include <optional>
 #include <span>
@@ -21,8 +20,8 @@ struct ProbeContext {
   std::optional<std::string_view> extension;
   uint64_t length = 0;  // as stated by the caller
   bool hashes = true;   // false: the file extractor skips its content pass
-  // When set, the caller has given up: long loops stop at their next step. May be null.
-  const std::atomic<bool>* cancel = nullptr;
+  // Cancellation is not here: a cancelled parse's source fails every read, so walks end at their
+  // next one.
 };
 
 class ExtractError {

@@ -45,26 +45,19 @@ class ByteSource {
 
   // Exactly buf.size() bytes, or "failed to fill whole buffer" when the data ends first.
   IoResult<Unit> read_exact(std::span<uint8_t> buf);
-  // Appends everything from the current position to the end; returns the count appended.
-  virtual IoResult<size_t> read_to_end(std::vector<uint8_t>& out);
 
   // Up to buf.size() bytes from `offset`, fewer only where the data ends. Sources that can read
   // at a position without moving (pread) override this; the default seeks and reads, so the
   // position afterwards is unspecified.
   virtual IoResult<size_t> read_at(uint64_t offset, std::span<uint8_t> buf);
-  // The whole content when it already sits in memory, for reading in place without a copy.
+  // The whole content when it already sits in memory, for reading in place without a copy. A
+  // source may withdraw it (nothing from then on; read_at says why), so readers ask again before
+  // each step.
   virtual std::optional<std::span<const uint8_t>> memory() const { return std::nullopt; }
   // Whether a parse that does not read the content all through must still check its length
   // (a file another process writes; a stated length that disagrees with the bytes). A source
   // whose every read is a round trip and has its length checked says no.
   virtual bool length_may_change() const { return true; }
-
-  // The bytes from the current position to the end when they already sit in memory (no copy);
-  // empty span and false otherwise. Lets whole-content readers avoid copying caller buffers.
-  virtual bool remaining_in_memory(std::span<const uint8_t>& out) {
-    (void)out;
-    return false;
-  }
 };
 
 // A cursor over caller-owned bytes; reads copy out of the span, nothing is copied up front.
@@ -73,8 +66,6 @@ class MemorySource final : public ByteSource {
   explicit MemorySource(std::span<const uint8_t> data) : data_(data) {}
   IoResult<size_t> read(std::span<uint8_t> buf) override;
   IoResult<uint64_t> seek(int64_t offset, Whence whence) override;
-  IoResult<size_t> read_to_end(std::vector<uint8_t>& out) override;
-  bool remaining_in_memory(std::span<const uint8_t>& out) override;
   IoResult<size_t> read_at(uint64_t offset, std::span<uint8_t> buf) override;
   std::optional<std::span<const uint8_t>> memory() const override { return data_; }
 

@@ -2,12 +2,13 @@
 
 #include <algorithm>
 #include <array>
-#include <utility>
 
 #include "byte_reader.hpp"
+#include "cursor.hpp"
 #include "exif/heif.hpp"
+#include "formats/jpeg.hpp"
+#include "formats/signatures.hpp"
 #include "source_reader.hpp"
-#include "vorlix/result.hpp"
 
 namespace vorlix_core::exif {
 namespace {
@@ -15,68 +16,27 @@ namespace {
 // Containers are recognised from at most this many leading bytes.
 constexpr size_t kProbeBytes = 4096;
 
-constexpr uint8_t kTiffLe[] = {0x49, 0x49, 0x2A, 0x00};
-constexpr uint8_t kTiffBe[] = {0x4D, 0x4D, 0x00, 0x2A};
-constexpr uint8_t kJpegSoi[] = {0xFF, 0xD8};
-constexpr uint8_t kPngSignature[] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
-constexpr uint8_t kExifId[] = {'E', 'x', 'i', 'f', 0x00, 0x00};
+using namespace formats::jpeg;
 
-template <class T>
-using Walk = Result<T, ContainerError>;
-
-ContainerError io_failure(const IoError& e) {
-  return ContainerError{e.display()};
-}
-
-// A forward walk over the source, as the JPEG, PNG and WebP walks need; lengths are skipped
-// without reading what they pass over. Running out of data is reported with the container's own
-// "Broken ... file" text, a failing read with its I/O text.
-class Cursor {
+// The container walks read forward through a Cursor; lengths are skipped without reading what
+// they pass over. Running out of data is reported with the container's own "Broken ... file"
+// text; a failed read takes the same path, and locate_tiff reports the I/O error instead.
+class Walk {
  public:
-  Cursor(RandomAccess& ra, uint64_t pos, const char* broken)
-      : ra_(ra), pos_(pos), broken_(broken) {}
+  Walk(Cursor& in, const char* broken) : in_(in), broken_(broken) {}
+  Cursor& in() { return in_; }
+  ContainerError broken() const { return ContainerError{broken_}; }
 
-  uint64_t pos() const { return pos_; }
-
-  // True when no further byte can be read.
-  Walk<bool> at_end() {
-    auto r = ra_.read_at(pos_, 1);
-    if (!r) return Err{io_failure(r.error())};
-    return r->empty();
-  }
-
-  // Exactly n bytes (n at most one window), valid until the next read.
-  Walk<std::span<const uint8_t>> take(uint64_t n) {
-    auto r = ra_.read_at(pos_, n);
-    if (!r) return Err{io_failure(r.error())};
-    if (r->size() < n) return Err{broken()};
-    pos_ += n;
-    return *r;
-  }
-
-  Walk<uint8_t> byte() {
-    auto s = take(1);
-    if (!s) return Err{s.error()};
-    return (*s)[0];
-  }
-
-  Walk<Unit> skip(uint64_t n) {
-    if (pos_ > ra_.size() || n > ra_.size() - pos_) return Err{broken()};
-    pos_ += n;
-    return Unit{};
-  }
-
-  // Consumes bytes up to and including the next `value`.
-  Walk<Unit> skip_past(uint8_t value) {
+  // Consumes bytes up to and including the next `value`; false when the data ends first.
+  bool skip_past(uint8_t value) {
     for (;;) {
-      auto r = ra_.read_at(pos_, kScanStep);
-      if (!r) return Err{io_failure(r.error())};
-      if (r->empty()) return Err{broken()};
-      const auto hit = std::find(r->begin(), r->end(), value);
-      pos_ += static_cast<uint64_t>(hit - r->begin());
-      if (hit != r->end()) {
-        ++pos_;
-        return Unit{};
+      const auto step = in_.clamped(in_.pos(), kMarkerScanStep);
+      if (step.empty()) return false;
+      const auto hit = std::find(step.begin(), step.end(), value);
+      in_.seek(in_.pos() + static_cast<uint64_t>(hit - step.begin()));
+      if (hit != step.end()) {
+        in_.skip(1);
+        return true;
       }
     }
   }
@@ -85,143 +45,139 @@ class Cursor {
   // byte is known to be there.
   LocateResult block(uint64_t n) {
     if (n <= kMaxCopiedBlock) {
-      auto s = take(n);
-      if (!s) return s.error();
-      return TiffBlock(s->begin(), s->end());
+      const auto s = in_.bytes(n);
+      if (!in_.ok()) return broken();
+      return TiffBlock(s.begin(), s.end());
     }
-    const uint64_t start = pos_;
-    if (auto s = skip(n - 1); !s) return s.error();
-    if (auto s = take(1); !s) return s.error();
+    const uint64_t start = in_.pos();
+    in_.skip(n - 1);
+    in_.u8();
+    if (!in_.ok()) return broken();
     return SourceRange{start, n};
   }
 
  private:
-  // Small steps stay inside the window that holds the segment just read.
-  static constexpr uint64_t kScanStep = 4096;
-
-  ContainerError broken() const { return ContainerError{broken_}; }
-
-  RandomAccess& ra_;
-  uint64_t pos_;
+  Cursor& in_;
   const char* broken_;
 };
 
 // Codes that stand alone, without a length: TEM, RSTn and the 00 of stuffed FF bytes.
 bool jpeg_standalone(uint8_t code) {
-  return code == 0x00 || code == 0x01 || (code & 0xF8) == 0xD0;
+  return code == 0x00 || code == kTem || (code & 0xF8) == kRst0;
 }
 
-LocateResult walk_jpeg(Cursor& in) {
-  constexpr uint8_t kSoi = 0xD8, kEoi = 0xD9, kApp1 = 0xE1;
-  if (auto s = in.skip(2); !s) return s.error();  // SOI, already matched by the probe
+LocateResult walk_jpeg(Walk& w) {
+  Cursor& in = w.in();
+  in.skip(2);  // SOI, already matched by the probe
+  if (!in.ok()) return w.broken();
   for (;;) {
     // Whatever lies between segments (scan data, garbage) is passed over up to the next FF.
-    if (auto s = in.skip_past(0xFF); !s) return s.error();
-    auto code = in.byte();
-    while (code && *code == 0xFF)
-      code = in.byte();  // fill bytes
-    if (!code) return code.error();
-    if (jpeg_standalone(*code)) continue;
-    if (*code == kSoi) return ContainerError{"Unexpected SOI"};
-    if (*code == kEoi) return NotFound{};
-    auto two = in.take(2);
-    if (!two) return two.error();
-    const uint16_t length = ByteReader(*two).u16be(0).value_or(0);
+    if (!w.skip_past(kMarkerPrefix)) return w.broken();
+    uint8_t code = in.u8();
+    while (in.ok() && code == kMarkerPrefix)
+      code = in.u8();  // fill bytes
+    if (!in.ok()) return w.broken();
+    if (jpeg_standalone(code)) continue;
+    if (code == kSoi) return ContainerError{"Unexpected SOI"};
+    if (code == kEoi) return NotFound{};
+    const uint16_t length = in.u16be();
+    if (!in.ok()) return w.broken();
     if (length < 2) return ContainerError{"Invalid segment length"};
-    if (*code != kApp1) {
-      if (auto s = in.skip(length - 2u); !s) return s.error();
+    if (code != kApp1) {
+      in.skip(length - 2u);
+      if (!in.ok()) return w.broken();
       continue;
     }
     // At most 65533 bytes: one window.
-    auto payload = in.take(length - 2u);
-    if (!payload) return payload.error();
-    const ByteReader r(*payload);
-    if (r.matches(0, kExifId)) {
-      auto tiff = r.tail(sizeof kExifId);
+    Cursor payload(in.bytes(length - 2u));
+    if (!in.ok()) return w.broken();
+    if (payload.matches(0, formats::kExifHeader)) {
+      const auto tiff = payload.clamped(formats::kExifHeader.size(), payload.size());
       return TiffBlock(tiff.begin(), tiff.end());
     }
   }
 }
 
-LocateResult walk_png(Cursor& in) {
+LocateResult walk_png(Walk& w) {
+  Cursor& in = w.in();
+  in.skip(formats::kPngSignature.size());  // already matched by the probe
+  if (!in.ok()) return w.broken();
   for (;;) {
-    auto end = in.at_end();
-    if (!end) return end.error();
-    if (*end) return NotFound{};
+    if (in.clamped(in.pos(), 1).empty()) return NotFound{};
     // Chunk length and type; CRCs, order and IEND are not looked at.
-    auto head = in.take(8);
-    if (!head) return head.error();
-    const ByteReader r(*head);
-    const uint32_t length = r.u32be(0).value_or(0);
-    if (r.matches(4, "eXIf")) {
-      return in.block(length);
-    }
-    if (auto s = in.skip(uint64_t{length} + 4); !s) return s.error();  // data and CRC
+    const uint32_t length = in.u32be();
+    const auto type = in.bytes(4);
+    if (!in.ok()) return w.broken();
+    if (ByteReader(type).matches(0, "eXIf")) return w.block(length);
+    in.skip(uint64_t{length} + 4);  // data and CRC
+    if (!in.ok()) return w.broken();
   }
 }
 
-LocateResult walk_webp(Cursor& in) {
+LocateResult walk_webp(Walk& w) {
   constexpr const char* kOverflow = "Chunk overflowing parent";
-  auto riff = in.take(12);  // "RIFF", size, "WEBP", already matched
-  if (!riff) return riff.error();
-  const uint32_t riff_size = ByteReader(*riff).u32le(4).value_or(0);
+  Cursor& in = w.in();
+  in.skip(4);  // "RIFF", already matched
+  const uint32_t riff_size = in.u32le();
+  in.skip(4);  // "WEBP", already matched
+  if (!in.ok()) return w.broken();
   if (riff_size < 4) return ContainerError{"Invalid header file size"};
   uint64_t left = riff_size - 4u;  // after "WEBP"
   while (left > 0) {
     if (left < 8) return ContainerError{kOverflow};
     left -= 8;
-    auto head = in.take(8);
-    if (!head) return head.error();
-    const ByteReader r(*head);
-    const uint32_t size = r.u32le(4).value_or(0);
-    const bool exif = r.matches(0, "EXIF");
+    const bool exif = in.matches(in.pos(), "EXIF");
+    in.skip(4);
+    const uint32_t size = in.u32le();
+    if (!in.ok()) return w.broken();
     if (size > left) return ContainerError{kOverflow};
     left -= size;
-    if (exif) {
-      return in.block(size);
-    }
+    if (exif) return w.block(size);
     uint64_t skip = size;
     if (size % 2 == 1 && left > 0) {  // pad byte, when the parent still has room for it
       --left;
       ++skip;
     }
-    if (auto s = in.skip(skip); !s) return s.error();
+    in.skip(skip);
+    if (!in.ok()) return w.broken();
   }
   return NotFound{};
 }
 
-LocateResult walk(RandomAccess& ra) {
-  auto read = ra.read_at(0, kProbeBytes);
-  if (!read) return io_failure(read.error());
+LocateResult walk(const SourceReader& file) {
+  Cursor in(file);
   // The view lasts only until the next read: every look at it below comes before a walk starts
   // reading.
-  const std::span<const uint8_t> probe = *read;
+  const std::span<const uint8_t> probe = in.clamped(0, kProbeBytes);
   const ByteReader p(probe);
 
-  if (p.matches(0, kTiffLe) || p.matches(0, kTiffBe)) return SourceRange{0, ra.size()};
-  if (p.matches(0, kJpegSoi)) {
-    Cursor in(ra, 0, "Broken JPEG file");
-    return walk_jpeg(in);
+  if (p.matches(0, formats::kTiffLittleEndian) || p.matches(0, formats::kTiffBigEndian)) {
+    return SourceRange{0, file.size()};
   }
-  if (p.matches(0, kPngSignature)) {
-    Cursor in(ra, sizeof kPngSignature, "Broken PNG file");  // signature already matched
-    return walk_png(in);
+  if (p.matches(0, formats::kJpegStart.substr(0, 2))) {
+    Walk w(in, "Broken JPEG file");
+    return walk_jpeg(w);
+  }
+  if (p.matches(0, formats::kPngSignature)) {
+    Walk w(in, "Broken PNG file");
+    return walk_png(w);
   }
   // The item data may sit anywhere in the file: the walk reads the file where its boxes point.
-  if (is_heif(probe)) return locate_in_heif(SourceReader(ra));
-  if (p.matches(0, "RIFF") && p.matches(8, "WEBP")) {
-    Cursor in(ra, 0, "Broken WebP file");
-    return walk_webp(in);
+  if (is_heif(probe)) return locate_in_heif(file);
+  if (p.matches(0, formats::kRiffMagic) &&
+      p.matches(formats::kRiffFormOffset, formats::kRiffFormWebp)) {
+    Walk w(in, "Broken WebP file");
+    return walk_webp(w);
   }
   return ContainerError{"Unknown image format"};
 }
 
 }  // namespace
 
-LocateResult locate_tiff(RandomAccess& ra) {
-  LocateResult r = walk(ra);
+LocateResult locate_tiff(const SourceReader& file) {
+  LocateResult r = walk(file);
   // A walk takes a failing read for the end of its data; the failure is what counts.
-  if (ra.error()) return io_failure(*ra.error());
+  if (file.error()) return ContainerError{file.error()->display()};
   return r;
 }
 

@@ -5,7 +5,7 @@
 #include <variant>
 #include <vector>
 
-#include "vorlix/source.hpp"
+#include "source_reader.hpp"
 
 namespace vorlix_core::exif {
 
@@ -31,6 +31,6 @@ inline constexpr uint64_t kMaxCopiedBlock = 65536;
 
 // Reads only what the container walk needs: the leading bytes, the headers of the segments,
 // chunks or boxes before the block, and the block when it is copied.
-LocateResult locate_tiff(RandomAccess& ra);
+LocateResult locate_tiff(const SourceReader& file);
 
 }  // namespace vorlix_core::exif

@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "byte_reader.hpp"
+#include "cursor.hpp"
 #include "limits.hpp"
 #include "source_reader.hpp"
 #include "vorlix/result.hpp"
@@ -49,149 +49,103 @@ struct BoxHeader {
 };
 enum class HeaderFault { Short, BadSize };
 
-// Over the probe (ByteReader) or the file (SourceReader).
-template <class Reader>
-Result<BoxHeader, HeaderFault> read_header(Reader& r, uint64_t pos) {
-  auto size = r.u32be(pos);
-  auto type = r.u32be(pos + 4);
-  if (!size || !type) return Err{HeaderFault::Short};
-  if (*size == 1) {
-    auto large = r.u64be(pos + 8);
-    if (!large) return Err{HeaderFault::Short};
-    if (*large < 16) return Err{HeaderFault::BadSize};
-    return BoxHeader{*type, pos + 16, *large - 16};
+// Over the probe or the file.
+Result<BoxHeader, HeaderFault> read_header(const Cursor& r, uint64_t pos) {
+  Cursor h = r.sub(pos, 16);
+  const uint32_t size = h.u32be();
+  const uint32_t type = h.u32be();
+  if (!h.ok()) return Err{HeaderFault::Short};
+  if (size == 1) {
+    const uint64_t large = h.u64be();
+    if (!h.ok()) return Err{HeaderFault::Short};
+    if (large < 16) return Err{HeaderFault::BadSize};
+    return BoxHeader{type, pos + 16, large - 16};
   }
-  if (*size == 0) return BoxHeader{*type, pos + 8, std::nullopt};
-  if (*size < 8) return Err{HeaderFault::BadSize};
-  return BoxHeader{*type, pos + 8, *size - 8};
+  if (size == 0) return BoxHeader{type, pos + 8, std::nullopt};
+  if (size < 8) return Err{HeaderFault::BadSize};
+  return BoxHeader{type, pos + 8, size - 8};
 }
 
 // The compatible brands follow the major brand and minor version (8 bytes, checked by the
 // caller); a trailing partial brand is ignored.
-template <class Reader>
-bool lists_heif_brand(Reader& ftyp_body) {
-  for (uint64_t pos = 8; ftyp_body.has(pos, 4); pos += 4) {
-    auto brand = ftyp_body.u32be(pos);
-    if (!brand) return false;
+bool lists_heif_brand(Cursor ftyp_body) {
+  ftyp_body.seek(8);
+  while (ftyp_body.remaining() >= 4) {
+    const uint32_t brand = ftyp_body.u32be();
+    if (!ftyp_body.ok()) return false;
     for (uint32_t heif : kHeifBrands) {
-      if (*brand == heif) return true;
+      if (brand == heif) return true;
     }
   }
   return false;
 }
 
-// All of [pos, pos + len) lies within the reader and can be read (its last byte is there).
-bool readable(SourceReader& r, uint64_t pos, uint64_t len) {
-  return r.has(pos, len) && (len == 0 || r.slice(pos + len - 1, 1));
+// All of [pos, pos + len) lies within the cursor and can be read (its last byte is there).
+bool readable(Cursor& r, uint64_t pos, uint64_t len) {
+  return r.has(pos, len) && (len == 0 || r.part(pos + len - 1, 1).ok());
 }
 
 struct Child {
   uint32_t type;
-  SourceReader body;
+  Cursor body;
   uint64_t end;
 };
 
 // A box inside a parent body that was found readable: running out of the parent is
 // "Box too small", whether in the header or the body.
-Walk<Child> read_child(SourceReader& parent, uint64_t pos) {
+Walk<Child> read_child(const Cursor& parent, uint64_t pos) {
   auto h = read_header(parent, pos);
   if (!h) return Err{fail(h.error() == HeaderFault::Short ? kBoxTooSmall : kInvalidBoxSize)};
-  const uint64_t len = h->body_len.value_or(parent.size() - h->body_pos);
+  const uint64_t len = h->body_len ? *h->body_len : parent.size() - h->body_pos;
   if (!parent.has(h->body_pos, len)) return too_small();
   return Child{h->type, parent.sub(h->body_pos, len), h->body_pos + len};
 }
 
-std::optional<uint64_t> sized_at(SourceReader& r, uint64_t pos, unsigned width) {
-  if (width == 0) return uint64_t{0};
-  if (width == 4) {
-    auto v = r.u32be(pos);
-    return v ? std::optional<uint64_t>(*v) : std::nullopt;
-  }
-  return r.u64be(pos);
+// A field of 0, 4 or 8 bytes (the caller has checked the width); 0 bytes read as 0.
+uint64_t sized(Cursor& c, unsigned width) {
+  if (width == 4) return c.u32be();
+  if (width == 8) return c.u64be();
+  return 0;
 }
 
 bool valid_width(unsigned width) {
   return width == 0 || width == 4 || width == 8;
 }
 
-// Sequential big-endian reads inside one box body.
-class Cursor {
- public:
-  explicit Cursor(SourceReader body) : r_(body) {}
-  uint64_t pos() const { return pos_; }
-
-  std::optional<uint16_t> u16() { return take(r_.u16be(pos_), 2); }
-  std::optional<uint32_t> u32() { return take(r_.u32be(pos_), 4); }
-  // A field of 0, 4 or 8 bytes (the caller has checked the width); 0 bytes read as 0.
-  std::optional<uint64_t> sized(unsigned width) { return take(sized_at(r_, pos_, width), width); }
-  bool skip(uint64_t n) {
-    if (!r_.has(pos_, n)) return false;
-    pos_ += n;
-    return true;
-  }
-
- private:
-  template <class T>
-  std::optional<T> take(std::optional<T> v, uint64_t n) {
-    if (v) pos_ += n;
-    return v;
-  }
-
-  SourceReader r_;
-  uint64_t pos_ = 0;
-};
-
 uint32_t full_box_version(uint32_t word) {
   return word >> 24;
 }
 
-Walk<Unit> read_infe(SourceReader body, std::optional<uint32_t>& exif_id) {
-  Cursor c(body);
-  auto full = c.u32();
-  if (!full) return too_small();
+Walk<Unit> read_infe(Cursor c, std::optional<uint32_t>& exif_id) {
+  const uint32_t full = c.u32be();
+  if (!c.ok()) return too_small();
   uint32_t id;
-  switch (full_box_version(*full)) {
-    case 2: {
-      auto v = c.u16();
-      if (!v) return too_small();
-      id = *v;
+  switch (full_box_version(full)) {
+    case 2:
+      id = c.u16be();
       break;
-    }
-    case 3: {
-      auto v = c.u32();
-      if (!v) return too_small();
-      id = *v;
+    case 3:
+      id = c.u32be();
       break;
-    }
     default:
       return Err{fail("Unsupported ItemInfoEntry")};
   }
-  if (!c.skip(2)) return too_small();  // item protection index
-  auto type = c.u32();
-  if (!type) return too_small();
-  if (*type == kExifItem) exif_id = id;
+  c.skip(2);  // item protection index
+  const uint32_t type = c.u32be();
+  if (!c.ok()) return too_small();
+  if (type == kExifItem) exif_id = id;
   return Unit{};
 }
 
 // Only the entry count drives the walk: bytes after the counted entries are never looked at.
-Walk<Unit> read_iinf(SourceReader body, std::optional<uint32_t>& exif_id) {
-  Cursor c(body);
-  auto full = c.u32();
-  if (!full) return too_small();
-  uint32_t count;
-  if (full_box_version(*full) == 0) {
-    auto n = c.u16();
-    if (!n) return too_small();
-    count = *n;
-  } else {
-    auto n = c.u32();
-    if (!n) return too_small();
-    count = *n;
-  }
+Walk<Unit> read_iinf(Cursor c, std::optional<uint32_t>& exif_id) {
+  const uint32_t full = c.u32be();
+  const uint32_t count = full_box_version(full) == 0 ? c.u16be() : c.u32be();
+  if (!c.ok()) return too_small();
   uint64_t pos = c.pos();
   // Every entry uses at least 8 bytes, so a huge count ends at the end of the body.
   for (uint32_t i = 0; i < count; ++i) {
-    auto child = read_child(body, pos);
+    auto child = read_child(c, pos);
     if (!child) return Err{child.error()};
     if (child->type == kInfe) {
       auto s = read_infe(child->body, exif_id);
@@ -228,62 +182,52 @@ Walk<Unit> check_extents(Cursor& c, const IlocWidths& w, uint16_t count) {
                                                      {w.length, "Invalid length_size"}};
   for (const auto& [width, message] : fields) {
     if (!valid_width(width)) return Err{fail(message)};
-    if (!c.skip(width)) return too_small();
+    c.skip(width);
+    if (!c.ok()) return too_small();
   }
-  if (!c.skip(w.extent_bytes() * (count - 1u))) return too_small();
+  c.skip(w.extent_bytes() * (count - 1u));
+  if (!c.ok()) return too_small();
   return Unit{};
 }
 
-Walk<std::optional<ExifLocation>> read_iloc(SourceReader body, uint32_t exif_id) {
-  Cursor c(body);
-  auto full = c.u32();
-  if (!full) return too_small();
-  const uint32_t version = full_box_version(*full);
-  auto sizes = c.u16();
-  if (!sizes) return too_small();
+Walk<std::optional<ExifLocation>> read_iloc(Cursor c, uint32_t exif_id) {
+  const uint32_t full = c.u32be();
+  const uint16_t sizes = c.u16be();
+  if (!c.ok()) return too_small();
+  const uint32_t version = full_box_version(full);
   IlocWidths w;
-  w.offset = *sizes >> 12;
-  w.length = (*sizes >> 8) & 0x0F;
-  const unsigned base_width = (*sizes >> 4) & 0x0F;
-  if (version == 1 || version == 2) w.index = *sizes & 0x0F;
+  w.offset = sizes >> 12;
+  w.length = (sizes >> 8) & 0x0F;
+  const unsigned base_width = (sizes >> 4) & 0x0F;
+  if (version == 1 || version == 2) w.index = sizes & 0x0F;
   if (version > 2) return Err{fail("Unsupported ItemLocationBox")};
 
   // Item ids and the item count are 32-bit in version 2 only.
-  auto wide = [&]() -> std::optional<uint32_t> {
-    if (version == 2) return c.u32();
-    auto v = c.u16();
-    return v ? std::optional<uint32_t>(*v) : std::nullopt;
-  };
-  auto count = wide();
-  if (!count) return too_small();
+  auto wide = [&]() -> uint32_t { return version == 2 ? c.u32be() : c.u16be(); };
+  const uint32_t count = wide();
+  if (!c.ok()) return too_small();
   std::optional<ExifLocation> found;
   // Every item uses at least 6 bytes, so a huge count ends at the end of the body.
-  for (uint32_t i = 0; i < *count; ++i) {
-    auto id = wide();
-    if (!id) return too_small();
-    uint8_t method = 0;
-    if (version != 0) {
-      auto m = c.u16();
-      if (!m) return too_small();
-      method = *m & 0x0F;
-    }
-    auto data_ref = c.u16();
-    if (!data_ref) return too_small();
-    if (method == 0 && *data_ref != 0) {
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint32_t id = wide();
+    const uint8_t method = version != 0 ? static_cast<uint8_t>(c.u16be() & 0x0F) : 0;
+    const uint16_t data_ref = c.u16be();
+    if (!c.ok()) return too_small();
+    if (method == 0 && data_ref != 0) {
       return Err{fail("External data reference is not supported")};
     }
     if (!valid_width(base_width)) return Err{fail("Invalid base_offset_size")};
-    auto base = c.sized(base_width);
-    if (!base) return too_small();
-    auto extents = c.u16();
-    if (!extents) return too_small();
-    if (*id == exif_id) {
-      ExifLocation loc{w, method, *base, c.pos(), *extents};
-      auto s = check_extents(c, w, *extents);
+    const uint64_t base = sized(c, base_width);
+    const uint16_t extents = c.u16be();
+    if (!c.ok()) return too_small();
+    if (id == exif_id) {
+      ExifLocation loc{w, method, base, c.pos(), extents};
+      auto s = check_extents(c, w, extents);
       if (!s) return Err{s.error()};
       found = loc;
-    } else if (!c.skip(w.extent_bytes() * *extents)) {
-      return too_small();
+    } else {
+      c.skip(w.extent_bytes() * extents);
+      if (!c.ok()) return too_small();
     }
   }
   return found;
@@ -292,13 +236,13 @@ Walk<std::optional<ExifLocation>> read_iloc(SourceReader body, uint32_t exif_id)
 // Where one extent's bytes lie: in the file (method 0) or in the idat (method 1). Only the
 // range is worked out here; it is read once it is known to fit the item.
 struct Piece {
-  SourceReader* in;
+  Cursor* in;
   uint64_t start;
   uint64_t len;
 };
 
 Walk<Piece> extent_range(const ExifLocation& loc, uint64_t offset, uint64_t length,
-                         std::optional<SourceReader>& idat, SourceReader& file) {
+                         std::optional<Cursor>& idat, Cursor& file) {
   constexpr uint64_t kMax = std::numeric_limits<uint64_t>::max();
   if (offset > kMax - loc.base) return Err{fail("Invalid offset")};
   const uint64_t start = loc.base + offset;
@@ -317,8 +261,8 @@ Walk<Piece> extent_range(const ExifLocation& loc, uint64_t offset, uint64_t leng
   return Piece{&*idat, start, length};
 }
 
-Walk<TiffBlock> gather_item(const ExifLocation& loc, SourceReader extents,
-                            std::optional<SourceReader> idat, SourceReader file) {
+Walk<TiffBlock> gather_item(const ExifLocation& loc, Cursor extents, std::optional<Cursor> idat,
+                            Cursor file) {
   // Decided once for the whole item, so an item without extents fails the same way.
   switch (loc.method) {
     case 0:
@@ -333,12 +277,13 @@ Walk<TiffBlock> gather_item(const ExifLocation& loc, SourceReader extents,
   }
   const IlocWidths& w = loc.widths;
   std::vector<uint8_t> item;
+  extents.seek(loc.extents_pos);
   for (uint64_t i = 0; i < loc.extent_count; ++i) {
-    const uint64_t at = loc.extents_pos + i * w.extent_bytes() + w.index;
-    auto offset = sized_at(extents, at, w.offset);
-    auto length = sized_at(extents, at + w.offset, w.length);
-    if (!offset || !length) return too_small();  // checked by read_iloc; kept for safety
-    auto piece = extent_range(loc, *offset, *length, idat, file);
+    extents.skip(w.index);
+    const uint64_t offset = sized(extents, w.offset);
+    const uint64_t length = sized(extents, w.length);
+    if (!extents.ok()) return too_small();  // checked by read_iloc; kept for safety
+    auto piece = extent_range(loc, offset, length, idat, file);
     if (!piece) return Err{piece.error()};
     // The whole item, offset word included, is capped; checking before the copy gives the same
     // verdict as checking after it and never reads an oversized extent.
@@ -346,29 +291,28 @@ Walk<TiffBlock> gather_item(const ExifLocation& loc, SourceReader extents,
       return Err{fail("Exif data too large")};
     }
     if (piece->len == 0) continue;
-    auto bytes = piece->in->slice(piece->start, piece->len);
-    if (!bytes) return Err{fail(kBroken)};  // the file ended early after all
-    item.insert(item.end(), bytes->begin(), bytes->end());
+    const auto bytes = piece->in->bytes(piece->start, piece->len);
+    if (!piece->in->ok()) return Err{fail(kBroken)};  // the file ended early after all
+    item.insert(item.end(), bytes.begin(), bytes.end());
   }
-  const ByteReader r(item);
-  auto header_offset = r.u32be(0);
-  if (!header_offset) return Err{fail("ExifDataBlock too small")};
-  if (*header_offset > item.size() - 4) return Err{fail("Invalid Exif header offset")};
-  auto tiff = r.tail(4 + uint64_t{*header_offset});
+  Cursor r(item);
+  const uint32_t header_offset = r.u32be();
+  if (!r.ok()) return Err{fail("ExifDataBlock too small")};
+  if (header_offset > item.size() - 4) return Err{fail("Invalid Exif header offset")};
+  const auto tiff = r.clamped(4 + uint64_t{header_offset}, item.size());
   return TiffBlock(tiff.begin(), tiff.end());
 }
 
-LocateResult read_meta(SourceReader body, SourceReader file) {
-  Cursor c(body);
-  auto full = c.u32();
-  if (!full) return fail(kBoxTooSmall);
-  if (full_box_version(*full) != 0) return fail("Unsupported MetaBox");
+LocateResult read_meta(Cursor c, Cursor file) {
+  const uint32_t full = c.u32be();
+  if (!c.ok()) return fail(kBoxTooSmall);
+  if (full_box_version(full) != 0) return fail("Unsupported MetaBox");
 
   std::optional<uint32_t> exif_id;
-  std::optional<SourceReader> iloc;
-  std::optional<SourceReader> idat;
-  for (uint64_t pos = c.pos(); pos < body.size();) {
-    auto child = read_child(body, pos);
+  std::optional<Cursor> iloc;
+  std::optional<Cursor> idat;
+  for (uint64_t pos = c.pos(); pos < c.size();) {
+    auto child = read_child(c, pos);
     if (!child) return child.error();
     if (child->type == kIinf) {
       auto s = read_iinf(child->body, exif_id);
@@ -394,21 +338,20 @@ LocateResult read_meta(SourceReader body, SourceReader file) {
 }  // namespace
 
 bool is_heif(std::span<const uint8_t> probe) {
-  ByteReader r(probe);
+  const Cursor r(probe);
   for (uint64_t pos = 0; pos < r.size();) {
     auto h = read_header(r, pos);
     if (!h) return false;
-    const uint64_t len = h->body_len.value_or(r.size() - h->body_pos);
-    auto body = r.slice(h->body_pos, len);
-    if (!body) return false;
-    ByteReader b(*body);
-    if (h->type == kFtyp) return body->size() >= 8 && lists_heif_brand(b);
+    const uint64_t len = h->body_len ? *h->body_len : r.size() - h->body_pos;
+    if (!r.has(h->body_pos, len)) return false;
+    if (h->type == kFtyp) return len >= 8 && lists_heif_brand(r.sub(h->body_pos, len));
     pos = h->body_pos + len;
   }
   return false;
 }
 
-LocateResult locate_in_heif(SourceReader file) {
+LocateResult locate_in_heif(const SourceReader& range) {
+  Cursor file(range);
   bool ftyp_seen = false;
   uint64_t pos = 0;
   // Every box uses at least 8 bytes, so the walk is linear in the file; bodies of other boxes
@@ -421,9 +364,9 @@ LocateResult locate_in_heif(SourceReader file) {
 
     if (h->type == kFtyp || h->type == kMeta) {
       if (h->type == kMeta && !ftyp_seen) return fail("MetaBox found before FileTypeBox");
-      const uint64_t len = h->body_len.value_or(rest);
+      const uint64_t len = h->body_len ? *h->body_len : rest;
       if (!readable(file, h->body_pos, len)) return fail(kBroken);
-      SourceReader body = file.sub(h->body_pos, len);
+      Cursor body = file.sub(h->body_pos, len);
       // The first meta box decides, whatever follows it.
       if (h->type == kMeta) return read_meta(body, file);
       if (len < 8) return fail(kBoxTooSmall);

@@ -14,6 +14,6 @@ namespace vorlix_core::exif {
 bool is_heif(std::span<const uint8_t> probe);
 
 // The TIFF block of the Exif item of a HEIF file, reading only the boxes on the way to it.
-LocateResult locate_in_heif(SourceReader file);
+LocateResult locate_in_heif(const SourceReader& file);
 
 }  // namespace vorlix_core::exif

@@ -3,8 +3,9 @@
 #include <string_view>
 
 #include "byte_reader.hpp"
+#include "cursor.hpp"
 #include "extractors/extractors.hpp"
-#include "extractors/read_prefix.hpp"
+#include "extractors/walk.hpp"
 #include "formats/signatures.hpp"
 
 namespace vorlix_core::extractors {
@@ -46,27 +47,29 @@ bool BmpExtractor::supports(const ProbeContext& ctx) const {
 }
 
 ExtractResult BmpExtractor::extract(ByteSource& src, const ProbeContext&) const {
-  std::array<uint8_t, kBmpInfoEnd> buf{};
-  auto prefix = read_prefix(src, buf);
-  if (!prefix) return Err{ExtractError(std::move(prefix).error())};
-  const ByteReader r(*prefix);
-  if (r.size() < kBmpMinimum) return Err{ExtractError::malformed("bmp", "header too short")};
+  return walk_prefix<kBmpInfoEnd>(src, [](Cursor& c) -> ExtractResult {
+    if (c.size() < kBmpMinimum) return Err{ExtractError::malformed("bmp", "header too short")};
+    Namespace ns("bmp");
+    ns.set("file_size_header", c.u32le(2));
+    const uint32_t dib_size = c.u32le(14);
+    ns.set("dib_header_size", dib_size);
+    // Every header version from the 40-byte one on starts with the same fields; the 12-byte core
+    // header lays them out differently and is not read.
+    if (dib_size < kBmpInfoHeaderSize || c.size() < kBmpInfoEnd) return ns;
 
-  Namespace ns("bmp");
-  ns.set("file_size_header", *r.u32le(2));
-  const uint32_t dib_size = *r.u32le(14);
-  ns.set("dib_header_size", dib_size);
-  // Every header version from the 40-byte one on starts with the same fields; the 12-byte core
-  // header lays them out differently and is not read.
-  if (dib_size < kBmpInfoHeaderSize || r.size() < kBmpInfoEnd) return ns;
-
-  const uint32_t height = *r.u32le(22);
-  ns.set("width", magnitude(*r.u32le(18)));
-  ns.set("height", magnitude(height));
-  ns.set("top_down", (height & 0x80000000u) != 0);
-  ns.set("bit_depth", *r.u16le(28));
-  ns.set("compression", compression_name(*r.u32le(30)));
-  return ns;
+    c.seek(18);
+    const uint32_t width = c.u32le();
+    const uint32_t height = c.u32le();
+    c.skip(2);  // planes
+    const uint16_t bit_depth = c.u16le();
+    const uint32_t compression = c.u32le();
+    ns.set("width", magnitude(width));
+    ns.set("height", magnitude(height));
+    ns.set("top_down", (height & 0x80000000u) != 0);
+    ns.set("bit_depth", bit_depth);
+    ns.set("compression", compression_name(compression));
+    return ns;
+  });
 }
 
 }  // namespace vorlix_core::extractors

@@ -2,7 +2,9 @@
 #include <array>
 
 #include "byte_reader.hpp"
+#include "cursor.hpp"
 #include "extractors/extractors.hpp"
+#include "extractors/walk.hpp"
 #include "formats/signatures.hpp"
 
 namespace vorlix_core::extractors {
@@ -63,20 +65,17 @@ bool ElfExtractor::supports(const ProbeContext& ctx) const {
 }
 
 ExtractResult ElfExtractor::extract(ByteSource& src, const ProbeContext&) const {
-  std::array<uint8_t, kElfPrefix> bytes{};
-  auto read = src.read_exact(bytes);
-  if (!read) return Err{ExtractError(std::move(read).error())};
-  const ByteReader r(bytes);
-  // EI_DATA 1 is little-endian; every other value, valid or not, reads as big-endian.
-  const Endian order = *r.u8(kData) == 1 ? Endian::Little : Endian::Big;
-
-  Namespace ns("elf");
-  ns.set("class", *r.u8(kClass) == 2 ? "64-bit" : "32-bit");
-  ns.set("endianness", order == Endian::Little ? "little" : "big");
-  ns.set("abi", name_of(kOsAbis, *r.u8(kOsAbi)));
-  ns.set("type", name_of(kFileTypes, *r.u16(kType, order)));
-  ns.set("machine", name_of(kMachines, *r.u16(kMachine, order)));
-  return ns;
+  return walk_exact<kElfPrefix>(src, [](Cursor& c) -> ExtractResult {
+    // EI_DATA 1 is little-endian; every other value, valid or not, reads as big-endian.
+    const Endian order = c.u8(kData) == 1 ? Endian::Little : Endian::Big;
+    Namespace ns("elf");
+    ns.set("class", c.u8(kClass) == 2 ? "64-bit" : "32-bit");
+    ns.set("endianness", order == Endian::Little ? "little" : "big");
+    ns.set("abi", name_of(kOsAbis, c.u8(kOsAbi)));
+    ns.set("type", name_of(kFileTypes, c.u16(kType, order)));
+    ns.set("machine", name_of(kMachines, c.u16(kMachine, order)));
+    return ns;
+  });
 }
 
 }  // namespace vorlix_core::extractors

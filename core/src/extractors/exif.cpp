@@ -11,6 +11,7 @@
 #include "exif/reader.hpp"
 #include "exif/render.hpp"
 #include "extractors/extractors.hpp"
+#include "extractors/walk.hpp"
 #include "limits.hpp"
 #include "source_reader.hpp"
 
@@ -53,37 +54,21 @@ std::optional<double> gps(const exif::Exif& data, exif::Tag value_tag, exif::Tag
   return magnitude * sign;
 }
 
-}  // namespace
-
-const char* ExifExtractor::name() const {
-  return "exif";
-}
-
-bool ExifExtractor::supports(const ProbeContext& ctx) const {
-  if (!ctx.mime) return false;
-  for (std::string_view m : kExifMimes) {
-    if (*ctx.mime == m) return true;
-  }
-  return false;
-}
-
-ExtractResult ExifExtractor::extract(ByteSource& src, const ProbeContext& ctx) const {
+// The EXIF block located in the container and parsed in place; a failed read is reported by
+// walk_source, whatever the walk made of it.
+ExtractResult read_exif(const SourceReader& file) {
   Namespace ns("exif");
-  RandomAccess ra(src, ctx.length);
-  exif::LocateResult located = exif::locate_tiff(ra);
+  exif::LocateResult located = exif::locate_tiff(file);
   if (std::holds_alternative<exif::NotFound>(located)) return ns;
   if (auto* err = std::get_if<exif::ContainerError>(&located)) {
     return Err(ExtractError::other(std::move(err->message)));
   }
   auto parsed = [&] {
     if (auto* range = std::get_if<exif::SourceRange>(&located)) {
-      return exif::parse_tiff(SourceReader(ra).sub(range->offset, range->length));
+      return exif::parse_tiff(file.sub(range->offset, range->length));
     }
     return exif::parse_tiff(std::move(std::get<exif::TiffBlock>(located)));
   }();
-  // A read that failed looks like the end of the data to the walk; the failure is what counts.
-  auto io_failure = [&] { return Err(ExtractError::other(ra.error()->display())); };
-  if (ra.error()) return io_failure();
   if (!parsed) return Err(ExtractError::other(parsed.error().message));
   const exif::Exif& data = parsed.value();
 
@@ -119,7 +104,6 @@ ExtractResult ExifExtractor::extract(ByteSource& src, const ProbeContext& ctx) c
 
   std::optional<double> latitude = gps(data, kGpsLatitude, kGpsLatitudeRef);
   std::optional<double> longitude = gps(data, kGpsLongitude, kGpsLongitudeRef);
-  if (ra.error()) return io_failure();
   if (latitude && longitude) {
     Map position;
     position.emplace("latitude", Value::float64(*latitude));
@@ -127,6 +111,26 @@ ExtractResult ExifExtractor::extract(ByteSource& src, const ProbeContext& ctx) c
     ns.set("gps_decimal", std::move(position));
   }
   return ns;
+}
+
+}  // namespace
+
+const char* ExifExtractor::name() const {
+  return "exif";
+}
+
+bool ExifExtractor::supports(const ProbeContext& ctx) const {
+  if (!ctx.mime) return false;
+  for (std::string_view m : kExifMimes) {
+    if (*ctx.mime == m) return true;
+  }
+  return false;
+}
+
+ExtractResult ExifExtractor::extract(ByteSource& src, const ProbeContext& ctx) const {
+  // Every failure here, a failed read included, is reported by its text alone.
+  return walk_source(
+      src, ctx, [](Cursor& c) { return read_exif(*c.source()); }, IoWording::Plain);
 }
 
 }  // namespace vorlix_core::extractors

@@ -108,7 +108,13 @@ ExtractResult FileExtractor::extract(ByteSource& src, const ProbeContext& ctx) c
   // Up to `limit` bytes (at least 1) from where the pass stands; a piece read ahead may be
   // longer. Empty at the end of the content.
   const auto next = [&](uint64_t limit) -> IoResult<std::span<const uint8_t>> {
-    if (memory) return memory->subspan(total, std::min(limit, memory->size() - total));
+    if (memory) {
+      // Asked again each step: a cancelled parse withdraws the bytes, and the read below fails.
+      if (const auto bytes = src.memory()) {
+        return bytes->subspan(total, std::min(limit, bytes->size() - total));
+      }
+      buf.resize(limits::kStreamChunk);
+    }
     if (ahead) return ahead->next();
     auto r = src.read(std::span<uint8_t>(buf).first(limit));
     if (!r) return Err{std::move(r).error()};
@@ -120,9 +126,6 @@ ExtractResult FileExtractor::extract(ByteSource& src, const ProbeContext& ctx) c
   // read: the facts stay and an error says so.
   bool longer = false;
   for (;;) {
-    if (ctx.cancel && ctx.cancel->load(std::memory_order_relaxed)) {
-      return Err{ExtractError(IoError::fixed("cancelled"))};
-    }
     const uint64_t left = ctx.length - total;
     auto r = next(left == 0 ? 1 : std::min(limits::kStreamChunk, left));
     if (!r) return Err{ExtractError(std::move(r).error())};

@@ -2,11 +2,14 @@
 // image descriptors and picks up the loop count of the animation application extension. No
 // image data is decoded; blocks are skipped by their sub-block lengths.
 #include <algorithm>
+#include <array>
+#include <optional>
 
 #include "byte_reader.hpp"
+#include "cursor.hpp"
 #include "extractors/extractors.hpp"
+#include "extractors/walk.hpp"
 #include "formats/signatures.hpp"
-#include "source_reader.hpp"
 #include "text.hpp"
 
 namespace vorlix_core::extractors {
@@ -31,15 +34,15 @@ uint64_t color_table_bytes(uint8_t packed) {
 // Skips data sub-blocks whose first size byte is at q. Returns the position just after the
 // terminating zero-size byte, or nothing when the data ends first (which ends the walk). Every step
 // moves forward by at least two bytes, so the skip is linear in the input.
-std::optional<uint64_t> skip_sub_blocks(SourceReader& r, uint64_t q) {
+std::optional<uint64_t> skip_sub_blocks(Cursor& c, uint64_t q) {
   for (;;) {
     // Size bytes are followed within one window, so runs of tiny sub-blocks cost no read each.
-    const auto window = r.clamped(q, kWindow);
+    const auto window = c.clamped(q, kWindow);
     if (window.empty()) return std::nullopt;
-    const ByteReader w(window);
+    Cursor w(window);
     uint64_t i = 0;
     while (i < w.size()) {
-      const uint8_t size = *w.u8(i);
+      const uint8_t size = w.u8(i);
       if (size == 0) return q + i + 1;
       i += uint64_t{size} + 1;
     }
@@ -48,10 +51,13 @@ std::optional<uint64_t> skip_sub_blocks(SourceReader& r, uint64_t q) {
 }
 
 // The loop count of a "NETSCAPE2.0" application extension whose introducer is at p.
-std::optional<uint16_t> netscape_loop_count(SourceReader& r, uint64_t p) {
-  if (r.u8(p + 1) != kApplicationLabel) return std::nullopt;
-  if (!r.matches(p + 3, "NETSCAPE") || !r.matches(p + 11, "2.0")) return std::nullopt;
-  return r.u16le(p + 16);
+std::optional<uint16_t> netscape_loop_count(Cursor& c, uint64_t p) {
+  if (!c.matches(p + 1, std::array<uint8_t, 1>{kApplicationLabel})) return std::nullopt;
+  if (!c.matches(p + 3, "NETSCAPE") || !c.matches(p + 11, "2.0")) return std::nullopt;
+  Cursor field = c.sub(p + 16, 2);
+  const uint16_t loop = field.u16le();
+  if (!field.ok()) return std::nullopt;
+  return loop;
 }
 
 struct WalkResult {
@@ -60,33 +66,32 @@ struct WalkResult {
 };
 
 // Every iteration advances p by at least one byte, so the walk ends after at most size() steps.
-WalkResult walk_blocks(SourceReader& r, uint64_t p) {
+WalkResult walk_blocks(Cursor& c, uint64_t p) {
   WalkResult out;
-  while (p < r.size()) {
-    const auto byte = r.u8(p);
-    if (!byte) break;
-    const uint8_t b = *byte;
+  while (p < c.size()) {
+    const uint8_t b = c.u8(p);
+    if (!c.ok()) break;
     if (b == kExtension) {
-      if (auto loop = netscape_loop_count(r, p)) out.loop_count = loop;
-      const auto next = skip_sub_blocks(r, p + 2);
+      if (auto loop = netscape_loop_count(c, p)) out.loop_count = loop;
+      const auto next = skip_sub_blocks(c, p + 2);
       if (!next) break;
       p = *next;
     } else if (b == kImageDescriptor) {
       // A descriptor cut short by the end of the data still counts as a frame.
       ++out.frames;
-      const auto packed = r.u8(p + 9);
-      if (!packed) break;
+      const uint8_t packed = c.u8(p + 9);
+      if (!c.ok()) break;
       uint64_t q = p + 10;
-      if (*packed & 0x80) q += color_table_bytes(*packed);
+      if (packed & 0x80) q += color_table_bytes(packed);
       ++q;  // LZW minimum code size
-      const auto next = skip_sub_blocks(r, q);
+      const auto next = skip_sub_blocks(c, q);
       if (!next) break;
       p = *next;
     } else if (b == kTrailer) {
       break;
     } else {
       // Stray bytes are passed over up to the next block introducer, a window at a time.
-      const auto window = r.clamped(p, kWindow);
+      const auto window = c.clamped(p, kWindow);
       const auto hit = std::find_if(window.begin() + 1, window.end(), [](uint8_t v) {
         return v == kExtension || v == kImageDescriptor || v == kTrailer;
       });
@@ -108,32 +113,30 @@ bool GifExtractor::supports(const ProbeContext& ctx) const {
 }
 
 ExtractResult GifExtractor::extract(ByteSource& src, const ProbeContext& ctx) const {
-  RandomAccess ra(src, ctx.length);
-  SourceReader r(ra);
-  const auto header = r.copy(0, kHeaderSize);
-  if (!header) {
-    if (r.error()) return Err{ExtractError(*r.error())};
-    return Err{ExtractError::malformed("gif", "header too short")};
-  }
-  const ByteReader h(*header);
+  return walk_source(src, ctx, [](Cursor& c) -> ExtractResult {
+    c.skip(3);  // "GIF"
+    const auto version = c.bytes(3);
+    Namespace ns("gif");
+    ns.set("version", utf8_lossy(version));
+    const uint16_t width = c.u16le();
+    const uint16_t height = c.u16le();
+    const uint8_t packed = c.u8();
+    c.skip(2);  // background colour index and pixel aspect ratio
+    if (!c.ok()) return Err{ExtractError::malformed("gif", "header too short")};
+    ns.set("width", width);
+    ns.set("height", height);
+    const bool global_table = (packed & 0x80) != 0;
+    ns.set("color_resolution_bits", static_cast<unsigned>(((packed >> 4) & 0x07) + 1));
+    ns.set("global_color_table", global_table);
+    if (global_table) ns.set("global_color_table_size", color_table_bytes(packed) / 3);
 
-  Namespace ns("gif");
-  ns.set("version", utf8_lossy(*h.slice(3, 3)));
-  ns.set("width", *h.u16le(6));
-  ns.set("height", *h.u16le(8));
-  const uint8_t packed = *h.u8(10);
-  const bool global_table = (packed & 0x80) != 0;
-  ns.set("color_resolution_bits", static_cast<unsigned>(((packed >> 4) & 0x07) + 1));
-  ns.set("global_color_table", global_table);
-  if (global_table) ns.set("global_color_table_size", color_table_bytes(packed) / 3);
-
-  const uint64_t start = kHeaderSize + (global_table ? color_table_bytes(packed) : 0);
-  const WalkResult walk = walk_blocks(r, start);
-  ns.set("frames", walk.frames);
-  ns.set("animated", walk.frames >= 2);
-  if (walk.loop_count) ns.set("loop_count", *walk.loop_count);
-  if (r.error()) return Err{ExtractError(*r.error())};
-  return ns;
+    const uint64_t start = kHeaderSize + (global_table ? color_table_bytes(packed) : 0);
+    const WalkResult walk = walk_blocks(c, start);
+    ns.set("frames", walk.frames);
+    ns.set("animated", walk.frames >= 2);
+    if (walk.loop_count) ns.set("loop_count", *walk.loop_count);
+    return ns;
+  });
 }
 
 }  // namespace vorlix_core::extractors

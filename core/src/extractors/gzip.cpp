@@ -6,10 +6,11 @@
 #include <utility>
 
 #include "byte_reader.hpp"
+#include "cursor.hpp"
 #include "extractors/extractors.hpp"
+#include "extractors/walk.hpp"
 #include "formats/signatures.hpp"
 #include "limits.hpp"
-#include "source_reader.hpp"
 #include "text.hpp"
 
 namespace vorlix_core::extractors {
@@ -36,17 +37,17 @@ const char* gzip_os_name(uint8_t os) {
 }
 
 // byte comes within kMaxGzipNameBytes (or before the end).
-std::optional<std::string> gzip_name(RandomAccess& ra, uint64_t start) {
+std::optional<std::string> gzip_name(Cursor& c, uint64_t start) {
   std::string name;
   uint64_t pos = start;
-  while (pos < ra.size() && pos - start <= limits::kMaxGzipNameBytes) {
+  while (pos < c.size() && pos - start <= limits::kMaxGzipNameBytes) {
     const uint64_t room = limits::kMaxGzipNameBytes + 1 - (pos - start);
-    const auto view = ra.read_at(pos, std::min<uint64_t>(room, RandomAccess::kWindowBytes));
-    if (!view || view->empty()) break;
-    const auto nul = std::find(view->begin(), view->end(), uint8_t{0});
-    name.append(view->begin(), nul);
-    if (nul != view->end()) return name;
-    pos += view->size();
+    const auto view = c.clamped(pos, std::min<uint64_t>(room, RandomAccess::kWindowBytes));
+    if (view.empty()) break;
+    const auto nul = std::find(view.begin(), view.end(), uint8_t{0});
+    name.append(view.begin(), nul);
+    if (nul != view.end()) return name;
+    pos += view.size();
   }
   return std::nullopt;
 }
@@ -62,37 +63,34 @@ bool GzipExtractor::supports(const ProbeContext& ctx) const {
 }
 
 ExtractResult GzipExtractor::extract(ByteSource& src, const ProbeContext& ctx) const {
-  RandomAccess ra(src, ctx.length);
-  SourceReader r(ra);
-  const auto header = r.slice(0, kGzipHeaderSize);
-  if (!header) {
-    if (r.error()) return Err{ExtractError(*r.error())};
-    return Err{ExtractError::malformed("gzip", "header too short")};
-  }
-  const ByteReader h(*header);
-  const uint8_t method = h.u8(2).value_or(0);
-  const uint8_t flags = h.u8(3).value_or(0);
-  const uint32_t mtime = h.u32le(4).value_or(0);
-  const uint8_t os = h.u8(9).value_or(0);
+  return walk_source(src, ctx, [](Cursor& c) -> ExtractResult {
+    c.skip(2);  // ID1, ID2
+    const uint8_t method = c.u8();
+    const uint8_t flags = c.u8();
+    const uint32_t mtime = c.u32le();
+    c.skip(1);  // extra flags
+    const uint8_t os = c.u8();
+    if (!c.ok()) return Err{ExtractError::malformed("gzip", "header too short")};
 
-  Namespace ns("gzip");
-  ns.set("compression_method", method == formats::kGzipDeflate ? "deflate" : "unknown");
-  // A zero MTIME means the writer recorded no time stamp.
-  if (mtime != 0) ns.set("modification_time_unix", mtime);
-  ns.set("os", gzip_os_name(os));
+    Namespace ns("gzip");
+    ns.set("compression_method", method == formats::kGzipDeflate ? "deflate" : "unknown");
+    // A zero MTIME means the writer recorded no time stamp.
+    if (mtime != 0) ns.set("modification_time_unix", mtime);
+    ns.set("os", gzip_os_name(os));
 
-  if (flags & kGzipFlagName) {
-    uint64_t start = kGzipHeaderSize;
-    // A file cut inside XLEN has no extra field to skip.
-    if (flags & kGzipFlagExtra) {
-      if (const auto xlen = r.u16le(kGzipHeaderSize)) start = kGzipHeaderSize + 2 + *xlen;
+    if (flags & kGzipFlagName) {
+      uint64_t start = kGzipHeaderSize;
+      if (flags & kGzipFlagExtra) {
+        const uint16_t xlen = c.u16le();
+        // A file cut inside XLEN has no extra field to skip.
+        if (c.ok()) start = kGzipHeaderSize + 2 + xlen;
+      }
+      if (auto name = gzip_name(c, start)) {
+        ns.set("original_filename", utf8_lossy(as_bytes(*name)));
+      }
     }
-    if (auto name = gzip_name(ra, start)) {
-      ns.set("original_filename", utf8_lossy(as_bytes(*name)));
-    }
-  }
-  if (r.error()) return Err{ExtractError(*r.error())};
-  return ns;
+    return ns;
+  });
 }
 
 }  // namespace vorlix_core::extractors

@@ -7,9 +7,10 @@
 #include <string_view>
 
 #include "byte_reader.hpp"
+#include "cursor.hpp"
 #include "extractors/extractors.hpp"
+#include "extractors/walk.hpp"
 #include "formats/signatures.hpp"
-#include "source_reader.hpp"
 #include "text.hpp"
 
 namespace vorlix_core::extractors {
@@ -58,10 +59,14 @@ std::optional<std::string_view> frame_key(std::span<const uint8_t> id) {
   return id.size() == 3 ? lookup(kShortIdFrames) : lookup(kFrames);
 }
 
-// Four 7-bit groups. The top bit of each byte is deliberately not masked off, so a stray high
-// bit spills into the next group instead of being dropped.
-uint32_t unmasked_synchsafe(std::span<const uint8_t> b) {
-  return (uint32_t{b[0]} << 21) | (uint32_t{b[1]} << 14) | (uint32_t{b[2]} << 7) | b[3];
+// Four 7-bit groups read at the cursor. The top bit of each byte is deliberately not masked off,
+// so a stray high bit spills into the next group instead of being dropped.
+uint32_t unmasked_synchsafe(Cursor& c) {
+  uint32_t v = 0;
+  for (int i = 0; i < 4; ++i) {
+    v = (v << 7) | c.u8();
+  }
+  return v;
 }
 
 struct FrameLayout {
@@ -69,12 +74,11 @@ struct FrameLayout {
   uint64_t id_width;
   uint8_t major;
 
-  // From the frame's header bytes.
-  uint64_t frame_size(const ByteReader& h) const {
-    if (major == 2) return h.u24be(3).value_or(0);
-    if (major == 3) return h.u32be(4).value_or(0);
-    const auto b = h.slice(4, 4);
-    return b ? unmasked_synchsafe(*b) : 0;
+  // From the frame's header, the cursor standing after the id.
+  uint64_t frame_size(Cursor& h) const {
+    if (major == 2) return h.u24be();
+    if (major == 3) return h.u32be();
+    return unmasked_synchsafe(h);
   }
 };
 
@@ -89,14 +93,13 @@ FrameLayout layout_for(uint8_t major) {
 // the start (the mark included) is dropped.
 std::string decode_utf16(uint8_t encoding, std::span<const uint8_t> b) {
   bool big = encoding == 2;
-  if (b.size() >= 2 && b[0] == 0xFF && b[1] == 0xFE) big = false;
-  if (b.size() >= 2 && b[0] == 0xFE && b[1] == 0xFF) big = true;
+  Cursor c(b);
+  if (c.matches(0, "\xFF\xFE")) big = false;
+  if (c.matches(0, "\xFE\xFF")) big = true;
   // The marks and the trailing U+0000 are dropped from the units, so that the bounded text
   // shows what follows them.
   b = b.first(b.size() & ~size_t{1});
-  const auto unit = [&](size_t at) {
-    return big ? b[at] << 8 | b[at + 1] : b[at + 1] << 8 | b[at];
-  };
+  const auto unit = [&](size_t at) { return big ? c.u16be(at) : c.u16le(at); };
   size_t lead = 0;
   while (lead < b.size() && unit(lead) == 0xFEFF)
     lead += 2;
@@ -110,8 +113,9 @@ std::string decode_utf16(uint8_t encoding, std::span<const uint8_t> b) {
 // The frame body starts with its encoding byte; nothing for an unknown encoding. Trailing
 // U+0000 is dropped.
 std::optional<std::string> decode_text(std::span<const uint8_t> body) {
-  const uint8_t encoding = body[0];
-  auto rest = body.subspan(1);
+  Cursor c(body);
+  const uint8_t encoding = c.u8();
+  auto rest = c.clamped(1, body.size());
   if (encoding == 1 || encoding == 2) return decode_utf16(encoding, rest);
   if (encoding != 0 && encoding != 3) return std::nullopt;
   // U+0000 is the single byte 0 in both and no other character contains that byte.
@@ -123,35 +127,34 @@ std::optional<std::string> decode_text(std::span<const uint8_t> body) {
 // Where the first frame starts. Versions 3 and 4 may put an extended header before the frames;
 // it is skipped by its own size (which excludes its size field in 2.3 and includes it in 2.4).
 // In 2.2 the same flag bit means compression and there is nothing to skip.
-uint64_t first_frame(SourceReader& r, uint8_t major, bool extended, uint64_t end) {
+uint64_t first_frame(Cursor& r, uint8_t major, bool extended, uint64_t end) {
   if (!extended || (major != 3 && major != 4)) return kTagHeaderSize;
-  const auto field = r.slice(kTagHeaderSize, 4);
-  if (!field) return end;
-  const uint64_t skip = major == 3 ? uint64_t{4} + ByteReader(*field).u32be(0).value_or(0)
-                                   : std::max<uint64_t>(unmasked_synchsafe(*field), 4);
+  Cursor field = r.sub(kTagHeaderSize, 4);
+  const uint64_t skip =
+      major == 3 ? uint64_t{4} + field.u32be() : std::max<uint64_t>(unmasked_synchsafe(field), 4);
+  if (!field.ok()) return end;
   return skip > end - kTagHeaderSize ? end : kTagHeaderSize + skip;
 }
 
 // Each step moves past at least one frame header, so the walk is linear in the tag, and the
 // bodies decoded never overlap. Only the headers and the bodies of listed frames are read.
-Map walk_frames(SourceReader& r, const FrameLayout& layout, uint64_t p, uint64_t end) {
+Map walk_frames(Cursor& r, const FrameLayout& layout, uint64_t p, uint64_t end) {
   Map frames;
   const uint64_t h = layout.header_size;
   while (p <= end && end - p >= h) {
-    const auto header = r.slice(p, h);
-    if (!header) break;
-    const auto id = header->first(static_cast<size_t>(layout.id_width));
-    const bool padding =
-        id[0] == 0 && id[1] == 0 && id[2] == 0 && (layout.id_width == 3 || id[3] == 0);
-    if (padding) break;
-    const uint64_t size = layout.frame_size(ByteReader(*header));
+    Cursor header(r.bytes(p, h));
+    if (!r.ok()) break;
+    const auto id = header.bytes(layout.id_width);
+    // Ids are never all zero bytes: that is the padding after the last frame.
+    if (std::all_of(id.begin(), id.end(), [](uint8_t b) { return b == 0; })) break;
+    const uint64_t size = layout.frame_size(header);
     const uint64_t body_start = p + h;
     const uint64_t body_len = std::min(size, end - body_start);
     if (body_len > 0) {
       if (const auto key = frame_key(id)) {
-        const auto body = r.slice(body_start, body_len);
-        if (!body) break;
-        if (auto text = decode_text(*body)) {
+        const auto body = r.bytes(body_start, body_len);
+        if (!r.ok()) break;
+        if (auto text = decode_text(body)) {
           frames.insert_or_assign(std::string(*key), Value::text(std::move(*text)));
         }
       }
@@ -173,30 +176,26 @@ bool Id3Extractor::supports(const ProbeContext& ctx) const {
 }
 
 ExtractResult Id3Extractor::extract(ByteSource& src, const ProbeContext& ctx) const {
-  RandomAccess ra(src, ctx.length);
-  SourceReader r(ra);
-  const auto header = r.slice(0, kTagHeaderSize);
-  if (!header) {
-    if (r.error()) return Err{ExtractError(*r.error())};
-    return Err{ExtractError::malformed("id3", "header too short")};
-  }
-  const uint8_t major = (*header)[3];
-  const uint8_t revision = (*header)[4];
-  const uint8_t flags = (*header)[5];
-  const uint32_t tag_size = unmasked_synchsafe(header->subspan(6, 4));
-  const bool extended = (flags & 0x40) != 0;
+  return walk_source(src, ctx, [](Cursor& c) -> ExtractResult {
+    c.skip(3);  // "ID3"
+    const uint8_t major = c.u8();
+    const uint8_t revision = c.u8();
+    const uint8_t flags = c.u8();
+    const uint32_t tag_size = unmasked_synchsafe(c);
+    if (!c.ok()) return Err{ExtractError::malformed("id3", "header too short")};
+    const bool extended = (flags & 0x40) != 0;
 
-  Namespace ns("id3");
-  ns.set("version", "2." + std::to_string(major) + "." + std::to_string(revision));
-  ns.set("unsynchronisation", (flags & 0x80) != 0);
-  ns.set("extended_header", extended);
-  ns.set("tag_size", tag_size);
+    Namespace ns("id3");
+    ns.set("version", "2." + std::to_string(major) + "." + std::to_string(revision));
+    ns.set("unsynchronisation", (flags & 0x80) != 0);
+    ns.set("extended_header", extended);
+    ns.set("tag_size", tag_size);
 
-  const uint64_t end = kTagHeaderSize + std::min<uint64_t>(r.size() - kTagHeaderSize, tag_size);
-  Map frames = walk_frames(r, layout_for(major), first_frame(r, major, extended, end), end);
-  if (r.error()) return Err{ExtractError(*r.error())};
-  if (!frames.empty()) ns.set("frames", std::move(frames));
-  return ns;
+    const uint64_t end = kTagHeaderSize + std::min<uint64_t>(c.size() - kTagHeaderSize, tag_size);
+    Map frames = walk_frames(c, layout_for(major), first_frame(c, major, extended, end), end);
+    if (!frames.empty()) ns.set("frames", std::move(frames));
+    return ns;
+  });
 }
 
 }  // namespace vorlix_core::extractors

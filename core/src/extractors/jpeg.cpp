@@ -9,11 +9,12 @@
 #include <string_view>
 
 #include "byte_reader.hpp"
+#include "cursor.hpp"
 #include "extractors/extractors.hpp"
+#include "extractors/walk.hpp"
 #include "formats/jpeg.hpp"
 #include "formats/signatures.hpp"
 #include "limits.hpp"
-#include "source_reader.hpp"
 #include "text.hpp"
 
 namespace vorlix_core::extractors {
@@ -21,6 +22,7 @@ namespace vorlix_core::extractors {
 namespace {
 
 using namespace formats::jpeg;
+using ByteSpan = std::span<const uint8_t>;
 
 // Position in row order of each coefficient as a DQT segment lists them (T.81 figure A.6).
 constexpr std::array<uint8_t, 64> kZigzagToNatural = {
@@ -64,8 +66,6 @@ constexpr std::array<const char*, 5> kColorSpaceByComponents = {"unknown", "gray
 // Shorter files cannot hold SOI plus one segment header; only the empty directory is reported.
 constexpr uint64_t kMinWalkBytes = 6;
 constexpr size_t kTypicalSegments = 16;
-// How far one look for the next FF reaches between segments.
-constexpr uint64_t kMarkerSearchWindow = 65536;
 
 const char* marker_name(uint8_t code) {
   for (const auto& m : kMarkerNames) {
@@ -108,12 +108,15 @@ bool decodes_as_is(std::span<const uint8_t> bytes, const std::string& decoded) {
          std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 }
 
-void read_frame(const ByteReader& pl, uint8_t code, Namespace& ns) {
-  if (!pl.has(0, 6)) return;
-  const uint8_t components = *pl.u8(5);
-  ns.set("bit_depth", *pl.u8(0));
-  ns.set("height", *pl.u16be(1));
-  ns.set("width", *pl.u16be(3));
+void read_frame(Cursor& pl, uint8_t code, Namespace& ns) {
+  const uint8_t bit_depth = pl.u8();
+  const uint16_t height = pl.u16be();
+  const uint16_t width = pl.u16be();
+  const uint8_t components = pl.u8();
+  if (!pl.ok()) return;
+  ns.set("bit_depth", bit_depth);
+  ns.set("height", height);
+  ns.set("width", width);
   ns.set("components", components);
   ns.set("progressive", code == kSof2);
   ns.set("color_space_guess", components < kColorSpaceByComponents.size()
@@ -121,12 +124,12 @@ void read_frame(const ByteReader& pl, uint8_t code, Namespace& ns) {
                                   : "unknown");
 }
 
-void read_quantization(const ByteReader& pl, Namespace& ns) {
+void read_quantization(Cursor& pl, Namespace& ns) {
   // Only an 8-bit table 0 (first byte 0x00) leading the segment is the luminance table we know.
-  if (pl.u8(0) != uint8_t{0} || ns.fields().contains("quality_estimate")) return;
-  const auto table = pl.slice(1, 64);
-  if (!table) return;
-  ns.set("quality_estimate", estimate_ijg_quality(table->first<64>()));
+  const uint8_t precision_and_id = pl.u8();
+  const auto table = pl.bytes(64);
+  if (!pl.ok() || precision_and_id != 0 || ns.fields().contains("quality_estimate")) return;
+  ns.set("quality_estimate", estimate_ijg_quality(table.first<64>()));
 }
 
 // Keys of a segment record, in byte order, and their indexes.
@@ -157,29 +160,34 @@ class SegmentRecord {
   RecordList* list_;
 };
 
-void read_jfif(const ByteReader& pl, SegmentRecord& record) {
-  if (!pl.has(0, 12) || !pl.matches(0, kJfifSignature)) return;
-  const uint8_t unit = *pl.u8(7);
-  const uint8_t minor = *pl.u8(6);
+void read_jfif(Cursor& pl, SegmentRecord& record) {
+  if (!pl.matches(0, kJfifSignature)) return;
+  pl.skip(kJfifSignature.size());
+  const uint8_t major = pl.u8();
+  const uint8_t minor = pl.u8();
+  const uint8_t unit = pl.u8();
+  const uint16_t x_density = pl.u16be();
+  const uint16_t y_density = pl.u16be();
+  if (!pl.ok()) return;
   // The minor version has at least two digits.
   ShortText version;
-  version.number(*pl.u8(5)).add('.');
+  version.number(major).add('.');
   if (minor < 10) version.add('0');
   record.set(kJfifVersionKey, version.number(minor).view());
   ShortText density;
-  density.number(*pl.u16be(8)).add('x').number(*pl.u16be(10)).add(' ');
+  density.number(x_density).add('x').number(y_density).add(' ');
   record.set(kDensityKey,
              density.add(unit < kDensityUnits.size() ? kDensityUnits[unit] : "?").view());
 }
 
-void read_app1(const ByteReader& pl, SegmentRecord& record, Namespace& ns) {
+void read_app1(Cursor& pl, SegmentRecord& record, Namespace& ns) {
   if (pl.matches(0, formats::kExifHeader)) {
     record.set(kPayloadKey, "EXIF");
     return;
   }
   if (!pl.matches(0, kXmpSignature)) return;
   record.set(kPayloadKey, "XMP");
-  const auto packet = pl.tail(kXmpSignature.size());
+  const auto packet = pl.clamped(kXmpSignature.size(), pl.size());
   if (decodes_as_is(packet, utf8_lossy(packet))) ns.set("xmp_packet_chars", packet.size());
 }
 
@@ -208,9 +216,7 @@ bool describes(uint8_t code) {
 
 // Adds what one segment's payload says to its record and to the namespace. The payload is empty
 // when the length field is below 2 or runs past the end.
-void describe_segment(uint8_t code, std::span<const uint8_t> payload, SegmentRecord& record,
-                      Namespace& ns) {
-  const ByteReader pl(payload);
+void describe_segment(uint8_t code, Cursor& pl, SegmentRecord& record, Namespace& ns) {
   // C0 to C3: baseline, extended, progressive and lossless Huffman frames share one layout.
   if ((code & 0xFC) == kSof0) {
     read_frame(pl, code, ns);
@@ -238,14 +244,14 @@ void describe_segment(uint8_t code, std::span<const uint8_t> payload, SegmentRec
       break;
     case kCom:
       // A cut-off comment is unreadable; reporting it as the empty comment would be wrong.
-      read_comment(payload, record);
+      read_comment(pl.clamped(0, pl.size()), record);
       break;
     default:
       break;
   }
 }
 
-void walk_segments(SourceReader& r, Namespace& ns) {
+void walk_segments(Cursor& r, Namespace& ns) {
   // Always present, even when empty.
   RecordList segments(
       {"comment", "density", "jfif_version", "length", "marker", "name", "offset", "payload"});
@@ -253,30 +259,30 @@ void walk_segments(SourceReader& r, Namespace& ns) {
   segments.reserve(kTypicalSegments);
   uint64_t p = 2;  // SOI was checked by supports()
   while (r.size() >= kMinWalkBytes && r.has(p, 4)) {
-    const auto head = r.slice(p, 4);
-    if (!head) break;
-    const ByteReader h(*head);
-    if (*h.u8(0) != kMarkerPrefix) {
+    r.seek(p);
+    const uint8_t prefix = r.u8();
+    const uint8_t code = r.u8();
+    const uint16_t length = r.u16be();
+    if (!r.ok()) break;
+    if (prefix != kMarkerPrefix) {
       // Bytes between segments are passed over up to the next FF, a window at a time.
-      const auto window = r.clamped(p, kMarkerSearchWindow);
+      const auto window = r.clamped(p, kMarkerScanStep);
       if (window.empty()) break;
       const auto ff = std::find(window.begin(), window.end(), kMarkerPrefix);
       p += static_cast<uint64_t>(ff - window.begin());
       continue;
     }
-    const uint8_t code = *h.u8(1);
     // RST0-RST7 and SOI stand alone, without a length field.
     if (code >= kRst0 && code <= kSoi) {
       p += 2;
       continue;
     }
     if (code == kEoi) break;
-    const uint16_t length = *h.u16be(2);
     const uint64_t end = p + 2 + length;
-    // Only payloads that say something are fetched; the rest are passed over by their length.
-    const auto payload =
-        (length >= 2 && describes(code) ? r.slice(p + 4, length - 2u) : std::nullopt)
-            .value_or(std::span<const uint8_t>{});
+    // Only payloads that say something are fetched, and only whole; the rest are passed over by
+    // their length.
+    Cursor payload =
+        length >= 2 && describes(code) ? r.part(p + 4, length - 2u) : Cursor(ByteSpan{});
 
     // Past the cap the walk goes on for the frame and scan facts, without listing.
     const bool listed = segments.size() < limits::kMaxJpegSegments;
@@ -348,12 +354,11 @@ bool JpegExtractor::supports(const ProbeContext& ctx) const {
 }
 
 ExtractResult JpegExtractor::extract(ByteSource& src, const ProbeContext& ctx) const {
-  RandomAccess ra(src, ctx.length);
-  SourceReader r(ra);
-  Namespace ns("jpeg");
-  walk_segments(r, ns);
-  if (r.error()) return Err{ExtractError(*r.error())};
-  return ns;
+  return walk_source(src, ctx, [](Cursor& c) -> ExtractResult {
+    Namespace ns("jpeg");
+    walk_segments(c, ns);
+    return ns;
+  });
 }
 
 }  // namespace vorlix_core::extractors

@@ -7,9 +7,11 @@
 #include <string_view>
 
 #include "byte_reader.hpp"
+#include "cursor.hpp"
 #include "extractors/extractors.hpp"
+#include "extractors/walk.hpp"
+#include "formats/signatures.hpp"
 #include "limits.hpp"
-#include "source_reader.hpp"
 #include "text.hpp"
 
 namespace vorlix_core::extractors {
@@ -38,44 +40,40 @@ void set_list(Namespace& ns, std::string_view key, L&& list, bool cut) {
 }
 
 // A later box overwrites only the keys it sets; the others keep what an earlier box said.
-void read_ftyp(SourceReader payload, Namespace& ns) {
+void read_ftyp(Cursor payload, Namespace& ns) {
   const uint64_t n = payload.size();
   if (n < 4) return;
-  const auto major = payload.slice(0, 4);
-  if (!major) return;
-  ns.set("major_brand", box_type(*major));
+  const auto major = payload.bytes(4);
+  if (!payload.ok()) return;
+  ns.set("major_brand", box_type(major));
   if (n < 8) return;
-  const auto minor = payload.u32be(4);
-  if (!minor) return;
-  ns.set("minor_version", *minor);
+  const uint32_t minor = payload.u32be();
+  if (!payload.ok()) return;
+  ns.set("minor_version", minor);
   if (n < 12) return;
   List brands;
   brands.reserve(static_cast<size_t>(std::min<uint64_t>((n - 8) / 4, limits::kMaxListedRecords)));
   uint64_t q = 8;
   for (; n - q >= 4 && brands.size() < limits::kMaxListedRecords; q += 4) {
-    const auto brand = payload.slice(q, 4);
-    if (!brand) break;
-    brands.push_back(Value::text(box_type(*brand)));
+    const auto brand = payload.bytes(4);
+    if (!payload.ok()) break;
+    brands.push_back(Value::text(box_type(brand)));
   }
   const bool cut = brands.size() >= limits::kMaxListedRecords && n - q >= 4;
   set_list(ns, "compatible_brands", std::move(brands), cut);
 }
 
-void read_mvhd(SourceReader payload, Namespace& ns) {
+void read_mvhd(Cursor payload, Namespace& ns) {
   if (payload.size() < 20) return;
   // Version 1 needs 32 bytes; either layout fits in them.
-  const auto bytes = payload.clamped(0, 32);
-  if (bytes.size() < std::min<uint64_t>(payload.size(), 32)) return;
-  const ByteReader r(bytes);
-  uint32_t timescale = 0;
-  uint64_t duration = 0;
-  if (bytes[0] == 1 && r.size() >= 32) {
-    timescale = r.u32be(20).value_or(0);
-    duration = r.u64be(24).value_or(0);
-  } else {
-    timescale = r.u32be(12).value_or(0);
-    duration = r.u32be(16).value_or(0);
-  }
+  Cursor r(payload.bytes(std::min<uint64_t>(payload.size(), 32)));
+  if (!payload.ok()) return;
+  // Version 1 widens the times and the duration to 64 bits.
+  const bool wide = r.u8() == 1 && r.size() >= 32;
+  r.skip(3);              // flags
+  r.skip(wide ? 16 : 8);  // creation and modification times
+  const uint32_t timescale = r.u32be();
+  const uint64_t duration = wide ? r.u64be() : r.u32be();
   ns.set("timescale", timescale);
   ns.set("duration_units", duration);
   if (timescale == 0) return;
@@ -101,24 +99,23 @@ struct BoxList {
 // its own level, so the walk is linear in the number of boxes; the depth bound keeps the
 // recursion shallow. Data that ends early (a file cut short) ends the walk like the end of the
 // range.
-void walk_boxes(SourceReader& r, uint64_t start, uint64_t end, uint32_t depth, BoxList& top,
+void walk_boxes(Cursor& r, uint64_t start, uint64_t end, uint32_t depth, BoxList& top,
                 Namespace& ns) {
   uint64_t p = start;
   while (end - p >= 8) {
-    const auto head = r.slice(p, 8);
-    if (!head) return;
-    const ByteReader h(*head);
-    const uint32_t size32 = h.u32be(0).value_or(0);
+    r.seek(p);
+    const uint32_t size32 = r.u32be();
+    const auto type_bytes = r.bytes(4);
+    if (!r.ok()) return;
     BoxType type{};
-    std::copy_n(head->begin() + 4, 4, type.begin());
+    std::copy(type_bytes.begin(), type_bytes.end(), type.begin());
     uint64_t size = size32;
     uint64_t header = 8;
     if (size32 == 0) {
       size = end - p;
     } else if (size32 == 1 && end - p >= 16) {
-      const auto large = r.u64be(p + 8);
-      if (!large) return;
-      size = *large;
+      size = r.u64be();
+      if (!r.ok()) return;
       header = 16;
     }
     // The rest of this range is unreadable; the enclosing range goes on after its box.
@@ -136,7 +133,7 @@ void walk_boxes(SourceReader& r, uint64_t start, uint64_t end, uint32_t depth, B
     }
     const uint64_t payload = p + header;
     const uint64_t n = size - header;
-    if (is_type(type, "ftyp")) {
+    if (is_type(type, formats::kIsoFileType)) {
       read_ftyp(r.sub(payload, n), ns);
     } else if (is_type(type, "mvhd")) {
       read_mvhd(r.sub(payload, n), ns);
@@ -155,18 +152,17 @@ const char* Mp4Extractor::name() const {
 }
 
 bool Mp4Extractor::supports(const ProbeContext& ctx) const {
-  return ByteReader(ctx.header).matches(4, "ftyp");
+  return ByteReader(ctx.header).matches(formats::kIsoFileTypeOffset, formats::kIsoFileType);
 }
 
 ExtractResult Mp4Extractor::extract(ByteSource& src, const ProbeContext& ctx) const {
-  RandomAccess ra(src, ctx.length);
-  SourceReader r(ra);
-  Namespace ns("mp4");
-  mp4::BoxList top;
-  mp4::walk_boxes(r, 0, r.size(), 0, top, ns);
-  if (r.error()) return Err{ExtractError(*r.error())};
-  mp4::set_list(ns, "top_level_boxes", std::move(top.list), top.cut);
-  return ns;
+  return walk_source(src, ctx, [](Cursor& c) -> ExtractResult {
+    Namespace ns("mp4");
+    mp4::BoxList top;
+    mp4::walk_boxes(c, 0, c.size(), 0, top, ns);
+    mp4::set_list(ns, "top_level_boxes", std::move(top.list), top.cut);
+    return ns;
+  });
 }
 
 }  // namespace vorlix_core::extractors

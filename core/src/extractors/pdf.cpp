@@ -2,7 +2,6 @@
 // information). Nothing is parsed into objects and nothing is decompressed.
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <bit>
 #include <cstring>
 #include <optional>
@@ -11,11 +10,12 @@
 #include <utility>
 
 #include "byte_reader.hpp"
+#include "cursor.hpp"
 #include "extractors/extractors.hpp"
 #include "extractors/pdf_scan.hpp"
+#include "extractors/walk.hpp"
 #include "formats/signatures.hpp"
 #include "limits.hpp"
-#include "source_reader.hpp"
 #include "text.hpp"
 
 namespace vorlix_core::extractors {
@@ -71,10 +71,6 @@ constexpr uint64_t kLookahead = [] {
   return n + 1;
 }();
 
-bool is_cancelled(const std::atomic<bool>* cancel) {
-  return cancel != nullptr && cancel->load(std::memory_order_relaxed);
-}
-
 // Index of the first `c` in b[from, end), or `end`. memchr compares many bytes per step; only
 // its result is turned back into an index.
 size_t find_byte(ByteSpan b, size_t from, size_t end, uint8_t c) {
@@ -124,15 +120,13 @@ void scan_objects(ByteSpan b, size_t starts, ScanResult& out) {
 
 }  // namespace
 
-ScanResult scan(RandomAccess& ra, uint64_t window, const std::atomic<bool>* cancel) {
+ScanResult scan(Cursor& c, uint64_t window) {
   ScanResult out;
   window = std::clamp<uint64_t>(window, 1, limits::kPdfScanWindow);
-  for (uint64_t base = 0; base < ra.size(); base += window) {
-    if (is_cancelled(cancel)) break;
-    const uint64_t want = std::min(ra.size() - base, window + kLookahead);
-    const auto view = ra.read_at(base, want);
-    if (!view) break;
-    const ByteSpan b = *view;
+  for (uint64_t base = 0; base < c.size(); base += window) {
+    const uint64_t want = std::min(c.size() - base, window + kLookahead);
+    const ByteSpan b = c.clamped(base, want);
+    if (c.source_failed()) break;
     const size_t starts = static_cast<size_t>(std::min<uint64_t>(window, b.size()));
     scan_slashes(b, starts, base, out);
     scan_objects(b, starts, out);
@@ -147,14 +141,14 @@ namespace {
 // Calls `visit` on each byte from `pos` on, a window at a time, until it returns false or the
 // data ends.
 template <class Visit>
-void for_each_byte(RandomAccess& ra, uint64_t pos, Visit&& visit) {
-  while (pos < ra.size()) {
-    const auto view = ra.read_at(pos, RandomAccess::kWindowBytes);
-    if (!view || view->empty()) return;
-    for (const uint8_t c : *view) {
-      if (!visit(c)) return;
+void for_each_byte(Cursor& c, uint64_t pos, Visit&& visit) {
+  while (pos < c.size()) {
+    const auto view = c.clamped(pos, RandomAccess::kWindowBytes);
+    if (view.empty()) return;
+    for (const uint8_t byte : view) {
+      if (!visit(byte)) return;
     }
-    pos += view->size();
+    pos += view.size();
   }
 }
 
@@ -166,11 +160,11 @@ bool is_pdf_space(uint8_t c) {
 // The kept bytes of a literal string whose opening parenthesis is just before `pos`. Escapes
 // keep the escaped byte as is; balanced inner parentheses stay in the text. An unterminated
 // string would run to the end of the file, so what is kept is capped.
-std::string read_literal(RandomAccess& ra, uint64_t pos) {
+std::string read_literal(Cursor& c, uint64_t pos) {
   std::string kept;
   uint64_t depth = 1;
   bool escaped = false;
-  for_each_byte(ra, pos, [&](uint8_t c) {
+  for_each_byte(c, pos, [&](uint8_t c) {
     if (kept.size() >= limits::kMaxPdfInfoBytes) return false;
     if (escaped) {
       escaped = false;
@@ -189,10 +183,10 @@ std::string read_literal(RandomAccess& ra, uint64_t pos) {
 }
 
 // The value of a key found at `at`: a literal string separated from the key by whitespace alone.
-std::optional<std::string> info_text(RandomAccess& ra, uint64_t at, std::string_view pattern) {
+std::optional<std::string> info_text(Cursor& c, uint64_t at, std::string_view pattern) {
   uint64_t pos = at + pattern.size();
   bool opened = false;
-  for_each_byte(ra, pos, [&](uint8_t c) {
+  for_each_byte(c, pos, [&](uint8_t c) {
     if (c == '(') {
       opened = true;
       return false;
@@ -202,7 +196,7 @@ std::optional<std::string> info_text(RandomAccess& ra, uint64_t at, std::string_
     return true;
   });
   if (!opened) return std::nullopt;
-  return utf8_lossy(as_bytes(read_literal(ra, pos + 1)));
+  return utf8_lossy(as_bytes(read_literal(c, pos + 1)));
 }
 
 }  // namespace
@@ -218,36 +212,34 @@ bool PdfExtractor::supports(const ProbeContext& ctx) const {
 }
 
 ExtractResult PdfExtractor::extract(ByteSource& src, const ProbeContext& ctx) const {
-  RandomAccess ra(src, ctx.length);
-  Namespace ns("pdf");
-
-  // The version is what follows "%PDF-" on a first line that ends within 16 bytes.
-  const auto head = ra.read_at(0, 16);
-  const std::span<const uint8_t> first = head ? *head : std::span<const uint8_t>{};
-  const auto eol =
-      std::find_if(first.begin(), first.end(), [](uint8_t c) { return c == '\r' || c == '\n'; });
-  if (eol != first.end()) {
-    const auto k = static_cast<size_t>(eol - first.begin());
-    if (k >= 5) ns.set("version", utf8_lossy(first.subspan(5, k - 5)));
-  }
-
-  const pdf::ScanResult found = pdf::scan(ra, limits::kPdfScanWindow, ctx.cancel);
-  ns.set("object_count", found.objects);
-  ns.set("page_count", found.pages);
-  ns.set("linearized", found.linearized);
-  ns.set("encrypted", found.encrypted);
-
-  Map info;
-  for (size_t i = 0; i < pdf::kInfoRows.size(); ++i) {
-    if (!found.info_at[i]) continue;
-    const pdf::InfoRow& row = pdf::kInfoRows[i];
-    if (auto text = pdf::info_text(ra, *found.info_at[i], row.pattern)) {
-      info.emplace(row.key, Value::text(std::move(*text)));
+  return walk_source(src, ctx, [](Cursor& c) -> ExtractResult {
+    Namespace ns("pdf");
+    // The version is what follows "%PDF-" on a first line that ends within 16 bytes.
+    const auto first = c.clamped(0, 16);
+    const auto eol =
+        std::find_if(first.begin(), first.end(), [](uint8_t b) { return b == '\r' || b == '\n'; });
+    if (eol != first.end()) {
+      const auto k = static_cast<size_t>(eol - first.begin());
+      if (k >= 5) ns.set("version", utf8_lossy(first.subspan(5, k - 5)));
     }
-  }
-  if (ra.error()) return Err{ExtractError(*ra.error())};
-  if (!info.empty()) ns.set("info", std::move(info));
-  return ns;
+
+    const pdf::ScanResult found = pdf::scan(c, limits::kPdfScanWindow);
+    ns.set("object_count", found.objects);
+    ns.set("page_count", found.pages);
+    ns.set("linearized", found.linearized);
+    ns.set("encrypted", found.encrypted);
+
+    Map info;
+    for (size_t i = 0; i < pdf::kInfoRows.size(); ++i) {
+      if (!found.info_at[i]) continue;
+      const pdf::InfoRow& row = pdf::kInfoRows[i];
+      if (auto text = pdf::info_text(c, *found.info_at[i], row.pattern)) {
+        info.emplace(row.key, Value::text(std::move(*text)));
+      }
+    }
+    if (!info.empty()) ns.set("info", std::move(info));
+    return ns;
+  });
 }
 
 }  // namespace vorlix_core::extractors

@@ -1,12 +1,11 @@
 #pragma once
 // The single pass over a PDF's bytes that the counts, flags and information keys come from.
 #include <array>
-#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string_view>
 
-#include "vorlix/source.hpp"
+#include "cursor.hpp"
 
 namespace vorlix_core::extractors::pdf {
 
@@ -41,8 +40,8 @@ struct ScanResult {
 // Reads the whole source once, in windows of `window` bytes, each read with a few bytes more
 // (the longest pattern and the byte after it), so that a match across a window's edge is seen,
 // once, from the window it starts in. None of the patterns can overlap itself, so counting every
-// occurrence equals counting non-overlapping matches. Stops early when the data ends, a read
-// fails (the RandomAccess keeps the error) or `cancel` (may be null) is set.
-ScanResult scan(RandomAccess& ra, uint64_t window, const std::atomic<bool>* cancel);
+// occurrence equals counting non-overlapping matches. Stops early when the data ends or a read
+// fails (the source keeps the error; a cancelled parse fails every read).
+ScanResult scan(Cursor& c, uint64_t window);
 
 }  // namespace vorlix_core::extractors::pdf

@@ -10,10 +10,11 @@
 #include <vector>
 
 #include "byte_reader.hpp"
+#include "cursor.hpp"
 #include "extractors/extractors.hpp"
+#include "extractors/walk.hpp"
 #include "formats/signatures.hpp"
 #include "limits.hpp"
-#include "source_reader.hpp"
 #include "text.hpp"
 
 namespace vorlix_core::extractors {
@@ -39,20 +40,25 @@ struct Walk {
   bool text_truncated = false;
 };
 
-void read_header(const ByteReader& d, Walk& w) {
-  if (!d.has(0, 13)) return;
-  const uint8_t color_type = *d.u8(9);
-  w.ns.set("width", *d.u32be(0));
-  w.ns.set("height", *d.u32be(4));
-  w.ns.set("bit_depth", *d.u8(8));
+void read_header(Cursor& d, Walk& w) {
+  const uint32_t width = d.u32be();
+  const uint32_t height = d.u32be();
+  const uint8_t bit_depth = d.u8();
+  const uint8_t color_type = d.u8();
+  d.skip(2);  // compression and filter methods
+  const uint8_t interlace = d.u8();
+  if (!d.ok()) return;
+  w.ns.set("width", width);
+  w.ns.set("height", height);
+  w.ns.set("bit_depth", bit_depth);
   w.ns.set("color_type", color_type < kColorTypes.size() ? kColorTypes[color_type] : "unknown");
-  w.ns.set("interlaced", *d.u8(12) == 1);
+  w.ns.set("interlaced", interlace == 1);
 }
 
 // The keyword runs to the first zero byte, the text from there to the end of the data, which
 // must lie within the file. Both are bounded texts, so the data is read in windows to find the
 // zero byte and then only as far as the texts show: a 100 MB chunk costs a window, not 100 MB.
-void read_text(SourceReader& r, uint64_t start, uint64_t length, Walk& w) {
+void read_text(Cursor& r, uint64_t start, uint64_t length, Walk& w) {
   if (!r.has(start, length)) return;
   uint64_t nul = length;
   for (uint64_t at = 0; at < length;) {
@@ -67,17 +73,18 @@ void read_text(SourceReader& r, uint64_t start, uint64_t length, Walk& w) {
   }
   if (nul == length) return;
   const uint64_t shown = bounded_input_bytes();
-  const auto key_bytes = r.slice(start, std::min(nul, shown));
-  if (!key_bytes) return;
-  std::string keyword = decode_bounded(*key_bytes, TextEncoding::Utf8);
+  Cursor text_range = r.sub(start, length);
+  const auto key_bytes = text_range.bytes(std::min(nul, shown));
+  if (!text_range.ok()) return;
+  std::string keyword = decode_bounded(key_bytes, TextEncoding::Utf8);
   auto it = w.text.find(keyword);
   if (it == w.text.end() && w.text.size() >= limits::kMaxPngTexts) {
     w.text_truncated = true;
     return;
   }
-  const auto text_bytes = r.slice(start + nul + 1, std::min(length - nul - 1, shown));
-  if (!text_bytes) return;
-  std::string text = decode_bounded(*text_bytes, TextEncoding::Utf8);
+  const auto text_bytes = text_range.bytes(nul + 1, std::min(length - nul - 1, shown));
+  if (!text_range.ok()) return;
+  std::string text = decode_bounded(text_bytes, TextEncoding::Utf8);
   if (it != w.text.end()) {
     it->second = std::move(text);
   } else {
@@ -85,15 +92,18 @@ void read_text(SourceReader& r, uint64_t start, uint64_t length, Walk& w) {
   }
 }
 
-void read_time(const ByteReader& d, Walk& w) {
-  if (!d.has(0, 7)) return;
-  std::string year = std::to_string(*d.u16be(0));
+void read_time(Cursor& d, Walk& w) {
+  const uint16_t year_number = d.u16be();
+  const auto fields = d.bytes(5);  // month, day, hour, minute, second
+  if (!d.ok()) return;
+  std::string year = std::to_string(year_number);
   if (year.size() < 4) year.insert(0, 4 - year.size(), '0');
   std::string stamp = std::move(year);
   constexpr std::array<char, 5> kSeparators = {'-', '-', 'T', ':', ':'};
-  for (uint64_t i = 0; i < kSeparators.size(); ++i) {
-    const uint8_t v = *d.u8(2 + i);
-    stamp += kSeparators[i];
+  Cursor f(fields);
+  for (const char separator : kSeparators) {
+    const uint8_t v = f.u8();
+    stamp += separator;
     if (v < 10) stamp += '0';
     stamp += std::to_string(v);
   }
@@ -101,21 +111,25 @@ void read_time(const ByteReader& d, Walk& w) {
   w.ns.set("last_modified", std::move(stamp));
 }
 
-void read_gamma(const ByteReader& d, Walk& w) {
-  if (auto g = d.u32be(0)) w.ns.set("gamma", *g / 100000.0);
+void read_gamma(Cursor& d, Walk& w) {
+  const uint32_t gamma = d.u32be();
+  if (d.ok()) w.ns.set("gamma", gamma / 100000.0);
 }
 
-void read_physical(const ByteReader& d, Walk& w) {
+void read_physical(Cursor& d, Walk& w) {
+  const uint32_t x_per_unit = d.u32be();
+  d.skip(4);  // y, the same for square pixels
+  const uint8_t unit = d.u8();
   // Unit 1 is the metre; the unitless aspect ratio (0) has no dpi.
-  if (!d.has(0, 9) || *d.u8(8) != 1) return;
-  w.ns.set("dpi", std::round(*d.u32be(0) * kMetresPerInch));
+  if (!d.ok() || unit != 1) return;
+  w.ns.set("dpi", std::round(x_per_unit * kMetresPerInch));
 }
 
 enum class Next { Continue, Stop };
 
 struct ChunkHandler {
   std::string_view type;
-  void (*read)(const ByteReader&, Walk&);
+  void (*read)(Cursor&, Walk&);
   Next next;
 };
 constexpr std::array<ChunkHandler, 6> kHandlers = {{
@@ -136,19 +150,19 @@ const ChunkHandler* find_handler(std::span<const uint8_t> type) {
   return nullptr;
 }
 
-void walk_chunks(SourceReader& r, Namespace& ns) {
+void walk_chunks(Cursor& r, Namespace& ns) {
   Walk w{ns, {}};
   // Always present, even when empty.
   RecordList chunks({"length", "offset", "type"});
   Map record;
   uint64_t k = 8;  // after the signature, which supports() checked
   while (r.size() >= kMinWalkBytes && r.has(k, 8)) {
-    const auto head = r.slice(k, 8);
-    if (!head) break;
-    const ByteReader h(*head);
-    const uint32_t length = *h.u32be(0);
+    r.seek(k);
+    const uint32_t length = r.u32be();
     std::array<uint8_t, 4> type{};
-    std::copy_n(head->begin() + 4, type.size(), type.begin());
+    const auto type_bytes = r.bytes(type.size());
+    if (!r.ok()) break;
+    std::copy(type_bytes.begin(), type_bytes.end(), type.begin());
     // Past the cap the walk goes on for the fields and texts, without listing.
     if (chunks.size() < limits::kMaxPngChunks) {
       record.clear();
@@ -165,8 +179,9 @@ void walk_chunks(SourceReader& r, Namespace& ns) {
       if (h->type == "tEXt") {
         read_text(r, k + 8, length, w);
       } else if (h->read) {
-        const auto data = r.slice(k + 8, length).value_or(std::span<const uint8_t>{});
-        h->read(ByteReader(data), w);
+        // Fields are read only from a chunk that can be read whole.
+        Cursor data = r.part(k + 8, length);
+        h->read(data, w);
       }
       if (h->next == Next::Stop) break;
     }
@@ -197,12 +212,11 @@ bool PngExtractor::supports(const ProbeContext& ctx) const {
 }
 
 ExtractResult PngExtractor::extract(ByteSource& src, const ProbeContext& ctx) const {
-  RandomAccess ra(src, ctx.length);
-  SourceReader r(ra);
-  Namespace ns("png");
-  walk_chunks(r, ns);
-  if (r.error()) return Err{ExtractError(*r.error())};
-  return ns;
+  return walk_source(src, ctx, [](Cursor& c) -> ExtractResult {
+    Namespace ns("png");
+    walk_chunks(c, ns);
+    return ns;
+  });
 }
 
 }  // namespace vorlix_core::extractors

@@ -2,17 +2,17 @@
 // and what kind of ZIP-based document the entry names suggest. No entry is decompressed.
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cstdio>
 #include <string>
 #include <string_view>
 #include <utility>
 
 #include "byte_reader.hpp"
+#include "cursor.hpp"
 #include "extractors/extractors.hpp"
+#include "extractors/walk.hpp"
 #include "formats/signatures.hpp"
 #include "limits.hpp"
-#include "source_reader.hpp"
 #include "text.hpp"
 
 namespace vorlix_core::extractors::zip {
@@ -102,25 +102,21 @@ enum EntryKey : size_t { kCompressed, kMethod, kModified, kName, kUncompressed }
 // starts within this many bytes of the end: the first window searched.
 constexpr uint64_t kEndSearchBytes = kEndRecordSize + 0xFFFF;
 
-bool cancelled(const ProbeContext& ctx) {
-  return ctx.cancel != nullptr && ctx.cancel->load(std::memory_order_relaxed);
-}
-
 // The highest position holding the end-record signature; the last one wins even when it lies
 // inside a comment or stored data. The search goes backwards window by window, so an archive
 // costs one read of its tail, and only a file without the signature there is read further.
 // Windows overlap by three bytes, so a signature across their boundary is still seen.
-std::optional<uint64_t> find_end_record(RandomAccess& ra, const ProbeContext& ctx) {
+std::optional<uint64_t> find_end_record(Cursor& c) {
   constexpr uint64_t kOverlap = kZipEndOfCentralDirectory.size() - 1;
-  uint64_t hi = ra.size();
-  while (hi > 0 && !cancelled(ctx)) {
+  uint64_t hi = c.size();
+  while (hi > 0) {
     const uint64_t lo = hi - std::min(hi, kEndSearchBytes);
-    const auto view = ra.read_at(lo, std::min(ra.size(), hi + kOverlap) - lo);
-    if (!view) return std::nullopt;
-    const auto it = std::find_end(view->begin(), view->end(), kZipEndOfCentralDirectory.begin(),
+    const auto view = c.clamped(lo, std::min(c.size(), hi + kOverlap) - lo);
+    if (c.source_failed()) return std::nullopt;
+    const auto it = std::find_end(view.begin(), view.end(), kZipEndOfCentralDirectory.begin(),
                                   kZipEndOfCentralDirectory.end(),
                                   [](uint8_t a, char b) { return a == uint8_t(b); });
-    if (it != view->end()) return lo + static_cast<uint64_t>(it - view->begin());
+    if (it != view.end()) return lo + static_cast<uint64_t>(it - view.begin());
     hi = lo;
   }
   return std::nullopt;
@@ -135,48 +131,35 @@ struct CentralHeader {
 
 // The fixed part of the record at `pos`; nothing when there is none (no signature, or the data
 // ends first).
-std::optional<CentralHeader> central_header(SourceReader& r, uint64_t pos) {
-  const auto bytes = r.slice(pos, kCentralHeaderSize);
-  if (!bytes) return std::nullopt;
-  const ByteReader h(*bytes);
+std::optional<CentralHeader> central_header(Cursor& c, uint64_t pos) {
+  Cursor h = c.part(pos, kCentralHeaderSize);
   if (!h.matches(0, kZipCentralHeader)) return std::nullopt;
-  return CentralHeader{h.u16le(10).value_or(0), h.u16le(12).value_or(0), h.u16le(14).value_or(0),
-                       h.u32le(20).value_or(0), h.u32le(24).value_or(0), h.u16le(28).value_or(0),
-                       h.u16le(30).value_or(0), h.u16le(32).value_or(0)};
+  h.skip(10);  // signature and the two versions and flags
+  CentralHeader out;
+  out.method = h.u16le();
+  out.time = h.u16le();
+  out.date = h.u16le();
+  h.skip(4);  // CRC-32
+  out.compressed = h.u32le();
+  out.uncompressed = h.u32le();
+  out.name_len = h.u16le();
+  out.extra_len = h.u16le();
+  out.comment_len = h.u16le();
+  return out;
 }
 
-}  // namespace
-
-}  // namespace vorlix_core::extractors::zip
-
-namespace vorlix_core::extractors {
-
-const char* ZipExtractor::name() const {
-  return "zip";
-}
-
-bool ZipExtractor::supports(const ProbeContext& ctx) const {
-  const ByteReader h(ctx.header);
-  return h.matches(0, formats::kZipLocalHeader) || h.matches(0, formats::kZipEndOfCentralDirectory);
-}
-
-ExtractResult ZipExtractor::extract(ByteSource& src, const ProbeContext& ctx) const {
-  using namespace zip;
-  RandomAccess ra(src, ctx.length);
-  SourceReader r(ra);
-
-  const auto end = find_end_record(ra, ctx);
-  if (!end) {
-    if (r.error()) return Err{ExtractError(*r.error())};
-    return Err{ExtractError::malformed("zip", "no end-of-central-directory record")};
-  }
-  const auto record = r.slice(*end, kEndRecordSize);
-  if (!record) {
-    if (r.error()) return Err{ExtractError(*r.error())};
+// The end record, then the central directory it points to.
+ExtractResult read_archive(Cursor& r) {
+  const auto end = find_end_record(r);
+  if (!end) return Err{ExtractError::malformed("zip", "no end-of-central-directory record")};
+  Cursor record = r.part(*end, kEndRecordSize);
+  record.skip(10);  // signature, disk numbers and this disk's entry count
+  const uint16_t declared = record.u16le();
+  record.skip(4);  // the directory's size
+  const uint32_t dir_offset = record.u32le();
+  if (!record.ok()) {
     return Err{ExtractError::malformed("zip", "truncated end-of-central-directory record")};
   }
-  const uint16_t declared = ByteReader(*record).u16le(10).value_or(0);
-  const uint32_t dir_offset = ByteReader(*record).u32le(16).value_or(0);
 
   RecordList entries({"compressed", "method", "modified", "name", "uncompressed"});
   // Records are at least 46 bytes and usually end at the end record: room for that many, which
@@ -196,7 +179,6 @@ ExtractResult ZipExtractor::extract(ByteSource& src, const ProbeContext& ctx) co
       cut = true;
       break;
     }
-    if (entries.size() % 4096 == 0 && cancelled(ctx)) break;
     const std::string name = utf8_lossy(r.clamped(pos + kCentralHeaderSize, h->name_len));
 
     best_rank = rule_rank(name, best_rank);
@@ -213,7 +195,6 @@ ExtractResult ZipExtractor::extract(ByteSource& src, const ProbeContext& ctx) co
 
     pos += kCentralHeaderSize + h->name_len + h->extra_len + h->comment_len;
   }
-  if (r.error()) return Err{ExtractError(*r.error())};
 
   Namespace ns("zip");
   ns.set("entry_count", declared);
@@ -225,6 +206,25 @@ ExtractResult ZipExtractor::extract(ByteSource& src, const ProbeContext& ctx) co
   ns.set("entries", std::move(entries));
   if (cut) ns.set("entries_truncated", true);
   return ns;
+}
+
+}  // namespace
+
+}  // namespace vorlix_core::extractors::zip
+
+namespace vorlix_core::extractors {
+
+const char* ZipExtractor::name() const {
+  return "zip";
+}
+
+bool ZipExtractor::supports(const ProbeContext& ctx) const {
+  const ByteReader h(ctx.header);
+  return h.matches(0, formats::kZipLocalHeader) || h.matches(0, formats::kZipEndOfCentralDirectory);
+}
+
+ExtractResult ZipExtractor::extract(ByteSource& src, const ProbeContext& ctx) const {
+  return walk_source(src, ctx, [](Cursor& c) { return zip::read_archive(c); });
 }
 
 }  // namespace vorlix_core::extractors

@@ -7,6 +7,8 @@
 namespace vorlix_core::formats::jpeg {
 
 inline constexpr uint8_t kMarkerPrefix = 0xFF;
+// TEM: a marker that stands alone, as RST0 to RST7 do.
+inline constexpr uint8_t kTem = 0x01;
 inline constexpr uint8_t kSof0 = 0xC0;  // baseline frame
 inline constexpr uint8_t kSof2 = 0xC2;  // progressive frame
 inline constexpr uint8_t kDht = 0xC4;
@@ -23,6 +25,10 @@ inline constexpr uint8_t kApp2 = 0xE2;
 inline constexpr uint8_t kApp13 = 0xED;
 inline constexpr uint8_t kApp14 = 0xEE;
 inline constexpr uint8_t kCom = 0xFE;
+
+// How far one look for the next FF reaches between segments: a small step stays inside the read
+// window that holds the segment just read.
+inline constexpr uint64_t kMarkerScanStep = 4096;
 
 // Application segment identifiers; the NUL terminators are part of each. The Exif one is
 // formats::kExifHeader.

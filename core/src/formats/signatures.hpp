@@ -22,6 +22,10 @@ inline constexpr std::string_view kRiffMagic{"RIFF"};
 inline constexpr uint64_t kRiffFormOffset = 8;
 inline constexpr std::string_view kRiffFormWebp{"WEBP"};
 inline constexpr std::string_view kRiffFormWave{"WAVE"};
+inline constexpr std::string_view kRiffFormAvi{"AVI "};
+// ISO base media (MP4, HEIF): the first box is the file-type box, its type after the size.
+inline constexpr std::string_view kIsoFileType{"ftyp"};
+inline constexpr uint64_t kIsoFileTypeOffset = 4;
 // TIFF: the byte-order mark and the number 42 in that order.
 inline constexpr std::string_view kTiffLittleEndian{"II*\0", 4};
 inline constexpr std::string_view kTiffBigEndian{"MM\0*", 4};
