@@ -35,11 +35,48 @@ constexpr std::string_view kErrorsKey = "errors";
 
 }  // namespace
 
+namespace {
+
+// The length in UTF-16 code units of `s` when it is well-formed UTF-8 (the core's texts nearly
+// always are), so it can be taken as it is instead of decoded again.
+std::optional<size_t> well_formed_units(std::string_view s) {
+  size_t units = 0;
+  const size_t n = s.size();
+  const auto at = [&](size_t i) { return static_cast<unsigned char>(s[i]); };
+  const auto in = [&](size_t i, unsigned lo, unsigned hi) {
+    return i < n && at(i) >= lo && at(i) <= hi;
+  };
+  for (size_t i = 0; i < n;) {
+    const unsigned c = at(i);
+    if (c < 0x80) {
+      ++i;
+      ++units;
+    } else if (c >= 0xC2 && c <= 0xDF && in(i + 1, 0x80, 0xBF)) {
+      i += 2;
+      ++units;
+    } else if (c >= 0xE0 && c <= 0xEF &&
+               in(i + 1, c == 0xE0 ? 0xA0 : 0x80, c == 0xED ? 0x9F : 0xBF) &&
+               in(i + 2, 0x80, 0xBF)) {
+      i += 3;
+      ++units;
+    } else if (c >= 0xF0 && c <= 0xF4 &&
+               in(i + 1, c == 0xF0 ? 0x90 : 0x80, c == 0xF4 ? 0x8F : 0xBF) &&
+               in(i + 2, 0x80, 0xBF) && in(i + 3, 0x80, 0xBF)) {
+      i += 4;
+      units += 2;  // a surrogate pair
+    } else {
+      return std::nullopt;
+    }
+  }
+  return units;
+}
+
+}  // namespace
+
 size_t append_utf8(std::string& out, std::string_view s) {
-  if (std::all_of(s.begin(), s.end(),
-                  [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+  if (const auto units = well_formed_units(s)) {
     out.append(s);
-    return s.size();
+    return *units;
   }
   const size_t start = out.size();
   vorlix_core::append_utf8_lossy(out, vorlix_core::as_bytes(s));
