@@ -1,7 +1,7 @@
 #!/usr/bin/env node
 'use strict';
 // Peak memory of parse(path) per format: sparse files of 0.5-2 GiB (the metadata before, after
-// or far beyond a hole, which costs no disk), the hostile inputs that once cost hundreds of
+// or far beyond a hole, which costs no disk), the hostile inputs that could cost hundreds of
 // times their size, text-heavy inputs (timed against random bytes of the same size), and
 // parseBytes over a large Buffer. Each case runs in a child process that
 // has loaded the addon; it prints that child's peak RSS growth during the call and the call's

@@ -456,13 +456,19 @@ test('host code run during a conversion cannot change that report or another', (
   }
 });
 
-test('the decoder reads every op code as the tape writes it', () => {
-  // Both sides name the same ops (NUMBER for Number, KEEP_TEXT for KeepText) by the same numbers.
-  const tape = fs.readFileSync(path.join(root, 'node', 'src', 'report_tape.hpp'), 'utf8');
+test('the decoder reads every op code and header field as the flattener writes them', () => {
+  // Both sides name the same things (KeepText as KEEP_TEXT, HeaderField::StackDepth as
+  // HEADER_STACK_DEPTH, kKeySetFields as HEADER_KEY_SET_FIELDS) by the same numbers.
+  const written = fs.readFileSync(path.join(root, 'node', 'src', 'report_tape.hpp'), 'utf8');
   const decoder = fs.readFileSync(path.join(root, 'node', 'src', 'decode_report.js'), 'utf8');
-  const ops = (pairs) => Object.fromEntries([...pairs].map(([, name, code]) => [name.replaceAll('_', '').toUpperCase(), Number(code)]));
-  const written = ops(/enum class Op : int32_t \{([^}]*)\}/.exec(tape)[1].matchAll(/^\s*(\w+) = (\d+),/gm));
-  const read = ops(decoder.matchAll(/^\s*const ([A-Z_]+) = (\d+);$/gm));
-  assert.ok(Object.keys(written).length >= 16);
-  assert.deepEqual(read, written);
+  const named = (pairs, prefix = '') => Object.fromEntries([...pairs].map(([, name, code]) =>
+    [prefix + name.replace(/([a-z])([A-Z])/g, '$1_$2').toUpperCase(), Number(code)]));
+  const cEnum = (name) => named(new RegExp(`enum class ${name} : int32_t \\{([^}]*)\\}`).exec(written)[1]
+    .matchAll(/^\s*(\w+) = (\d+),/gm), name === 'Op' ? '' : 'HEADER_');
+  const keySetFields = Number(/inline constexpr int32_t kKeySetFields = (\d+);/.exec(written)[1]);
+  const read = named(decoder.matchAll(/^\s*const ([A-Z_]+) = (\d+);$/gm));
+  const ops = cEnum('Op');
+  const header = { ...cEnum('HeaderField'), HEADER_KEY_SET_FIELDS: keySetFields };
+  assert.ok(Object.keys(ops).length >= 16 && Object.keys(header).length >= 6);
+  assert.deepEqual(read, { ...header, ...ops });
 });

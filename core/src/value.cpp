@@ -25,30 +25,43 @@ RecordList& RecordList::operator=(const RecordList& other) {
 
 RecordList::~RecordList() = default;
 
+void RecordList::add() {
+  std::vector<std::vector<Cell>>& blocks = d_->blocks;
+  const size_t width = d_->width;
+  if (blocks.empty() || blocks.back().size() == kBlockRecords * width) {
+    blocks.emplace_back().reserve(kBlockRecords * width);
+  }
+  blocks.back().resize(blocks.back().size() + width);
+  ++d_->records;
+}
+
+void RecordList::drop_last() {
+  std::vector<Cell>& block = d_->blocks.back();
+  block.resize(block.size() - d_->width);
+  --d_->records;
+}
+
 bool RecordList::push(const Map& record) {
-  std::vector<Cell>& cells = d_->cells;
   const std::vector<std::string_view>& keys = d_->keys;
   const size_t width = d_->width;
-  const size_t start = cells.size();
-  cells.resize(start + width);
+  add();
   size_t k = 0;
   // Both the record and keys are in byte order, so one merge places every value.
   for (const auto& [key, value] : record) {
     while (k < width && keys[k] < key)
       ++k;
     if (k == width || keys[k] != key) {
-      cells.resize(start);
+      drop_last();
       return false;
     }
-    Cell& c = cells[start + k];
     if (const auto* b = value.get_if<bool>()) {
-      c = Cell{Kind::Bool, 0, *b ? 1u : 0u};
+      set(k, *b);
     } else if (const auto* u = value.get_if<uint64_t>()) {
-      c = Cell{Kind::UInt, 0, *u};
+      set(k, *u);
     } else if (const auto* t = value.get_if<std::string>(); t && t->size() <= UINT32_MAX) {
       set(k, std::string_view(*t));
     } else {
-      cells.resize(start);
+      drop_last();
       return false;
     }
   }
@@ -61,6 +74,16 @@ void RecordList::set(size_t key, std::string_view text) {
   // Room for the texts of a short list at once, rather than regrowing from a few bytes.
   constexpr size_t kFirstArenaBytes = 256;
   std::string& arena = d_->arena;
+  // The previous record's text in this column (a segment's name, a chunk's type) often
+  // repeats: its bytes are then kept once.
+  if (d_->records >= 2) {
+    const Cell& before = cell(d_->records - 2, key);
+    if (before.kind == Kind::Text && before.text_len == n &&
+        arena.compare(static_cast<size_t>(before.data), n, text.data(), n) == 0) {
+      last(key) = before;
+      return;
+    }
+  }
   if (arena.capacity() < kFirstArenaBytes) arena.reserve(kFirstArenaBytes);
   last(key) = Cell{Kind::Text, static_cast<uint32_t>(n), arena.size()};
   arena.append(text.substr(0, n));

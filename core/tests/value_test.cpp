@@ -216,6 +216,29 @@ TEST(RecordList, CopiesAreDeepAndAMovedFromListIsEmpty) {
   EXPECT_TRUE(list.keys().empty());
 }
 
+TEST(RecordList, LongListsReadBackAndKeepATextThePreviousRecordRepeatsOnce) {
+  // Records over several blocks, a refused one after each: a column whose text repeats the
+  // previous record's, and one whose texts of one length alternate.
+  RecordList list({"id", "kind", "name"});
+  constexpr size_t kRecords = 1000;
+  Map refused;
+  refused.emplace("id", Value::float64(0.5));
+  for (size_t i = 0; i < kRecords; ++i) {
+    list.add();
+    list.set(0, uint64_t{i});
+    list.set(1, std::string_view(i < 600 ? "same" : "other"));
+    list.set(2, std::string_view(i % 2 ? "ab" : "cd"));
+    EXPECT_FALSE(list.push(refused));
+  }
+  ASSERT_EQ(list.size(), kRecords);
+  for (size_t i = 0; i < kRecords; ++i) {
+    EXPECT_EQ(list.cell(i, 0).data, i);
+    EXPECT_EQ(list.text(list.cell(i, 1)), i < 600 ? "same" : "other");
+    EXPECT_EQ(list.text(list.cell(i, 2)), i % 2 ? "ab" : "cd");
+  }
+  EXPECT_EQ(list.text_bytes(), 4 + 5 + 2 * kRecords);
+}
+
 TEST(RecordList, RefusesKeysAndKindsItCannotHold) {
   RecordList list({"k"});
   Map unknown_key;

@@ -1,6 +1,7 @@
 #include "convert.hpp"
 
 #include <algorithm>
+#include <array>
 #include <optional>
 #include <string>
 #include <variant>
@@ -31,8 +32,8 @@ struct AddonData {
   napi_ref decoder = nullptr;
   napi_ref fresh_array = nullptr;  // fresh(n): an array of n own elements
   SmallArrays small;
-  ShapeTable shapes;
-  Tape tape;  // reused, so a small report allocates no program or text buffers
+  KeySetTable key_sets;
+  FlatReport flat;  // reused, so a small report allocates no program or text buffers
   // Conversions under way: host code (a finalizer, an accessor) may call parseBytes while one
   // runs; the inner one then shares nothing with it.
   int active = 0;
@@ -40,14 +41,24 @@ struct AddonData {
 
 constexpr size_t kKeptBytes = size_t{1} << 20;
 
-// Gives back the room a large report left in the reused tape.
-void trim(Tape& tape) {
-  tape.scratch.errors.clear();
-  if (tape.texts.empty() || tape.program.capacity() * sizeof(int32_t) > kKeptBytes ||
-      tape.numbers.capacity() * sizeof(double) > kKeptBytes || tape.texts.size() > 1 ||
-      tape.texts[0].bytes.capacity() + tape.texts[0].shorts.capacity() > kKeptBytes ||
-      tape.scratch.bytes() > kKeptBytes) {
-    tape = Tape{};
+// Empties the reused flat report, so nothing of one report (its views into the report's
+// strings included) outlives its conversion, and gives back the room a large report left.
+void trim(FlatReport& flat) {
+  flat.scratch.errors.clear();
+  flat.scratch.names.clear();
+  flat.program.clear();
+  flat.numbers.clear();
+  flat.direct.clear();
+  flat.own_key_sets.clear();
+  for (TextChunk& c : flat.texts) {
+    c.bytes.clear();
+    c.shorts.clear();
+  }
+  if (flat.texts.empty() || flat.program.capacity() * sizeof(int32_t) > kKeptBytes ||
+      flat.numbers.capacity() * sizeof(double) > kKeptBytes || flat.texts.size() > 1 ||
+      flat.texts[0].bytes.capacity() + flat.texts[0].shorts.capacity() > kKeptBytes ||
+      flat.scratch.bytes() > kKeptBytes) {
+    flat = FlatReport{};
   }
 }
 
@@ -119,50 +130,54 @@ JsResult text_value(napi_env env, std::string_view bytes, bool ascii) {
   return v;
 }
 
-// The header the decoder reads before the ops: [starts over, stack depth, text registers used,
-// count of key sets described, then (number, offset, length) of each in the key text].
+// The header the decoder reads before the ops (HeaderField).
 struct Header {
   std::vector<int32_t> ints;
   std::string key_text;  // valid UTF-8; offsets count UTF-16 units
   size_t key_units = 0;
 };
 
-Header header(Tape& tape, const ShapeTable* shapes, bool reset) {
+Header header(FlatReport& flat, const KeySetTable* key_sets, bool reset) {
   Header h;
-  h.ints = {reset ? 1 : 0, static_cast<int32_t>(tape.max_depth), tape.registers, 0};
+  auto field = [&](HeaderField f) -> int32_t& { return h.ints[static_cast<size_t>(f)]; };
+  h.ints.assign(static_cast<size_t>(HeaderField::KeySets), 0);
+  field(HeaderField::StartsOver) = reset ? 1 : 0;
+  field(HeaderField::StackDepth) = static_cast<int32_t>(flat.max_depth);
+  field(HeaderField::KeptTexts) = flat.kept_texts;
   auto describe = [&](int32_t id, const std::string& keys) {
     const size_t units = append_utf8(h.key_text, keys);
-    h.ints.insert(h.ints.end(),
-                  {id, static_cast<int32_t>(h.key_units), static_cast<int32_t>(units)});
+    const std::array<int32_t, kKeySetFields> fields = {id, static_cast<int32_t>(h.key_units),
+                                                       static_cast<int32_t>(units)};
+    h.ints.insert(h.ints.end(), fields.begin(), fields.end());
     h.key_units += units;
-    ++h.ints[3];
+    ++field(HeaderField::KeySetCount);
   };
   size_t bytes = 0;
-  for (size_t id = shapes ? shapes->sent() : 0; shapes && id < shapes->size(); ++id) {
-    bytes += shapes->keys(id).size();
+  for (size_t id = key_sets ? key_sets->sent() : 0; key_sets && id < key_sets->size(); ++id) {
+    bytes += key_sets->keys(id).size();
   }
-  for (const std::string& keys : tape.own_shapes)
+  for (const std::string& keys : flat.own_key_sets)
     bytes += keys.size();
   h.key_text.reserve(bytes);
-  for (size_t id = shapes ? shapes->sent() : 0; shapes && id < shapes->size(); ++id) {
-    describe(static_cast<int32_t>(id), shapes->keys(id));
+  for (size_t id = key_sets ? key_sets->sent() : 0; key_sets && id < key_sets->size(); ++id) {
+    describe(static_cast<int32_t>(id), key_sets->keys(id));
   }
-  for (size_t i = 0; i < tape.own_shapes.size(); ++i) {
-    describe(-static_cast<int32_t>(i + 1), tape.own_shapes[i]);
+  for (size_t i = 0; i < flat.own_key_sets.size(); ++i) {
+    describe(-static_cast<int32_t>(i + 1), flat.own_key_sets[i]);
   }
   // The header holds them now.
-  tape.own_shapes.clear();
+  flat.own_key_sets.clear();
   return h;
 }
 
 // The numbers (Float64Array) and the program (Int32Array: header, then ops), in the kept
 // arrays when they fit.
-std::optional<JsError> arrays(napi_env env, const SmallArrays* small, const Tape& tape,
+std::optional<JsError> arrays(napi_env env, const SmallArrays* small, const FlatReport& flat,
                               const Header& h, napi_value* numbers, napi_value* program) {
-  const size_t ints = h.ints.size() + tape.program.size();
+  const size_t ints = h.ints.size() + flat.program.size();
   double* number_data = nullptr;
   int32_t* program_data = nullptr;
-  if (small && tape.numbers.size() <= SmallArrays::kNumbers && ints <= SmallArrays::kInts) {
+  if (small && flat.numbers.size() <= SmallArrays::kNumbers && ints <= SmallArrays::kInts) {
     if (napi_get_reference_value(env, small->numbers, numbers) != napi_ok ||
         napi_get_reference_value(env, small->program, program) != napi_ok) {
       return JsError{napi_generic_failure, "Failed to get a kept typed array"};
@@ -170,14 +185,14 @@ std::optional<JsError> arrays(napi_env env, const SmallArrays* small, const Tape
     number_data = small->numbers_data;
     program_data = small->program_data;
   } else {
-    if (auto e = typed_array(env, napi_float64_array, tape.numbers.size(), numbers, &number_data)) {
+    if (auto e = typed_array(env, napi_float64_array, flat.numbers.size(), numbers, &number_data)) {
       return e;
     }
     if (auto e = typed_array(env, napi_int32_array, ints, program, &program_data)) return e;
   }
-  std::copy(tape.numbers.begin(), tape.numbers.end(), number_data);
+  std::copy(flat.numbers.begin(), flat.numbers.end(), number_data);
   std::copy(h.ints.begin(), h.ints.end(), program_data);
-  std::copy(tape.program.begin(), tape.program.end(), program_data + h.ints.size());
+  std::copy(flat.program.begin(), flat.program.end(), program_data + h.ints.size());
   return std::nullopt;
 }
 
@@ -210,10 +225,10 @@ JsResult js_array(napi_env env, const AddonData& data, const std::vector<napi_va
 }
 
 // The strings made one by one, each released from the report as soon as the engine holds it.
-JsResult direct_texts(napi_env env, const AddonData& data, Tape& tape) {
+JsResult direct_texts(napi_env env, const AddonData& data, FlatReport& flat) {
   std::vector<napi_value> made;
-  made.reserve(tape.direct.size());
-  for (DirectText& t : tape.direct) {
+  made.reserve(flat.direct.size());
+  for (DirectText& t : flat.direct) {
     auto v = text_value(env, t.text, t.ascii);
     if (auto* e = std::get_if<JsError>(&v)) return std::move(*e);
     made.push_back(std::get<napi_value>(v));
@@ -229,56 +244,56 @@ JsResult build_report(napi_env env, AddonData& data, vorlix_core::Report& report
   if (napi_get_reference_value(env, data.decoder, &decoder) != napi_ok || !decoder) {
     return fail(napi_generic_failure, "The report decoder is not installed");
   }
-  // A conversion inside another uses its own tape, typed arrays and key sets.
+  // A conversion inside another uses its own flat, typed arrays and key sets.
   const bool nested = data.active > 1;
-  Tape own_tape;
-  Tape& tape = nested ? own_tape : data.tape;
-  const bool reset = !nested && data.shapes.start_report();
-  TapeOptions tape_options;
-  tape_options.max_string_bytes = options.max_string_bytes;
-  tape_options.share_shapes = !nested;
-  if (options.text_chunk_units > 0) tape_options.chunk_units = options.text_chunk_units;
-  // The kept tape is trimmed on every way out, the failed ones included.
+  FlatReport own_flat;
+  FlatReport& flat = nested ? own_flat : data.flat;
+  const bool reset = !nested && data.key_sets.start_report();
+  FlattenOptions flatten_options;
+  flatten_options.max_string_bytes = options.max_string_bytes;
+  flatten_options.share_key_sets = !nested;
+  if (options.text_chunk_units > 0) flatten_options.chunk_units = options.text_chunk_units;
+  // The kept flat is trimmed on every way out, the failed ones included.
   struct Trim {
-    Tape* tape;
+    FlatReport* flat;
     ~Trim() {
-      if (tape) trim(*tape);
+      if (flat) trim(*flat);
     }
-  } trimmed{nested ? nullptr : &tape};
-  if (auto e = flatten_report(report, tape_options, data.shapes, tape)) return *e;
-  const Header h = header(tape, nested ? nullptr : &data.shapes, reset);
+  } trimmed{nested ? nullptr : &flat};
+  if (auto e = flatten_report(report, flatten_options, data.key_sets, flat)) return *e;
+  const Header h = header(flat, nested ? nullptr : &data.key_sets, reset);
 
   // decode(program, program length, numbers, JSON text, short strings, all chunks' texts,
   // key text, direct strings)
   napi_value args[8];
-  if (auto e = arrays(env, nested ? nullptr : &data.small, tape, h, &args[2], &args[0])) {
+  if (auto e = arrays(env, nested ? nullptr : &data.small, flat, h, &args[2], &args[0])) {
     return std::move(*e);
   }
-  if (auto s = napi_create_uint32(env, static_cast<uint32_t>(h.ints.size() + tape.program.size()),
+  if (auto s = napi_create_uint32(env, static_cast<uint32_t>(h.ints.size() + flat.program.size()),
                                   &args[1]);
       s != napi_ok) {
     return fail(s, "Failed to convert a number into napi value");
   }
   napi_get_undefined(env, &args[7]);
-  if (!tape.direct.empty()) {
-    auto direct = direct_texts(env, data, tape);
+  if (!flat.direct.empty()) {
+    auto direct = direct_texts(env, data, flat);
     if (auto* e = std::get_if<JsError>(&direct)) return std::move(*e);
     args[7] = std::get<napi_value>(direct);
   }
-  // The rest of the report is in the tape now: it goes before the engine takes its copies of
+  // The rest of the report is in the flat report now: it goes before the engine takes its copies of
   // the texts and keys, and the objects theirs.
   report = vorlix_core::Report{};
-  if (tape.scratch.bytes() > kKeptBytes) tape.scratch = Tape::Scratch{};
+  if (flat.scratch.bytes() > kKeptBytes) flat.scratch = FlatReport::Scratch{};
   // Each chunk's two texts; the first chunk's are arguments of their own. Each chunk's room is
   // given back once the engine has its copy.
   std::vector<napi_value> texts;
-  texts.reserve(2 * tape.texts.size());
-  for (TextChunk& c : tape.texts) {
+  texts.reserve(2 * flat.texts.size());
+  for (TextChunk& c : flat.texts) {
     for (auto made : {text_value(env, c.bytes, true), text_value(env, c.shorts, c.shorts_ascii)}) {
       if (auto* e = std::get_if<JsError>(&made)) return std::move(*e);
       texts.push_back(std::get<napi_value>(made));
     }
-    if (tape.texts.size() > 1) c = TextChunk{};
+    if (flat.texts.size() > 1) c = TextChunk{};
   }
   args[3] = texts[0];
   args[4] = texts[1];
@@ -289,20 +304,20 @@ JsResult build_report(napi_env env, AddonData& data, vorlix_core::Report& report
     args[5] = std::get<napi_value>(all);
   }
   napi_get_undefined(env, &args[6]);
-  if (h.ints[3] > 0) {
+  if (h.ints[static_cast<size_t>(HeaderField::KeySetCount)] > 0) {
     auto key_text = text_value(env, h.key_text, h.key_units == h.key_text.size());
     if (auto* e = std::get_if<JsError>(&key_text)) return std::move(*e);
     args[6] = std::get<napi_value>(key_text);
   }
-  // So does a large tape's room.
-  if (!nested) trim(tape);
+  // So does a large flat report's room.
+  if (!nested) trim(flat);
 
   napi_value undefined, result;
   napi_get_undefined(env, &undefined);
   if (auto s = napi_call_function(env, undefined, decoder, 8, args, &result); s != napi_ok) {
     return failed_call(env, s, "Failed to build the report object");
   }
-  if (!nested) data.shapes.mark_sent();
+  if (!nested) data.key_sets.mark_sent();
   return result;
 }
 

@@ -18,25 +18,33 @@
   const jsonParse = JSON.parse;
   const FunctionCtor = Function;
 
-  // Op codes, as in report_tape.hpp (a test reads both).
+  // The program's header fields and op codes, as report_tape.hpp defines them (a test reads
+  // both files).
+  const HEADER_STARTS_OVER = 0;
+  const HEADER_STACK_DEPTH = 1;
+  const HEADER_KEPT_TEXTS = 2;
+  const HEADER_KEY_SET_COUNT = 3;
+  const HEADER_KEY_SETS = 4;
+  const HEADER_KEY_SET_FIELDS = 3;
+
   const NUMBER = 0;
   const TEXT = 1;
   const TRUE = 2;
   const FALSE = 3;
   const NULL = 4;
-  const BIGINT = 5;
+  const BIG_INT = 5;
   const OBJECT = 6;
   const ARRAY = 7;
-  const CHUNK = 8;
-  const ROTATE = 9;
+  const NEXT_TEXTS = 8;
+  const MOVE_DOWN = 9;
   const KEEP_TEXT = 10;
-  const REUSE = 11;
+  const REUSE_TEXT = 11;
   const SHORT = 12;
   const KEEP_SHORT = 13;
   const DIRECT = 14;
   const KEEP_DIRECT = 15;
 
-  // Key sets by the addon's numbers (report_tape.hpp's ShapeTable), and this report's own key
+  // Key sets by the addon's numbers (report_tape.hpp's KeySetTable), and this report's own key
   // sets by -1, -2, ... A key set is compiled once it has made two objects, so a key set seen
   // once (an unusual camera's EXIF tags) costs no compilation; large ones are never compiled.
   const kMaxLiteralKeys = 256;
@@ -103,13 +111,13 @@
   // Reads the header's key sets, this report's own into `mine` ([makers, sizes]); returns where
   // the ops start.
   function learn(program, keyText, mine) {
-    if (program[0] === 1) {
+    if (program[HEADER_STARTS_OVER] === 1) {
       makers = [];
       sizes = [];
     }
-    const count = program[3];
+    const count = program[HEADER_KEY_SET_COUNT];
     for (let i = 0; i < count; i++) {
-      const at = 4 + 3 * i;
+      const at = HEADER_KEY_SETS + HEADER_KEY_SET_FIELDS * i;
       const id = program[at];
       const text = stringSlice(keyText, program[at + 1], program[at + 1] + program[at + 2]);
       if (id >= 0) {
@@ -123,10 +131,10 @@
         put(mine[1], -1 - id, keys.length);
       }
     }
-    return 4 + 3 * count;
+    return HEADER_KEY_SETS + HEADER_KEY_SET_FIELDS * count;
   }
 
-  // A fresh array of n own elements, for the stack, the registers and long lists: an array kept
+  // A fresh array of n own elements, for the stack, the kept texts and long lists: an array kept
   // from report to report would sit in the old generation, where every store of a new value
   // pays the write barrier and burdens the next scavenge. JSON.parse (without a reviver) runs no
   // host code, where slice, concat and Array.from consult Symbol.species, "constructor" or
@@ -167,101 +175,102 @@
   // strings made one by one, when there are any.
   function decode(program, end, numbers, json, shorts, texts, keyText, direct) {
     const mine = [[], []];
-    let pc = learn(program, keyText, mine);
+    let next = learn(program, keyText, mine);
     const ownMakers = mine[0];
     const ownSizes = mine[1];
-    const st = fresh(program[1]);
-    const registers = program[2] > 0 ? fresh(program[2]) : st;
-    let sp = 0;
+    // The values made and not yet taken by an object or array: values[0 .. top - 1].
+    const values = fresh(program[HEADER_STACK_DEPTH]);
+    const kept = program[HEADER_KEPT_TEXTS] > 0 ? fresh(program[HEADER_KEPT_TEXTS]) : values;
+    let top = 0;
     let ni = 0;
     let strings = jsonParse(json);
     let si = 0;
     let di = 0;
-    while (pc < end) {
-      switch (program[pc++]) {
+    while (next < end) {
+      switch (program[next++]) {
         case NUMBER:
-          st[sp++] = numbers[ni++];
+          values[top++] = numbers[ni++];
           break;
         case TEXT:
-          st[sp++] = strings[si++];
+          values[top++] = strings[si++];
           break;
         case TRUE:
-          st[sp++] = true;
+          values[top++] = true;
           break;
         case FALSE:
-          st[sp++] = false;
+          values[top++] = false;
           break;
         case NULL:
-          st[sp++] = null;
+          values[top++] = null;
           break;
-        case BIGINT:
-          st[sp++] = makeBigInt(strings[si++]);
+        case BIG_INT:
+          values[top++] = makeBigInt(strings[si++]);
           break;
         case OBJECT: {
-          const s = program[pc++];
-          if (s >= 0) {
-            sp -= sizes[s];
-            st[sp] = makers[s](st, sp);
+          const keySet = program[next++];
+          if (keySet >= 0) {
+            top -= sizes[keySet];
+            values[top] = makers[keySet](values, top);
           } else {
-            sp -= ownSizes[-1 - s];
-            st[sp] = ownMakers[-1 - s](st, sp);
+            top -= ownSizes[-1 - keySet];
+            values[top] = ownMakers[-1 - keySet](values, top);
           }
-          sp++;
+          top++;
           break;
         }
         case ARRAY: {
-          const n = program[pc++];
-          sp -= n;
-          st[sp] = array(st, sp, n);
-          sp++;
+          const n = program[next++];
+          top -= n;
+          values[top] = array(values, top, n);
+          top++;
           break;
         }
         case KEEP_TEXT: {
           const t = strings[si++];
-          registers[program[pc++]] = t;
-          st[sp++] = t;
+          kept[program[next++]] = t;
+          values[top++] = t;
           break;
         }
-        case REUSE:
-          st[sp++] = registers[program[pc++]];
+        case REUSE_TEXT:
+          values[top++] = kept[program[next++]];
           break;
-        case CHUNK: {
-          const k = program[pc++];
+        case NEXT_TEXTS: {
+          const k = program[next++];
           strings = jsonParse(texts[2 * k]);
           shorts = texts[2 * k + 1];
           si = 0;
           break;
         }
         case SHORT: {
-          const at = program[pc++];
-          st[sp++] = stringSlice(shorts, at, at + program[pc++]);
+          const from = program[next++];
+          values[top++] = stringSlice(shorts, from, from + program[next++]);
           break;
         }
         case KEEP_SHORT: {
-          const at = program[pc++];
-          const t = stringSlice(shorts, at, at + program[pc++]);
-          registers[program[pc++]] = t;
-          st[sp++] = t;
+          const from = program[next++];
+          const t = stringSlice(shorts, from, from + program[next++]);
+          kept[program[next++]] = t;
+          values[top++] = t;
           break;
         }
         case DIRECT:
-          st[sp++] = direct[di++];
+          values[top++] = direct[di++];
           break;
         case KEEP_DIRECT:
-          st[sp++] = registers[program[pc++]] = direct[di++];
+          values[top++] = kept[program[next++]] = direct[di++];
           break;
-        case ROTATE: {
-          const n = program[pc++];
-          const top = st[sp - 1];
-          for (let i = sp - 1; i > sp - 1 - n; i--) st[i] = st[i - 1];
-          st[sp - 1 - n] = top;
+        case MOVE_DOWN: {
+          const n = program[next++];
+          const moved = values[top - 1];
+          for (let i = top - 1; i > top - 1 - n; i--) values[i] = values[i - 1];
+          values[top - 1 - n] = moved;
           break;
         }
         default:
           throw new Error('corrupt report program');
       }
     }
-    return st[0];
+    return values[0];
   }
 
   // The addon also makes arrays through fresh: elements it then sets are own, so no index

@@ -35,11 +35,48 @@ constexpr std::string_view kErrorsKey = "errors";
 
 }  // namespace
 
+namespace {
+
+// The length in UTF-16 code units of `s` when it is well-formed UTF-8 (the core's texts nearly
+// always are), so it can be taken as it is instead of decoded again.
+std::optional<size_t> well_formed_units(std::string_view s) {
+  size_t units = 0;
+  const size_t n = s.size();
+  const auto at = [&](size_t i) { return static_cast<unsigned char>(s[i]); };
+  const auto in = [&](size_t i, unsigned lo, unsigned hi) {
+    return i < n && at(i) >= lo && at(i) <= hi;
+  };
+  for (size_t i = 0; i < n;) {
+    const unsigned c = at(i);
+    if (c < 0x80) {
+      ++i;
+      ++units;
+    } else if (c >= 0xC2 && c <= 0xDF && in(i + 1, 0x80, 0xBF)) {
+      i += 2;
+      ++units;
+    } else if (c >= 0xE0 && c <= 0xEF &&
+               in(i + 1, c == 0xE0 ? 0xA0 : 0x80, c == 0xED ? 0x9F : 0xBF) &&
+               in(i + 2, 0x80, 0xBF)) {
+      i += 3;
+      ++units;
+    } else if (c >= 0xF0 && c <= 0xF4 &&
+               in(i + 1, c == 0xF0 ? 0x90 : 0x80, c == 0xF4 ? 0x8F : 0xBF) &&
+               in(i + 2, 0x80, 0xBF) && in(i + 3, 0x80, 0xBF)) {
+      i += 4;
+      units += 2;  // a surrogate pair
+    } else {
+      return std::nullopt;
+    }
+  }
+  return units;
+}
+
+}  // namespace
+
 size_t append_utf8(std::string& out, std::string_view s) {
-  if (std::all_of(s.begin(), s.end(),
-                  [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+  if (const auto units = well_formed_units(s)) {
     out.append(s);
-    return s.size();
+    return *units;
   }
   const size_t start = out.size();
   vorlix_core::append_utf8_lossy(out, vorlix_core::as_bytes(s));
@@ -67,23 +104,23 @@ constexpr auto kByteClass = [] {
   return t;
 }();
 
-class TapeBuilder {
+class Flattener {
  public:
-  // Empties `tape` for this report, keeping the room it has.
-  TapeBuilder(const TapeOptions& options, ShapeTable& shapes, Tape& tape)
-      : options_(options), tape_(tape), shapes_(shapes) {
-    tape_.program.clear();
-    tape_.numbers.clear();
-    tape_.texts.resize(1);
-    tape_.direct.clear();
-    TextChunk& first = tape_.texts[0];
+  // Empties `flat` for this report, keeping the room it has.
+  Flattener(const FlattenOptions& options, KeySetTable& key_sets, FlatReport& flat)
+      : options_(options), flat_(flat), key_sets_(key_sets) {
+    flat_.program.clear();
+    flat_.numbers.clear();
+    flat_.texts.resize(1);
+    flat_.direct.clear();
+    TextChunk& first = flat_.texts[0];
     first.bytes.assign(1, '[');
     first.shorts.clear();
     first.units = first.count = first.short_units = 0;
     first.shorts_ascii = true;
-    tape_.own_shapes.clear();
-    tape_.max_depth = 0;
-    tape_.registers = 0;
+    flat_.own_key_sets.clear();
+    flat_.max_depth = 0;
+    flat_.kept_texts = 0;
   }
 
   // Flattens one namespace; on failure, takes back what it added and returns why.
@@ -113,7 +150,7 @@ class TapeBuilder {
   // pushed is the one for "errors", which goes below the `after_errors` namespaces pushed
   // before it, those whose names sort after "errors".
   void root(const std::vector<std::string_view>& names, bool errors_value) {
-    std::string& keys = tape_.scratch.root_keys;
+    std::string& keys = flat_.scratch.root_keys;
     keys.clear();
     size_t after_errors = 0;
     for (std::string_view name : names) {
@@ -121,13 +158,13 @@ class TapeBuilder {
       append_key(keys, name);
     }
     if (errors_value && after_errors == 0) append_key(keys, kErrorsKey);
-    if (errors_value && after_errors > 0) emit(Op::Rotate, static_cast<int32_t>(after_errors));
+    if (errors_value && after_errors > 0) emit(Op::MoveDown, static_cast<int32_t>(after_errors));
     object(keys, names.size() + (errors_value ? 1 : 0));
   }
 
   // Closes each text chunk's JSON array (its '[' is there from the start; counted here).
   void finish() {
-    for (TextChunk& c : tape_.texts) {
+    for (TextChunk& c : flat_.texts) {
       c.bytes.push_back(']');
       c.units += 2;
     }
@@ -143,11 +180,11 @@ class TapeBuilder {
   };
 
   Mark save() const {
-    const TextChunk& c = tape_.texts.back();
-    return {tape_.program.size(),
-            tape_.numbers.size(),
-            tape_.texts.size(),
-            tape_.direct.size(),
+    const TextChunk& c = flat_.texts.back();
+    return {flat_.program.size(),
+            flat_.numbers.size(),
+            flat_.texts.size(),
+            flat_.direct.size(),
             depth_,
             c.bytes.size(),
             c.units,
@@ -158,11 +195,11 @@ class TapeBuilder {
   }
 
   void restore(const Mark& m) {
-    tape_.program.resize(m.program);
-    tape_.numbers.resize(m.numbers);
-    tape_.texts.resize(m.texts);
-    tape_.direct.resize(m.direct);
-    TextChunk& c = tape_.texts.back();
+    flat_.program.resize(m.program);
+    flat_.numbers.resize(m.numbers);
+    flat_.texts.resize(m.texts);
+    flat_.direct.resize(m.direct);
+    TextChunk& c = flat_.texts.back();
     c.bytes.resize(m.bytes);
     c.units = m.units;
     c.count = m.count;
@@ -177,17 +214,17 @@ class TapeBuilder {
     keys.push_back('\0');
   }
 
-  void emit(Op op) { tape_.program.push_back(static_cast<int32_t>(op)); }
+  void emit(Op op) { flat_.program.push_back(static_cast<int32_t>(op)); }
   void emit(Op op, int32_t a) {
     emit(op);
-    tape_.program.push_back(a);
+    flat_.program.push_back(a);
   }
   void emit(Op op, int32_t a, int32_t b) {
     emit(op, a);
-    tape_.program.push_back(b);
+    flat_.program.push_back(b);
   }
 
-  void pushed() { tape_.max_depth = std::max(tape_.max_depth, ++depth_); }
+  void pushed() { flat_.max_depth = std::max(flat_.max_depth, ++depth_); }
   void popped(size_t n) { depth_ -= n; }
 
   bool fail(std::string message) {
@@ -200,7 +237,7 @@ class TapeBuilder {
       emit(Op::Null);
     } else {
       emit(Op::Number);
-      tape_.numbers.push_back(d);
+      flat_.numbers.push_back(d);
     }
     pushed();
   }
@@ -234,11 +271,11 @@ class TapeBuilder {
 
   // Starts a new chunk when `units` more would overfill the current one.
   void room(size_t units) {
-    const TextChunk& c = tape_.texts.back();
+    const TextChunk& c = flat_.texts.back();
     const size_t used = c.units + c.short_units;
     if (used > 0 && used + units > options_.chunk_units) {
-      tape_.texts.emplace_back().bytes.push_back('[');
-      emit(Op::Chunk, static_cast<int32_t>(tape_.texts.size() - 1));
+      flat_.texts.emplace_back().bytes.push_back('[');
+      emit(Op::NextTexts, static_cast<int32_t>(flat_.texts.size() - 1));
     }
   }
 
@@ -255,7 +292,7 @@ class TapeBuilder {
       // UTF-8 takes at least one byte per UTF-16 unit, and the engine refuses more bytes than
       // its longest string has units.
       if (raw.size() > kMaxStringUnits) return std::nullopt;
-      tape_.direct.push_back({raw, ascii, owner});
+      flat_.direct.push_back({raw, ascii, owner});
       return Placed{Path::Direct, 0, 0};
     }
     std::string sanitized;
@@ -267,7 +304,7 @@ class TapeBuilder {
     }
     if (units <= kShortUnits) {
       room(units);
-      TextChunk& c = tape_.texts.back();
+      TextChunk& c = flat_.texts.back();
       const size_t offset = c.short_units;
       c.shorts.append(s);
       c.short_units += units;
@@ -277,7 +314,7 @@ class TapeBuilder {
     // ASCII, no escapes, fewer than kDirectBytes.
     const size_t json = units + 2;
     room(json + 1);
-    TextChunk& c = tape_.texts.back();
+    TextChunk& c = flat_.texts.back();
     if (c.count > 0) {
       c.bytes.push_back(',');
       c.units += 1;
@@ -305,7 +342,7 @@ class TapeBuilder {
         emit(keep_in < 0 ? Op::Direct : Op::KeepDirect);
         break;
     }
-    if (keep_in >= 0) tape_.program.push_back(keep_in);
+    if (keep_in >= 0) flat_.program.push_back(keep_in);
     pushed();
     return true;
   }
@@ -313,16 +350,16 @@ class TapeBuilder {
   // A records list's texts, column by column: a repeat of one of the column's recent texts
   // reuses its string (methods, dates and box types repeat a lot). Each column keeps its last
   // kPerColumn texts, found through a small hash index, and starts over when full. A column
-  // whose texts seldom repeat (names) stops looking after a trial. Registers are numbered in the
+  // whose texts seldom repeat (names) stops looking after a trial. Slots are numbered in the
   // order they are first handed out, so a short list needs few of them.
   class RecentTexts {
    public:
     static constexpr size_t kPerColumn = 64;
-    static constexpr size_t kColumns = kTextRegisters / kPerColumn;
+    static constexpr size_t kColumns = kKeptTexts / kPerColumn;
     static constexpr size_t kSlots = 2 * kPerColumn;  // at most half full
     static constexpr size_t kTrial = 256;
 
-    // The register holding `text` for `column`, or -1 (and `*keep_in` the register to keep it
+    // The slot holding `text` for `column`, or -1 (and `*keep_in` the slot to keep it
     // in, or -1 where the column is not looked at).
     int32_t find(size_t column, std::string_view text, int32_t* keep_in) {
       *keep_in = -1;
@@ -343,7 +380,7 @@ class TapeBuilder {
         c.off = true;
         return -1;
       }
-      // Full: start over, handing the column's registers out again from its first.
+      // Full: start over, handing the column's kept_texts out again from its first.
       if (c.count == kPerColumn) {
         std::fill(std::begin(c.index), std::end(c.index), uint8_t{0});
         c.count = 0;
@@ -364,23 +401,23 @@ class TapeBuilder {
     struct Column {
       uint8_t index[kSlots] = {};  // 1 + the text's place, or 0 for an empty slot
       uint32_t count = 0;          // texts kept
-      uint32_t numbered = 0;       // places given a register
+      uint32_t numbered = 0;       // places given a slot
       uint32_t lookups = 0;
       uint32_t hits = 0;
       bool off = false;
-      // Left uninitialised: read only below count (texts) and numbered (registers).
+      // Left uninitialised: read only below count (texts) and numbered (kept_texts).
       int32_t reg[kPerColumn];
       const char* data[kPerColumn];
       size_t size[kPerColumn];
     };
     Column columns_[kColumns];
-    int32_t used_ = 0;  // registers 0 .. used_ - 1 may hold a string
+    int32_t used_ = 0;  // kept_texts 0 .. used_ - 1 may hold a string
   };
 
   // `buffer`, where given, holds `keys` and may be taken (left empty) for a key set of this
   // report's own, which is then not copied.
   void object(std::string_view keys, size_t count, std::string* buffer = nullptr) {
-    emit(Op::Object, shape(keys, buffer));
+    emit(Op::Object, key_set_number(keys, buffer));
     popped(count);
     pushed();
   }
@@ -392,15 +429,15 @@ class TapeBuilder {
   }
 
   // The number of the key set `keys` (each key followed by a NUL).
-  int32_t shape(std::string_view keys, std::string* buffer = nullptr) {
-    if (options_.share_shapes && keys.size() <= ShapeTable::kMaxSharedKeyBytes) {
-      if (const int32_t id = shapes_.find_or_add(keys); id >= 0) return id;
+  int32_t key_set_number(std::string_view keys, std::string* buffer = nullptr) {
+    if (options_.share_key_sets && keys.size() <= KeySetTable::kMaxSharedKeyBytes) {
+      if (const int32_t id = key_sets_.find_or_add(keys); id >= 0) return id;
     }
     if (const auto it = own_ids_.find(keys); it != own_ids_.end()) return it->second;
-    // The index refers to the tape's copy, whose place a deque keeps.
-    const auto id = -static_cast<int32_t>(tape_.own_shapes.size() + 1);
-    own_ids_.emplace(buffer ? tape_.own_shapes.emplace_back(std::move(*buffer))
-                            : tape_.own_shapes.emplace_back(keys),
+    // The index refers to the flat report's copy, whose place a deque keeps.
+    const auto id = -static_cast<int32_t>(flat_.own_key_sets.size() + 1);
+    own_ids_.emplace(buffer ? flat_.own_key_sets.emplace_back(std::move(*buffer))
+                            : flat_.own_key_sets.emplace_back(keys),
                      id);
     return id;
   }
@@ -443,7 +480,7 @@ class TapeBuilder {
 
   bool map(Map& m) {
     // Each nesting level keeps one buffer for its key sets, reused map after map.
-    std::vector<std::string>& key_buffers = tape_.scratch.key_sets;
+    std::vector<std::string>& key_buffers = flat_.scratch.key_sets;
     if (key_buffers.size() <= map_depth_) key_buffers.emplace_back();
     const size_t level = map_depth_++;
     key_buffers[level].clear();
@@ -478,17 +515,17 @@ class TapeBuilder {
     // text as JSON (quotes and a comma): growing by doubling would copy a long list's buffers
     // several times and touch twice their memory.
     const size_t cells = records.size() * keys.size();
-    tape_.program.reserve(tape_.program.size() + 2 * cells + 2 * records.size());
-    tape_.numbers.reserve(tape_.numbers.size() + cells);
-    std::string& json = tape_.texts.back().bytes;
+    flat_.program.reserve(flat_.program.size() + 2 * cells + 2 * records.size());
+    flat_.numbers.reserve(flat_.numbers.size() + cells);
+    std::string& json = flat_.texts.back().bytes;
     json.reserve(json.size() + records.text_bytes() + 3 * cells);
     // Records mostly share one key set: the last one's number is kept.
-    std::string& present = tape_.scratch.present;
-    std::string& last_present = tape_.scratch.last_present;
-    std::string& shape_keys = tape_.scratch.record_keys;
+    std::string& present = flat_.scratch.present;
+    std::string& last_present = flat_.scratch.last_present;
+    std::string& record_key_set = flat_.scratch.record_keys;
     present.assign(keys.size(), '\0');
     last_present.clear();
-    int32_t last_shape = 0;
+    int32_t last_key_set = 0;
     RecentTexts recent;
     for (size_t i = 0; i < records.size(); ++i) {
       size_t count = 0;
@@ -509,7 +546,7 @@ class TapeBuilder {
             const std::string_view t = records.text(c);
             int32_t keep_in;
             if (const int32_t reg = recent.find(k, t, &keep_in); reg >= 0) {
-              emit(Op::Reuse, reg);
+              emit(Op::ReuseText, reg);
               pushed();
             } else if (!text(t, keep_in)) {
               return false;
@@ -520,36 +557,36 @@ class TapeBuilder {
         ++count;
       }
       if (present != last_present) {
-        shape_keys.clear();
+        record_key_set.clear();
         for (size_t k = 0; k < keys.size(); ++k) {
-          if (present[k]) append_key(shape_keys, keys[k]);
+          if (present[k]) append_key(record_key_set, keys[k]);
         }
-        last_shape = shape(shape_keys, &shape_keys);
+        last_key_set = key_set_number(record_key_set, &record_key_set);
         last_present = present;
       }
-      emit(Op::Object, last_shape);
+      emit(Op::Object, last_key_set);
       popped(count);
       pushed();
     }
-    tape_.registers = std::max(tape_.registers, recent.used());
+    flat_.kept_texts = std::max(flat_.kept_texts, recent.used());
     array(records.size());
     return true;
   }
 
-  const TapeOptions& options_;
-  Tape& tape_;
+  const FlattenOptions& options_;
+  FlatReport& flat_;
   size_t depth_ = 0;
   std::string failure_;
-  ShapeTable& shapes_;
+  KeySetTable& key_sets_;
   std::unordered_map<std::string_view, int32_t> own_ids_;
   size_t map_depth_ = 0;
 };
 
 }  // namespace
 
-int32_t ShapeTable::find_or_add(std::string_view keys) {
+int32_t KeySetTable::find_or_add(std::string_view keys) {
   if (const auto it = ids_.find(keys); it != ids_.end()) return it->second;
-  if (keys_.size() >= kMaxShapes || key_bytes_ + keys.size() > kMaxKeyBytes) return -1;
+  if (keys_.size() >= kMaxKeySets || key_bytes_ + keys.size() > kMaxKeyBytes) return -1;
   const auto id = static_cast<int32_t>(keys_.size());
   keys_.emplace_back(keys);
   ids_.emplace(keys_.back(), id);
@@ -557,8 +594,8 @@ int32_t ShapeTable::find_or_add(std::string_view keys) {
   return id;
 }
 
-bool ShapeTable::start_report() {
-  if (keys_.size() < kMaxShapes && key_bytes_ < kMaxKeyBytes / 2) return false;
+bool KeySetTable::start_report() {
+  if (keys_.size() < kMaxKeySets && key_bytes_ < kMaxKeyBytes / 2) return false;
   ids_.clear();
   keys_.clear();
   key_bytes_ = 0;
@@ -566,13 +603,13 @@ bool ShapeTable::start_report() {
   return true;
 }
 
-std::optional<JsError> flatten_report(vorlix_core::Report& report, const TapeOptions& options,
-                                      ShapeTable& shapes, Tape& tape) {
-  TapeBuilder b(options, shapes, tape);
-  // Kept with the tape: its texts may be made after this returns.
-  std::vector<vorlix_core::ReportError>& errors = tape.scratch.errors;
+std::optional<JsError> flatten_report(vorlix_core::Report& report, const FlattenOptions& options,
+                                      KeySetTable& key_sets, FlatReport& flat) {
+  Flattener b(options, key_sets, flat);
+  // Kept with the flat report: its texts may be made after this returns.
+  std::vector<vorlix_core::ReportError>& errors = flat.scratch.errors;
   errors = report.errors;
-  std::vector<std::string_view>& names = tape.scratch.names;
+  std::vector<std::string_view>& names = flat.scratch.names;
   names.clear();
   Map* errors_namespace = nullptr;
   for (auto& [name, fields] : report.namespaces) {

@@ -23,7 +23,17 @@
 
 namespace vorlix_node {
 
-// Op codes, shared with decode_report.js (a test reads both).
+// The program array is a header, then the ops. The header's fields and the op codes are
+// repeated in decode_report.js; a test reads both files (docs/conversion.md).
+enum class HeaderField : int32_t {
+  StartsOver = 0,   // 1 when the key set table started over: the decoder drops its makers
+  StackDepth = 1,   // the most values the program holds at once
+  KeptTexts = 2,    // kept-text slots the program uses, from the first
+  KeySetCount = 3,  // key sets described from KeySets on
+  KeySets = 4,      // each key set as kKeySetFields ints: number, offset, length in the key text
+};
+inline constexpr int32_t kKeySetFields = 3;
+
 enum class Op : int32_t {
   Number = 0,  // push the next entry of the numbers array
   Text = 1,    // push the next string of the current chunk's JSON array
@@ -31,21 +41,21 @@ enum class Op : int32_t {
   False = 3,
   Null = 4,
   BigInt = 5,       // push BigInt(the next string of the current text chunk)
-  Object = 6,       // (shape): pop the shape's values, push the object
+  Object = 6,       // (key set): pop a value per key, push the object
   Array = 7,        // (count): pop count values, push them as an array
-  Chunk = 8,        // (index): later strings come from text chunk `index`
-  Rotate = 9,       // (count): move the top value down below the `count` values under it
-  KeepText = 10,    // (register): as Text, and keep the string in the register
-  Reuse = 11,       // (register): push the string kept there
+  NextTexts = 8,    // (index): later strings come from text chunk `index`
+  MoveDown = 9,     // (count): move the top value down below the `count` values under it
+  KeepText = 10,    // (slot): as Text, and keep the string in kept-text slot `slot`
+  ReuseText = 11,   // (slot): push the string kept there
   Short = 12,       // (offset, length): push a slice of the current chunk's short strings
-  KeepShort = 13,   // (offset, length, register): as Short, and keep the string
+  KeepShort = 13,   // (offset, length, slot): as Short, and keep the string
   Direct = 14,      // push the next of the strings made one by one
-  KeepDirect = 15,  // (register): as Direct, and keep the string
+  KeepDirect = 15,  // (slot): as Direct, and keep the string
 };
 
-// Registers hold a records list's recent texts per column (methods, dates and box types repeat
-// a lot): a repeat costs no new string. Only while one list is flattened.
-inline constexpr int32_t kTextRegisters = 1024;
+// Kept-text slots hold a records list's recent texts per column (methods, dates and box types
+// repeat a lot): a repeat costs no new string. Only while one list is flattened.
+inline constexpr int32_t kKeptTexts = 1024;
 
 // A report's strings in order, in two texts: ASCII strings of 13 to kDirectBytes - 1 units
 // that need no JSON escape as one JSON array (JSON.parse makes each a string of its own, where a
@@ -79,7 +89,7 @@ struct DirectText {
 // UTF-16 code units.
 size_t append_utf8(std::string& out, std::string_view s);
 
-struct TapeOptions {
+struct FlattenOptions {
   // Strings longer than this fail to convert as if the engine had refused them.
   size_t max_string_bytes = std::numeric_limits<size_t>::max();
   // Strings go into a new chunk past this many UTF-16 units (JSON and short strings together),
@@ -88,15 +98,15 @@ struct TapeOptions {
   // False for a conversion that runs inside another (host code called back into the addon):
   // its key sets are all its own, so the table and the JS side's makers stay as the outer
   // conversion left them.
-  bool share_shapes = true;
+  bool share_key_sets = true;
 };
 
 // Key sets numbered for the life of an environment: the JS side keeps a compiled maker per
 // number, and a report names its key sets by number, so a key set is sent and compiled once.
 // Bounded: once full, it starts over before the next report.
-class ShapeTable {
+class KeySetTable {
  public:
-  static constexpr size_t kMaxShapes = 2048;
+  static constexpr size_t kMaxKeySets = 2048;
   static constexpr size_t kMaxKeyBytes = size_t{1} << 20;
   // Larger key sets are described afresh in every report that has them.
   static constexpr size_t kMaxSharedKeyBytes = 4096;
@@ -122,18 +132,18 @@ class ShapeTable {
   size_t sent_ = 0;
 };
 
-struct Tape {
+struct FlatReport {
   std::vector<int32_t> program;
   std::vector<double> numbers;
   std::vector<TextChunk> texts;
   std::vector<DirectText> direct;
   // Key sets of this report alone (too large to share, or the table was full), numbered -1,
   // -2, ... in the program.
-  std::deque<std::string> own_shapes;
-  size_t max_depth = 0;   // the stack the program needs
-  int32_t registers = 0;  // text registers the program uses, from the first
+  std::deque<std::string> own_key_sets;
+  size_t max_depth = 0;    // the stack the program needs
+  int32_t kept_texts = 0;  // text kept_texts the program uses, from the first
 
-  // Working room of the flattening, kept with the tape so a small report allocates none.
+  // Working room of the flattening, kept with the flat report so a small report allocates none.
   struct Scratch {
     std::vector<std::string> key_sets;  // one per map nesting level
     std::string record_keys;            // a record's key set
@@ -151,13 +161,13 @@ struct Tape {
   } scratch;
 };
 
-// Flattens `report` into `tape` (emptied first; its room is reused from report to report). A
+// Flattens `report` into `flat` (emptied first; its room is reused from report to report). A
 // namespace holding a value JS cannot take (a key with a NUL byte, a string past the limit) is
 // left out and reported in the errors list under its own name, as is a C++ exception while
 // flattening it. Fails when the errors list itself cannot be taken; may throw std::bad_alloc
-// outside any namespace. The tape's direct texts point into `report`, which the conversion then
-// releases string by string.
-std::optional<JsError> flatten_report(vorlix_core::Report& report, const TapeOptions& options,
-                                      ShapeTable& shapes, Tape& tape);
+// outside any namespace. The flat report's direct texts point into `report`, which the conversion
+// then releases string by string.
+std::optional<JsError> flatten_report(vorlix_core::Report& report, const FlattenOptions& options,
+                                      KeySetTable& key_sets, FlatReport& flat);
 
 }  // namespace vorlix_node

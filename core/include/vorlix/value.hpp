@@ -50,7 +50,7 @@ class RecordList {
   };
 
   // A list moved from holds no records and no keys.
-  size_t size() const { return d_ && d_->width ? d_->cells.size() / d_->width : 0; }
+  size_t size() const { return d_ && d_->width ? d_->records : 0; }
   // The bytes of every text cell together.
   size_t text_bytes() const { return d_ ? d_->arena.size() : 0; }
   std::span<const std::string_view> keys() const {
@@ -61,14 +61,18 @@ class RecordList {
   bool push(const Map& record);
   // Appends an empty record to fill with set(), by key index in keys() order; for walks that
   // know their keys and would rather not build a Map per record.
-  void add() { d_->cells.resize(d_->cells.size() + d_->width); }
+  void add();
   void set(size_t key, uint64_t v) { last(key) = Cell{Kind::UInt, 0, v}; }
   void set(size_t key, bool v) { last(key) = Cell{Kind::Bool, 0, v ? 1u : 0u}; }
   void set(size_t key, std::string_view text);
-  void reserve(size_t records) { d_->cells.reserve(records * d_->width); }
+  void reserve(size_t records) {
+    d_->blocks.reserve((records + kBlockRecords - 1) / kBlockRecords);
+  }
 
   // Raw access for converters that want no Value per cell.
-  const Cell& cell(size_t record, size_t key) const { return d_->cells[record * d_->width + key]; }
+  const Cell& cell(size_t record, size_t key) const {
+    return d_->blocks[record / kBlockRecords][record % kBlockRecords * d_->width + key];
+  }
   std::string_view text(const Cell& c) const {
     return std::string_view(d_->arena).substr(static_cast<size_t>(c.data), c.text_len);
   }
@@ -79,16 +83,25 @@ class RecordList {
   Map record(size_t i) const;
 
  private:
+  // Records are stored this many to a block, each block's room taken at once: a long list grows
+  // without copying its cells again, and touches their memory once.
+  static constexpr size_t kBlockRecords = 256;
   // Held through one pointer, so a Value (and every map entry) stays as small as a string.
   struct Data {
     std::vector<std::string_view> keys;
     size_t width = 0;
-    std::vector<Cell> cells;
+    size_t records = 0;
+    std::vector<std::vector<Cell>> blocks;
     std::string arena;
   };
 
   Value cell_value(const Cell& c) const;
-  Cell& last(size_t key) { return d_->cells[d_->cells.size() - d_->width + key]; }
+  Cell& last(size_t key) {
+    std::vector<Cell>& block = d_->blocks.back();
+    return block[block.size() - d_->width + key];
+  }
+  // Drops the last record.
+  void drop_last();
 
   std::unique_ptr<Data> d_;
 };
@@ -177,7 +190,7 @@ class Namespace {
 template <class F>
 void RecordList::for_each(size_t record, F&& f) const {
   for (size_t k = 0; k < d_->width; ++k) {
-    const Cell& c = d_->cells[record * d_->width + k];
+    const Cell& c = cell(record, k);
     if (c.kind != Kind::Absent) f(d_->keys[k], cell_value(c));
   }
 }
