@@ -7,7 +7,7 @@ const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
 const { parse, parseBytes, parseSource } = require('..');
-const { samples, virtualFile, withoutPathFacts, largeFiles, mp4WithMoovLast } = require('./helpers/sources');
+const { samples, virtualFile, withoutPathFacts, largeFiles, mp4WithMoovLast, zipFile } = require('./helpers/sources');
 
 const fixture = (...p) => path.join(__dirname, 'fixtures', ...p);
 
@@ -49,6 +49,12 @@ test('large files take at most 4 reads and 256 KiB without hashes, and match par
     assert.ok(source.reads <= 4, `${label}: ${source.reads} reads`);
     assert.ok(source.fetched <= 256 * 1024, `${label}: ${source.fetched} bytes fetched`);
   }
+  // A ZIP directory larger than the read windows still comes in one read.
+  const names = Array.from({ length: 5000 }, (_, i) => ({ name: `photos/2026/${String(i).padStart(6, '0')}-original.jpg`, size: 1000 }));
+  const source = zipFile(names).source();
+  const report = await parseSource(source, { hashes: false });
+  assert.equal(report.zip.entries.length, 5000);
+  assert.ok(source.reads <= 3, `${source.reads} reads`);
 });
 
 test('hashing reads everything once, in large reads, and blockSize sets the smallest read', async () => {

@@ -19,6 +19,9 @@ class CancellableSource final : public ByteSource {
   IoResult<size_t> read_at(uint64_t offset, std::span<uint8_t> buf) override;
   std::optional<std::span<const uint8_t>> memory() const override;
   bool length_may_change() const override { return inner_.length_may_change(); }
+  void will_read(uint64_t offset, uint64_t length) override {
+    if (!cancelled()) inner_.will_read(offset, length);
+  }
 
   bool cancelled() const { return flag_ != nullptr && flag_->load(std::memory_order_relaxed); }
 

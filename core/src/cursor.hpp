@@ -120,6 +120,10 @@ class Cursor {
   // A read through the same source has failed (an I/O error, or the parse was cancelled). Scans
   // that read with clamped() stop on it rather than take the failure for the end of the data.
   bool source_failed() const { return src_ && src_->error().has_value(); }
+  // A hint that [pos, pos + len) is read next, piece by piece (see ByteSource::will_read).
+  void will_read(uint64_t pos, uint64_t len) const {
+    if (src_) src_->will_read(pos, len);
+  }
   // The range of the source behind the cursor, for readers that take one; nothing over memory.
   const std::optional<SourceReader>& source() const { return src_; }
 

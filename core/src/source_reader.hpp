@@ -87,6 +87,10 @@ class SourceReader {
 
   // The first I/O failure met by any reader over the same RandomAccess.
   const std::optional<IoError>& error() const { return ra_->error(); }
+  // See ByteSource::will_read.
+  void will_read(uint64_t pos, uint64_t len) const {
+    if (pos < size_) ra_->will_read(base_ + pos, std::min(len, size_ - pos));
+  }
 
  private:
   template <size_t N, class T>

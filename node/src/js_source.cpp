@@ -83,6 +83,15 @@ bool JsSource::reached_end() {
   return static_cast<bool>(fetch(size_, std::span<uint8_t>(&none, 0)));
 }
 
+void JsSource::will_read(uint64_t offset, uint64_t length) {
+  if (length == 0 || length > kMaxAhead || offset >= size_) return;
+  for (const Slot& s : slots_) {
+    if (offset >= s.start && offset - s.start + length <= s.bytes.size()) return;
+  }
+  // A failure here is met again, and reported, by the reads that follow.
+  (void)window_for(offset, length);
+}
+
 IoResult<JsSource::Slot*> JsSource::window_for(uint64_t at, uint64_t need) {
   const uint64_t start = at - at % window_;
   // The whole request in one fetch, in whole windows, up to the next window already held.

@@ -50,6 +50,7 @@ class JsSource final : public vorlix_core::ByteSource {
   static constexpr size_t kMaxRun = 1 << 20;
   static constexpr size_t kDirect = 1 << 20;
   static constexpr size_t kSlots = 4;
+  static constexpr size_t kMaxAhead = 4 << 20;
 
   JsSource(ReadChannel& channel, ReadRequest request, void* ctx, uint64_t size, size_t block);
 
@@ -61,6 +62,8 @@ class JsSource final : public vorlix_core::ByteSource {
   // Asks for the zero bytes at the end: a stream's source answers once it has passed all its
   // bytes through the sums, so the parse thread may then finish them.
   bool reached_end();
+  // Fetches a range the walk reads piece by piece in one read, up to kMaxAhead bytes.
+  void will_read(uint64_t offset, uint64_t length) override;
 
  private:
   struct Slot {

@@ -1,5 +1,6 @@
 #pragma once
 // Readable, seekable byte sources and the I/O error they report.
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -58,6 +59,12 @@ class ByteSource {
   // (a file another process writes; a stated length that disagrees with the bytes). A source
   // whose every read is a round trip and has its length checked says no.
   virtual bool length_may_change() const { return true; }
+  // A hint that [offset, offset + length) is about to be read piece by piece (a ZIP directory):
+  // a source whose every read is a round trip fetches it in one. Others ignore it.
+  virtual void will_read(uint64_t offset, uint64_t length) {
+    (void)offset;
+    (void)length;
+  }
 };
 
 // A cursor over caller-owned bytes; reads copy out of the span, nothing is copied up front.
@@ -108,6 +115,11 @@ class RandomAccess {
   // truncated meanwhile). The view is valid until the next call. Callers bound n: a request
   // beyond one window is served from a buffer of that size.
   IoResult<std::span<const uint8_t>> read_at(uint64_t offset, uint64_t n);
+
+  // Passes ByteSource::will_read on, clipped at size(); nothing for content in memory.
+  void will_read(uint64_t offset, uint64_t n) {
+    if (!memory_ && offset < size_) src_.will_read(offset, std::min(n, size_ - offset));
+  }
 
   // Bytes fetched from the source so far (in-memory views cost nothing).
   uint64_t bytes_fetched() const { return fetched_; }

@@ -155,11 +155,13 @@ ExtractResult read_archive(Cursor& r) {
   Cursor record = r.part(*end, kEndRecordSize);
   record.skip(10);  // signature, disk numbers and this disk's entry count
   const uint16_t declared = record.u16le();
-  record.skip(4);  // the directory's size
+  const uint32_t dir_size = record.u32le();
   const uint32_t dir_offset = record.u32le();
   if (!record.ok()) {
     return Err{ExtractError::malformed("zip", "truncated end-of-central-directory record")};
   }
+  // The walk reads it record by record; a remote source fetches it whole, in one request.
+  r.will_read(dir_offset, dir_size);
 
   RecordList entries({"compressed", "method", "modified", "name", "uncompressed"});
   // Records are at least 46 bytes and usually end at the end record: room for that many, which
