@@ -428,27 +428,31 @@ module.exports = function sources({ addon, checkOptions, AbortError, show }) {
       throw new TypeError(`parseStream: chunks must be Uint8Array, got ${typeof step.value === 'object' ? show(step.value) : typeof step.value}`);
     };
     let reading = true;
+    // The next chunk, checked against the stated length; null once the stream has ended.
+    const nextChunk = async () => {
+      const step = await next();
+      if (step.done) {
+        reading = false;
+        return null;
+      }
+      const chunk = chunkOf(step);
+      if (store.held + chunk.length > stated) throw lengthError(store.held + chunk.length, stated);
+      return chunk;
+    };
     let forward;
     try {
       let pending = null;
-      while (reading) {
-        const step = await next();
-        if (step.done) {
-          reading = false;
-        } else {
-          const chunk = chunkOf(step);
-          if (store.held + chunk.length > stated) throw lengthError(store.held + chunk.length, stated);
-          // A stream longer than memory holds, once its head and a window have arrived.
-          if (stated > STREAM_MEMORY_BYTES && store.held >= STREAM_BLOCK
-              && store.held + chunk.length > STREAM_HEAD_BYTES + STREAM_WINDOW_BYTES
-              && (forward ??= walksForward(store.blocks[0], native))) {
-            // Known length and forward walks: parse while the rest arrives, without a spill.
-            store.sliding = true;
-            pending = chunk;
-            break;
-          }
-          await store.append(chunk);
+      for (let chunk; (chunk = await nextChunk());) {
+        // A stream longer than memory holds, once its head and a window have arrived.
+        if (stated > STREAM_MEMORY_BYTES && store.held >= STREAM_BLOCK
+            && store.held + chunk.length > STREAM_HEAD_BYTES + STREAM_WINDOW_BYTES
+            && (forward ??= walksForward(store.blocks[0], native))) {
+          // Known length and forward walks: parse while the rest arrives, without a spill.
+          store.sliding = true;
+          pending = chunk;
+          break;
         }
+        await store.append(chunk);
       }
       if (!store.sliding) {
         await store.finish();
@@ -463,20 +467,9 @@ module.exports = function sources({ addon, checkOptions, AbortError, show }) {
         while (store.held < until && reading) {
           if (failure) throw failure;
           try {
-            if (pending) {
-              const chunk = pending;
-              pending = null;
-              await store.append(chunk);
-              continue;
-            }
-            const step = await next();
-            if (step.done) {
-              reading = false;
-            } else {
-              const chunk = chunkOf(step);
-              if (store.held + chunk.length > stated) throw lengthError(store.held + chunk.length, stated);
-              await store.append(chunk);
-            }
+            const chunk = pending ?? await nextChunk();
+            pending = null;
+            if (chunk) await store.append(chunk);
           } catch (err) {
             failure ??= err;
             throw err;

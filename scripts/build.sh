@@ -6,6 +6,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 # Warnings are errors here (our own builds); a user's `npm install` compiles without -Werror.
-# The test hooks are in: the JS tests and benchmarks call them.
-npx --no-install cmake-js compile --out build-addon --parallel "$(nproc)" --CDVORLIX_WERROR=ON \
-  --CDVORLIX_TEST_HOOKS=ON "$@" >/dev/null
+# The test hooks are in: the JS tests and benchmarks call them. Configured every time, so that
+# options given here reach a tree configured before without them.
+args=(--out build-addon --CDVORLIX_WERROR=ON --CDVORLIX_TEST_HOOKS=ON "$@")
+npx --no-install cmake-js configure "${args[@]}" >/dev/null
+npx --no-install cmake-js build --parallel "$(nproc)" "${args[@]}" >/dev/null

@@ -5,6 +5,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 # The core tests are built in the addon's tree, so the core is compiled once.
 bash scripts/build.sh --CDVORLIX_DEV=ON
-(cd build-addon && ctest --output-on-failure --parallel "$(nproc)")
+(cd build-addon && ctest --output-on-failure --no-tests=error --parallel "$(nproc)")
 node --test test/
 npx --no-install tsc -p .
