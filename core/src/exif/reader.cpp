@@ -23,6 +23,7 @@
 #include <bit>
 #include <cstdlib>
 
+#include "cursor.hpp"
 #include "limits.hpp"
 
 namespace vorlix_core::exif {
@@ -236,15 +237,16 @@ class Walker {
   // read to its end.
   std::optional<uint32_t> read_ifd(uint32_t offset, Context ctx, uint8_t ifd, uint64_t time,
                                    std::vector<SubIfd>* pointers, ReadEntries* read = nullptr) {
-    auto count = r_.u16(offset, endian_);
-    if (!count) {
+    Cursor head = r_.part(offset, 2);
+    const uint16_t count = head.u16(endian_);
+    if (!head.ok()) {
       add_error(time, IfdError::TruncatedIfdCount);
       return std::nullopt;
     }
     const uint64_t first = uint64_t{offset} + 2;
     // The entries that lie wholly in the block: the first one past its end cuts the IFD.
     const uint64_t fit =
-        std::min<uint64_t>(*count, r_.size() > first ? (r_.size() - first) / 12 : 0);
+        std::min<uint64_t>(count, r_.size() > first ? (r_.size() - first) / 12 : 0);
     const uint64_t end = first + 12 * fit;
     std::vector<std::pair<uint64_t, uint64_t>> runs;
     if (read) {
@@ -256,21 +258,21 @@ class Walker {
       for (uint64_t pos = run_begin; pos < run_end;) {
         // Entries are decoded from a window of the block, taken again after a value is read.
         const uint64_t want = std::min<uint64_t>((run_end - pos) / 12, kWindowEntries);
-        auto window = r_.slice(pos, 12 * want);
-        if (!window) window = r_.slice(pos, 12);
-        if (!window) {
+        Cursor w = r_.part(pos, 12 * want);
+        if (!w.ok()) w = r_.part(pos, 12);
+        if (!w.ok()) {
           add_error(entry_seq(time, ctx, (pos - first) / 12), IfdError::TruncatedIfd);
           return std::nullopt;
         }
-        const ByteReader w(*window);
+        // The window holds whole entries, so no read in it fails.
         bool moved = false;
-        for (size_t at = 0; at < window->size() && !moved; at += 12, pos += 12) {
+        for (; w.remaining() != 0 && !moved; pos += 12) {
           if (entries_read_ >= visit_allowance()) return stop();
           ++entries_read_;
-          const Tag tag{ctx, w.u16(at, endian_).value_or(0)};
-          const uint16_t type_code = w.u16(at + 2, endian_).value_or(0);
-          const uint32_t n = w.u32(at + 4, endian_).value_or(0);
-          const uint32_t value_offset = w.u32(at + 8, endian_).value_or(0);
+          const Tag tag{ctx, w.u16(endian_)};
+          const uint16_t type_code = w.u16(endian_);
+          const uint32_t n = w.u32(endian_);
+          const uint32_t value_offset = w.u32(endian_);
           const uint64_t seq = entry_seq(time, ctx, (pos - first) / 12);
           if (!read_entry(pos, tag, type_code, n, value_offset, ifd, seq, pointers, moved)) {
             return stop();
@@ -278,16 +280,17 @@ class Walker {
         }
       }
     }
-    if (fit < *count) {
+    if (fit < count) {
       add_error(entry_seq(time, ctx, fit), IfdError::TruncatedIfd);
       return std::nullopt;
     }
-    auto next = r_.u32(end, endian_);
-    if (!next) {
-      add_error(entry_seq(time, ctx, *count), IfdError::TruncatedNextIfdOffset);
+    Cursor tail = r_.part(end, 4);
+    const uint32_t next = tail.u32(endian_);
+    if (!tail.ok()) {
+      add_error(entry_seq(time, ctx, count), IfdError::TruncatedNextIfdOffset);
       return std::nullopt;
     }
-    return *next;
+    return next;
   }
 
   // False when the walk must stop. `read` is set when the block was read meanwhile.
@@ -298,9 +301,9 @@ class Walker {
     if (byte_size > 4) {
       read = true;
       value_pos = value_offset;
-      // The last byte must also be readable: a file that shrank since its length was taken ends
-      // the block where its data end.
-      if (!r_.has(value_pos, byte_size) || !r_.slice(value_pos + byte_size - 1, 1)) {
+      // Reading the last byte checks the whole range, and also that a file that shrank since its
+      // length was taken ends the block where its data end.
+      if (!r_.part(value_pos + byte_size - 1, 1).ok()) {
         add_error(seq, IfdError::TruncatedFieldValue);
         return true;
       }
@@ -401,7 +404,9 @@ class Walker {
   }
 
   Exif& out_;
-  SourceReader r_;
+  // Every read of the walk is a part() with a flag of its own: a piece that cannot be read is a
+  // problem of one IFD or field, never the end of the walk.
+  Cursor r_;
   Endian endian_;
   uint64_t entries_read_ = 0;
   uint64_t visit_base_ = 0;
@@ -426,62 +431,46 @@ std::string_view message(IfdError e) {
   return kIfdErrorMessages[static_cast<size_t>(e)];
 }
 
-std::optional<std::span<const uint8_t>> ValueView::read(uint64_t offset, uint64_t len) const {
-  if (!src_) return ByteReader(mem_).slice(offset, len);
-  auto s = src_->slice(offset, len);
-  if (s && bytes_read_) *bytes_read_ += s->size();
-  return s;
+Cursor ValueView::read(uint64_t offset, uint64_t len) const {
+  Cursor c = c_.part(offset, len);
+  if (bytes_read_ && c.ok()) *bytes_read_ += len;
+  return c;
 }
 
 std::span<const uint8_t> ValueView::chunk(uint64_t offset) const {
   const uint64_t size = byte_size();
   if (offset >= size) return {};
-  const uint64_t n = std::min(kChunkBytes, size - offset);
-  if (!src_) return ByteReader(mem_).clamped(offset, n);
-  auto c = src_->clamped(offset, n);
+  const auto c = c_.clamped(offset, std::min(kChunkBytes, size - offset));
   if (bytes_read_) *bytes_read_ += c.size();
   return c;
 }
 
 uint32_t ValueView::uint_at(uint32_t i) const {
   switch (type_) {
-    case type::kByte: {
-      auto s = read(i, 1);
-      return s ? (*s)[0] : 0;
-    }
-    case type::kShort: {
-      auto s = read(uint64_t{i} * 2, 2);
-      return s ? ByteReader(*s).u16(0, endian_).value_or(0) : 0;
-    }
-    default: {
-      auto s = read(uint64_t{i} * 4, 4);
-      return s ? ByteReader(*s).u32(0, endian_).value_or(0) : 0;
-    }
+    case type::kByte:
+      return read(i, 1).u8();
+    case type::kShort:
+      return read(uint64_t{i} * 2, 2).u16(endian_);
+    default:
+      return read(uint64_t{i} * 4, 4).u32(endian_);
   }
 }
 
 int32_t ValueView::sint_at(uint32_t i) const {
   switch (type_) {
-    case type::kSByte: {
-      auto s = read(i, 1);
-      return s ? static_cast<int8_t>((*s)[0]) : 0;
-    }
-    case type::kSShort: {
-      auto s = read(uint64_t{i} * 2, 2);
-      return s ? static_cast<int16_t>(ByteReader(*s).u16(0, endian_).value_or(0)) : 0;
-    }
-    default: {
-      auto s = read(uint64_t{i} * 4, 4);
-      return s ? static_cast<int32_t>(ByteReader(*s).u32(0, endian_).value_or(0)) : 0;
-    }
+    case type::kSByte:
+      return static_cast<int8_t>(read(i, 1).u8());
+    case type::kSShort:
+      return static_cast<int16_t>(read(uint64_t{i} * 2, 2).u16(endian_));
+    default:
+      return static_cast<int32_t>(read(uint64_t{i} * 4, 4).u32(endian_));
   }
 }
 
 std::pair<uint32_t, uint32_t> ValueView::rational_at(uint32_t i) const {
-  auto s = read(uint64_t{i} * 8, 8);
-  if (!s) return {0, 0};
-  const ByteReader r(*s);
-  return {r.u32(0, endian_).value_or(0), r.u32(4, endian_).value_or(0)};
+  Cursor c = read(uint64_t{i} * 8, 8);
+  const uint32_t numerator = c.u32(endian_);
+  return {numerator, c.u32(endian_)};
 }
 
 std::pair<int32_t, int32_t> ValueView::srational_at(uint32_t i) const {
@@ -490,13 +479,11 @@ std::pair<int32_t, int32_t> ValueView::srational_at(uint32_t i) const {
 }
 
 float ValueView::float_at(uint32_t i) const {
-  auto s = read(uint64_t{i} * 4, 4);
-  return std::bit_cast<float>(s ? ByteReader(*s).u32(0, endian_).value_or(0) : 0);
+  return std::bit_cast<float>(read(uint64_t{i} * 4, 4).u32(endian_));
 }
 
 double ValueView::double_at(uint32_t i) const {
-  auto s = read(uint64_t{i} * 8, 8);
-  return std::bit_cast<double>(s ? ByteReader(*s).u64(0, endian_).value_or(0) : 0);
+  return std::bit_cast<double>(read(uint64_t{i} * 8, 8).u64(endian_));
 }
 
 bool ValueView::first_uint(uint32_t& out) const {
@@ -519,19 +506,19 @@ std::optional<ValueView::StringHead> ValueView::first_string() const {
 }
 
 Result<Exif, HeaderError> parse_tiff(SourceReader block) {
-  auto head = block.slice(0, 8);
-  if (!head) return Err(HeaderError{"Truncated TIFF header"});
-  const ByteReader r(*head);
+  Cursor head = Cursor(block).part(0, 8);
+  if (!head.ok()) return Err(HeaderError{"Truncated TIFF header"});
   Exif exif;
-  if (r.matches(0, "II")) {
+  if (head.matches(0, "II")) {
     exif.endian_ = Endian::Little;
-  } else if (r.matches(0, "MM")) {
+  } else if (head.matches(0, "MM")) {
     exif.endian_ = Endian::Big;
   } else {
     return Err(HeaderError{"Invalid TIFF byte order"});
   }
-  if (r.u16(2, exif.endian_).value_or(0) != 42) return Err(HeaderError{"Invalid forty two"});
-  const uint32_t first = r.u32(4, exif.endian_).value_or(0);
+  head.skip(2);
+  if (head.u16(exif.endian_) != 42) return Err(HeaderError{"Invalid forty two"});
+  const uint32_t first = head.u32(exif.endian_);
 
   exif.block_ = block;
   Walker walker(exif, block);
@@ -559,7 +546,7 @@ const Field* Exif::get_field(Tag tag, uint8_t ifd) const {
 ValueView Exif::value(const Field& f) const {
   const uint64_t len = uint64_t{unit_size(f.type)} * f.count;
   // Fields only come from the walk, which checked the range.
-  return ValueView(f.type, f.count, block_->sub(f.offset, len), endian_, f.offset,
+  return ValueView(f.type, f.count, Cursor(block_->sub(f.offset, len)), endian_, f.offset,
                    &value_bytes_read_);
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 // The TIFF structure of an EXIF block: the IFD walk, the fields it yields and lookup by tag.
-// The block is read in place through a SourceReader (a range of the source, or bytes copied out
+// The block is read in place through a Cursor over a range of the source (or of bytes copied out
 // of a container), so neither the walk nor rendering ever holds more of it than it looks at.
 #include <array>
 #include <cstdint>
@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "byte_reader.hpp"
+#include "cursor.hpp"
 #include "source_reader.hpp"
 #include "vorlix/result.hpp"
 
@@ -54,14 +55,14 @@ class ValueView {
   // Over bytes in memory; for known types they hold exactly count components.
   ValueView(uint16_t type_code, uint32_t count, std::span<const uint8_t> bytes, Endian endian,
             uint64_t position)
-      : type_(type_code), count_(count), mem_(bytes), endian_(endian), position_(position) {}
+      : ValueView(type_code, count, Cursor(bytes), endian, position) {}
   // Over a range of a block that holds exactly the value; the bytes it reads are added to
   // `bytes_read` when given.
-  ValueView(uint16_t type_code, uint32_t count, SourceReader bytes, Endian endian,
-            uint64_t position, uint64_t* bytes_read = nullptr)
+  ValueView(uint16_t type_code, uint32_t count, Cursor bytes, Endian endian, uint64_t position,
+            uint64_t* bytes_read = nullptr)
       : type_(type_code),
         count_(count),
-        src_(bytes),
+        c_(bytes),
         endian_(endian),
         position_(position),
         bytes_read_(bytes_read) {}
@@ -112,13 +113,13 @@ class ValueView {
   std::optional<StringHead> first_string() const;
 
  private:
-  std::optional<std::span<const uint8_t>> read(uint64_t offset, uint64_t len) const;
+  // The component at `offset`, read whole: a failed cursor, reading as 0, when it is not there.
+  Cursor read(uint64_t offset, uint64_t len) const;
 
   uint16_t type_;
   uint32_t count_;
-  std::span<const uint8_t> mem_;
-  // Reading moves the reader's windows, not the value: accessors stay const.
-  mutable std::optional<SourceReader> src_;
+  // Reading moves the source's windows, not the value: accessors stay const.
+  mutable Cursor c_;
   Endian endian_;
   uint64_t position_;
   uint64_t* bytes_read_ = nullptr;
