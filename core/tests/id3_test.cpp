@@ -18,7 +18,6 @@ using ByteVec = std::vector<uint8_t>;
 using Frames = std::vector<std::pair<std::string, std::string>>;
 
 using testing::context_for;
-using testing::FailingSource;
 using testing::HoleSource;
 
 ExtractResult extract(const ByteVec& bytes) {
@@ -152,16 +151,6 @@ TEST(Id3, ShortSourcesFailWithHeaderTooShort) {
   }
 }
 
-TEST(Id3, ReadFailureIsAnIoError) {
-  FailingSource src;
-  ProbeContext ctx;
-  ctx.length = 64;
-  auto r = Id3Extractor().extract(src, ctx);
-  ASSERT_FALSE(r.ok());
-  EXPECT_EQ(r.error().display().rfind("I/O error: ", 0), 0u);
-  EXPECT_NE(r.error().display().find("(os error 5)"), std::string::npos);
-}
-
 // Each frame id of the table, for its layout, with a UTF-8 body.
 TEST(Id3, TagBeforeAGigabyteOfAudioReadsOnlyTheTag) {
   const ByteVec t = tag(3, {frame("TIT2", {0, 'S', 'o', 'n', 'g'}), frame("TPE1", {0, 'A'})});
@@ -190,15 +179,7 @@ TEST(Id3, TagBeforeAGigabyteOfAudioReadsOnlyTheTag) {
 TEST(Id3, DeclaredLengthBeyondTheFile) {
   const ByteVec t = tag(4, {frame("TIT2", {3, 'O', 'n', 'e'}), frame("TALB", {3, 'T', 'w', 'o'})});
   for (size_t n : {t.size(), t.size() - 2, size_t{12}, size_t{4}}) {
-    FILE* f = std::tmpfile();
-    ASSERT_NE(f, nullptr);
-    ASSERT_EQ(std::fwrite(t.data(), 1, n, f), n);
-    std::fflush(f);
-    FileSource src(fileno(f));
-    ProbeContext ctx = context_for(t);
-    ctx.length = t.size() + 100000;
-    auto r = Id3Extractor().extract(src, ctx);
-    std::fclose(f);
+    auto r = testing::extract_from_file(Id3Extractor(), t, 100000, n);
     if (n < 10) {
       ASSERT_FALSE(r.ok()) << n;
       EXPECT_EQ(r.error().display(), "malformed id3: header too short");

@@ -21,7 +21,6 @@ using ByteVec = std::vector<uint8_t>;
 using Boxes = std::vector<std::pair<std::string, uint64_t>>;
 
 using testing::context_for;
-using testing::FailingSource;
 using testing::HoleSource;
 
 ExtractResult extract(const Extractor& e, const ByteVec& bytes) {
@@ -439,15 +438,6 @@ TEST(Mp4, OneByteCorruptionsNeverFail) {
   }
 }
 
-TEST(Mp4, ReadFailureIsAnIoError) {
-  FailingSource src;
-  ProbeContext ctx;
-  ctx.length = 64;
-  auto r = Mp4Extractor().extract(src, ctx);
-  ASSERT_FALSE(r.ok());
-  EXPECT_EQ(r.error().display().rfind("I/O error: ", 0), 0u);
-}
-
 ByteVec ftyp_with_brands(size_t count) {
   ByteVec payload = {'i', 's', 'o', 'm', 0, 0, 0, 1};
   for (size_t i = 0; i < count; ++i)
@@ -518,15 +508,7 @@ TEST(Mp4, MovieAfterAGigabyteOfMediaReadsOnlyTheHeaders) {
 TEST(Mp4, DeclaredLengthBeyondTheFile) {
   const ByteVec bytes = minimal_mp4();
   for (size_t n : {bytes.size(), size_t{60}, size_t{30}, size_t{4}}) {
-    FILE* f = std::tmpfile();
-    ASSERT_NE(f, nullptr);
-    ASSERT_EQ(std::fwrite(bytes.data(), 1, n, f), n);
-    std::fflush(f);
-    FileSource src(fileno(f));
-    ProbeContext ctx = context_for(bytes);
-    ctx.length = bytes.size() + 4096;
-    auto r = Mp4Extractor().extract(src, ctx);
-    std::fclose(f);
+    auto r = testing::extract_from_file(Mp4Extractor(), bytes, 4096, n);
     ASSERT_TRUE(r.ok()) << n;
     const size_t whole = n >= 56 ? 2 : n >= 20 ? 1 : 0;
     const Boxes all = {{"ftyp", 20}, {"moov", 36}};

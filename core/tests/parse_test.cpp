@@ -18,7 +18,7 @@ class FakeExtractor final : public Extractor {
   bool supports(const ProbeContext&) const override { return true; }
   ExtractResult extract(ByteSource& src, const ProbeContext&) const override {
     // Move away from offset 0 so a missing rewind shows in the next extractor's read.
-    uint8_t b[1];
+    uint8_t b[1] = {};
     auto r = src.read(b);
     if (fail_) return Err{ExtractError::malformed("fake", "broken")};
     Namespace ns(ns_name_);
@@ -46,6 +46,25 @@ TEST(Registry, DefaultsInConsultationOrder) {
     got.push_back(e->name());
   EXPECT_EQ(got, (std::vector<std::string>{"file", "jpeg", "png", "gif", "bmp", "riff", "exif",
                                            "id3", "mp4", "elf", "pdf", "gzip", "zip"}));
+}
+
+// A source whose every read fails, under a stated length: each extractor reports the read's own
+// error (EIO), never what its walk made of the missing bytes.
+TEST(Registry, EveryExtractorReportsAFailingReadAsTheReadError) {
+  const Registry reg = Registry::with_defaults();
+  for (const auto& e : reg.extractors()) {
+    FailingSource src;
+    ProbeContext ctx;
+    ctx.length = 64;
+    auto r = e->extract(src, ctx);
+    ASSERT_FALSE(r.ok()) << e->name();
+    const std::string text = r.error().display();
+    EXPECT_NE(text.find("(os error 5)"), std::string::npos) << e->name() << ": " << text;
+    // The EXIF reader's errors are their texts alone; every other extractor names the kind.
+    if (std::string_view(e->name()) != "exif") {
+      EXPECT_EQ(text.rfind("I/O error: ", 0), 0u) << text;
+    }
+  }
 }
 
 TEST(Driver, EmptySourceYieldsFileAlone) {

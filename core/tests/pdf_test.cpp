@@ -23,14 +23,8 @@ using namespace std::string_literals;
 using extractors::PdfExtractor;
 
 using testing::context_for;
-using testing::FailingSource;
 using testing::HoleSource;
 namespace pdf_scan = extractors::pdf;
-
-ExtractResult run(const Extractor& ex, std::string_view bytes) {
-  MemorySource src(as_bytes(bytes));
-  return ex.extract(src, context_for(as_bytes(bytes)));
-}
 
 constexpr auto field = testing::find;
 constexpr auto text_of = testing::field<std::string>;
@@ -46,7 +40,7 @@ std::optional<std::string> info(const Namespace& ns, std::string_view key) {
 }
 
 Namespace pdf(std::string_view bytes) {
-  auto r = run(PdfExtractor(), bytes);
+  auto r = testing::extract_bytes(PdfExtractor(), as_bytes(bytes));
   EXPECT_TRUE(r.ok());
   return r ? std::move(r).value() : Namespace("pdf");
 }
@@ -263,15 +257,6 @@ TEST(PdfExtractor, AdversarialInputsStayLinear) {
   while (titles.size() < kMiB)
     titles += "/Title/Title ";
   EXPECT_EQ(info_of(pdf(titles)), nullptr);
-}
-
-TEST(PdfExtractor, ReadFailureIsAnIoError) {
-  FailingSource src;
-  ProbeContext ctx;
-  ctx.length = 64;
-  auto r = PdfExtractor().extract(src, ctx);
-  ASSERT_FALSE(r.ok());
-  EXPECT_EQ(r.error().display().rfind("I/O error: ", 0), 0u) << r.error().display();
 }
 
 // The counts, flags and first key positions as whole-buffer searches give them, one search per

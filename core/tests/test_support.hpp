@@ -140,14 +140,22 @@ inline ProbeContext context_for(std::span<const uint8_t> bytes) {
   return ctx;
 }
 
-// `bytes` read from a real file whose stated length is `extra` bytes more than it holds (with
-// `extra` above 0: a file cut while it was read).
+// What the driver would get from `extractor` for `bytes` in memory.
+inline ExtractResult extract_bytes(const Extractor& extractor, std::span<const uint8_t> bytes) {
+  MemorySource src(bytes);
+  return extractor.extract(src, context_for(bytes));
+}
+
+// `bytes` read from a real file whose stated length is `extra` bytes more than `bytes`, and which
+// holds only their first `kept` (all by default). With `extra` above 0, or fewer bytes kept: a file
+// cut while it was read.
 inline ExtractResult extract_from_file(const Extractor& extractor, std::span<const uint8_t> bytes,
-                                       uint64_t extra = 0) {
+                                       uint64_t extra = 0, size_t kept = SIZE_MAX) {
   FILE* f = std::tmpfile();
   EXPECT_NE(f, nullptr);
   if (!f) return Err{ExtractError::other("no temporary file")};
-  EXPECT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
+  kept = std::min(kept, bytes.size());
+  EXPECT_EQ(std::fwrite(bytes.data(), 1, kept, f), kept);
   std::fflush(f);
   FileSource src(fileno(f));
   ProbeContext ctx = context_for(bytes);
