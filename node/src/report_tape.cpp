@@ -173,7 +173,7 @@ class Flattener {
 
  private:
   struct Mark {
-    size_t program, numbers, texts, direct, depth;
+    size_t program, numbers, texts, direct, depth, shared;
     // The last chunk's sizes and state.
     size_t bytes, units, count, shorts, short_units;
     bool shorts_ascii;
@@ -186,6 +186,7 @@ class Flattener {
             flat_.texts.size(),
             flat_.direct.size(),
             depth_,
+            shared_slots_.size(),
             c.bytes.size(),
             c.units,
             c.count,
@@ -207,6 +208,10 @@ class Flattener {
     c.short_units = m.short_units;
     c.shorts_ascii = m.shorts_ascii;
     depth_ = m.depth;
+    // Slots handed out since the mark were never filled, as far as the program now says.
+    std::erase_if(shared_slots_, [&](const auto& e) {
+      return e.second >= kKeptTexts + static_cast<int32_t>(m.shared);
+    });
   }
 
   static void append_key(std::string& keys, std::string_view key) {
@@ -463,6 +468,8 @@ class Flattener {
             object("den\0num\0value\0"sv, 3);
           } else if constexpr (std::is_same_v<T, std::string>) {
             return text(x, -1, &x);
+          } else if constexpr (std::is_same_v<T, vorlix_core::SharedText>) {
+            return shared_text(x);
           } else if constexpr (std::is_same_v<T, vorlix_core::Bytes>) {
             return text(vorlix_core::bytes_display(x));
           } else if constexpr (std::is_same_v<T, List>) {
@@ -476,6 +483,21 @@ class Flattener {
           return true;
         },
         v.variant());
+  }
+
+  // A text several values share becomes one string, kept in a slot after the records' ones and
+  // pushed again for each later value: a long EXIF value shown by every IFD of a looping chain
+  // crosses to the engine once.
+  bool shared_text(const vorlix_core::SharedText& t) {
+    const auto [it, first] =
+        shared_slots_.try_emplace(t.get(), kKeptTexts + static_cast<int32_t>(shared_slots_.size()));
+    if (!first) {
+      emit(Op::ReuseText, it->second);
+      pushed();
+      return true;
+    }
+    flat_.kept_texts = std::max(flat_.kept_texts, it->second + 1);
+    return text(*t, it->second);
   }
 
   bool map(Map& m) {
@@ -579,6 +601,8 @@ class Flattener {
   std::string failure_;
   KeySetTable& key_sets_;
   std::unordered_map<std::string_view, int32_t> own_ids_;
+  // The kept-text slot of each shared text pushed so far.
+  std::unordered_map<const std::string*, int32_t> shared_slots_;
   size_t map_depth_ = 0;
 };
 

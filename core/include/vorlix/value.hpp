@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <variant>
 #include <vector>
 
@@ -22,6 +23,9 @@ struct Rational {
 };
 
 class Value;
+// A text several fields hold (an EXIF value that loops or chains name once): one copy in the
+// report, and one string in JS. Never null.
+using SharedText = std::shared_ptr<const std::string>;
 using Bytes = std::vector<uint8_t>;
 using List = std::vector<Value>;
 // std::string compares through char_traits<char>, which orders bytes as unsigned: exactly
@@ -109,9 +113,9 @@ class RecordList {
 class Value {
  public:
   // Alternatives in tag order: Null, Bool, Int, UInt, Float, Rational, Text, Bytes, List, Map,
-  // then Records, the compact List of Map.
+  // then Records, the compact List of Map, and a shared Text.
   using Variant = std::variant<std::monostate, bool, int64_t, uint64_t, double, Rational,
-                               std::string, Bytes, List, Map, RecordList>;
+                               std::string, Bytes, List, Map, RecordList, SharedText>;
   enum class Kind { Null, Bool, Int, UInt, Float, Rational, Text, Bytes, List, Map, Records };
 
   Value() = default;
@@ -134,13 +138,21 @@ class Value {
   static Value records(RecordList r) {
     return Value(Variant(std::in_place_index<10>, std::move(r)));
   }
+  static Value shared_text(SharedText t) {
+    if (!t) return text(std::string());
+    return Value(Variant(std::in_place_index<11>, std::move(t)));
+  }
 
-  Kind kind() const { return static_cast<Kind>(v_.index()); }
+  Kind kind() const { return v_.index() == 11 ? Kind::Text : static_cast<Kind>(v_.index()); }
   const Variant& variant() const { return v_; }
   Variant& variant() { return v_; }
 
+  // A text reads the same whether it is shared or not.
   template <class T>
   const T* get_if() const {
+    if constexpr (std::is_same_v<T, std::string>) {
+      if (const SharedText* shared = std::get_if<SharedText>(&v_)) return shared->get();
+    }
     return std::get_if<T>(&v_);
   }
 

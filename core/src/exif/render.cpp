@@ -685,8 +685,8 @@ FieldTexts field_texts(const Exif& exif) {
   // share one value across the IFD numbers and contexts of a looping chain fit whole.
   const uint64_t text_cap = limits::kExifMaxTotalText + exif.size();
   uint64_t text_bytes = 0;
-  // Fields that share a value (loops, self pointers) share its rendering: the first field with a
-  // long text of each key, by index.
+  // Fields that share a value (loops, self pointers) share its rendering, one string: the first
+  // field with a long text of each key, by index.
   std::unordered_map<TextKey, size_t, TextKeyHash> rendered;
   for (const Field& f : exif.fields()) {
     if (out.fields.size() >= limits::kExifMaxFields || text_bytes >= text_cap) {
@@ -695,16 +695,19 @@ FieldTexts field_texts(const Exif& exif) {
     }
     const TagInfo* info = find_tag(f.tag);
     const TextKey key = text_key(info, f);
-    auto same = rendered.find(key);
-    std::string text =
-        same != rendered.end() ? out.fields[same->second].text : display_with_unit(exif, f, info);
-    if (same == rendered.end() && text.size() >= kReusedTextMin) {
+    Value text;
+    if (auto same = rendered.find(key); same != rendered.end()) {
+      text = out.fields[same->second].text;
+    } else if (std::string s = display_with_unit(exif, f, info); s.size() >= kReusedTextMin) {
       rendered.emplace(key, out.fields.size());
+      text = Value::shared_text(std::make_shared<const std::string>(std::move(s)));
+    } else {
+      text = Value::text(std::move(s));
     }
     const FieldText& t =
         out.fields.emplace_back(FieldText{info ? std::string(info->name) : tag_name(f.tag),
                                           std::move(text), name_order(info, f.tag), f.ifd});
-    text_bytes += t.name.size() + t.text.size();
+    text_bytes += t.name.size() + t.text.get_if<std::string>()->size();
   }
   return out;
 }

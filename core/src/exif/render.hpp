@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "exif/reader.hpp"
+#include "vorlix/value.hpp"
 
 namespace vorlix_core::exif {
 
@@ -24,7 +25,7 @@ uint64_t name_order(Tag tag);
 // tag_name(), display_with_unit() and name_order() of one field.
 struct FieldText {
   std::string name;
-  std::string text;
+  Value text;  // shared by the fields that share a long rendering
   uint64_t name_order = 0;
   uint8_t ifd = 0;
 };

@@ -82,9 +82,8 @@ ExtractResult read_exif(const SourceReader& file) {
   for (uint32_t i = 0; i < order.size(); ++i)
     order[i] = {uint64_t{entries[i].ifd} << kIfdShift | entries[i].name_order, i};
   std::sort(order.begin(), order.end());
-  // The namespace is still empty, so groups go straight into it. Groups and texts are built
-  // inside the map entries that hold them: a short string moved is a copy, and a Value made
-  // first would be moved once more into its entry.
+  // The namespace is still empty, so groups go straight into it, each built inside the map entry
+  // that holds it.
   Map& groups = ns.fields();
   for (size_t i = 0; i < order.size();) {
     const uint8_t ifd = entries[order[i].second].ifd;
@@ -95,9 +94,7 @@ ExtractResult read_exif(const SourceReader& file) {
     group.reserve(group_end - i);
     for (; i < group_end; ++i) {
       exif::FieldText& e = entries[order[i].second];
-      group.emplace_hint(group.end(), std::move(e.name), Value())
-          ->second.variant()
-          .emplace<std::string>(std::move(e.text));
+      group.emplace_hint(group.end(), std::move(e.name), std::move(e.text));
     }
   }
   if (texts.truncated) ns.set("fields_truncated", true);
