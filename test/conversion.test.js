@@ -115,16 +115,21 @@ test('a string the engine refuses costs only its namespace, which is reported in
   }
 });
 
+// A key set of short keys, and one with a key long enough to travel beside its value.
+const keySets = [{ name: 'small key set', pad: [] }, { name: 'large key set', pad: [['\xff'.repeat(5000), 'pad']] }];
+
 test('keys from the input are own data properties of their objects', () => {
-  const { png: ns } = parseBytes(png([['__proto__', 'polluted'], ['hasOwnProperty', 'x']]));
-  assert.equal(Object.getPrototypeOf(ns.text), Object.prototype);
-  assert.deepEqual(Object.keys(ns.text), ['__proto__', 'hasOwnProperty']);
-  for (const [key, value] of [['__proto__', 'polluted'], ['hasOwnProperty', 'x']]) {
-    assert.deepEqual(Object.getOwnPropertyDescriptor(ns.text, key), {
-      value, writable: true, enumerable: true, configurable: true,
-    }, key);
+  for (const { name, pad } of keySets) {
+    const { png: ns } = parseBytes(png([['__proto__', 'polluted'], ['hasOwnProperty', 'x'], ...pad]));
+    assert.equal(Object.getPrototypeOf(ns.text), Object.prototype, name);
+    assert.deepEqual(Object.keys(ns.text), ['__proto__', 'hasOwnProperty', ...pad.map(() => '\ufffd'.repeat(5000))], name);
+    for (const [key, value] of [['__proto__', 'polluted'], ['hasOwnProperty', 'x']]) {
+      assert.deepEqual(Object.getOwnPropertyDescriptor(ns.text, key), {
+        value, writable: true, enumerable: true, configurable: true,
+      }, `${name}: ${key}`);
+    }
+    assert.equal({}.polluted, undefined, name);
   }
-  assert.equal({}.polluted, undefined);
 });
 
 test('a setter on Object.prototype is not called for a key of the same name', () => {
@@ -135,10 +140,12 @@ test('a setter on Object.prototype is not called for a key of the same name', ()
     get() { return 'from the prototype'; },
   });
   try {
-    const { png: ns } = parseBytes(png([['title', 'Sunset'], ['width', 'wide']]));
-    assert.deepEqual(calls, []);
-    assert.ok(Object.hasOwn(ns.text, 'title'));
-    assert.equal(ns.text.title, 'Sunset');
+    for (const { name, pad } of keySets) {
+      const { png: ns } = parseBytes(png([['title', 'Sunset'], ['width', 'wide'], ...pad]));
+      assert.deepEqual(calls, [], name);
+      assert.ok(Object.hasOwn(ns.text, 'title'), name);
+      assert.equal(ns.text.title, 'Sunset', name);
+    }
   } finally {
     delete Object.prototype.title;
   }

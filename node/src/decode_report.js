@@ -43,6 +43,7 @@
   const KEEP_SHORT = 13;
   const DIRECT = 14;
   const KEEP_DIRECT = 15;
+  const ENTRIES = 16;
 
   // Key sets by the addon's numbers (report_tape.hpp's KeySetTable), and this report's own key
   // sets by -1, -2, ... A key set is compiled once it has made two objects, so a key set seen
@@ -259,6 +260,16 @@
         case KEEP_DIRECT:
           values[top++] = kept[program[next++]] = direct[di++];
           break;
+        case ENTRIES: {
+          const n = program[next++];
+          top -= 2 * n;
+          const o = {};
+          for (let i = top; i < top + 2 * n; i += 2) {
+            defineProperty(o, values[i], { __proto__: null, value: values[i + 1], writable: true, enumerable: true, configurable: true });
+          }
+          values[top++] = o;
+          break;
+        }
         case MOVE_DOWN: {
           const n = program[next++];
           const moved = values[top - 1];

@@ -507,8 +507,15 @@ class Flattener {
     const size_t level = map_depth_++;
     key_buffers[level].clear();
     size_t key_bytes = 0;
-    for (const auto& entry : m)
+    bool long_key = false;
+    for (const auto& entry : m) {
       key_bytes += entry.first.size() + 1;
+      long_key = long_key || entry.first.size() >= kDirectBytes;
+    }
+    if (long_key) {
+      --map_depth_;
+      return entries(m);
+    }
     key_buffers[level].reserve(key_bytes);
     for (auto& [key, v] : m) {
       if (const auto nul = key.find('\0'); nul != std::string::npos) {
@@ -519,6 +526,22 @@ class Flattener {
     }
     --map_depth_;
     object(key_buffers[level], m.size(), &key_buffers[level]);
+    return true;
+  }
+
+  // A map with a key as long as a text made on its own (a hostile PNG keyword): each key travels
+  // as a string beside its value, made straight from the report, rather than being copied into a
+  // key set, then into the key text, and decoded by the engine in one piece with the others.
+  bool entries(Map& m) {
+    for (auto& [key, v] : m) {
+      if (const auto nul = key.find('\0'); nul != std::string::npos) {
+        return fail("nul byte found in provided data at position: " + std::to_string(nul));
+      }
+      if (!text(key) || !value(v)) return false;
+    }
+    emit(Op::Entries, static_cast<int32_t>(m.size()));
+    popped(2 * m.size());
+    pushed();
     return true;
   }
 

@@ -51,6 +51,7 @@ enum class Op : int32_t {
   KeepShort = 13,   // (offset, length, slot): as Short, and keep the string
   Direct = 14,      // push the next of the strings made one by one
   KeepDirect = 15,  // (slot): as Direct, and keep the string
+  Entries = 16,     // (count): pop count (key, value) pairs, push an object of them
 };
 
 // Kept-text slots hold a records list's recent texts per column (methods, dates and box types
