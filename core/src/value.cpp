@@ -26,19 +26,37 @@ RecordList& RecordList::operator=(const RecordList& other) {
 RecordList::~RecordList() = default;
 
 void RecordList::add() {
-  std::vector<std::vector<Cell>>& blocks = d_->blocks;
+  std::vector<Block>& blocks = d_->blocks;
   const size_t width = d_->width;
-  if (blocks.empty() || blocks.back().size() == kBlockRecords * width) {
-    blocks.emplace_back().reserve(kBlockRecords * width);
+  if (blocks.empty() || blocks.back().kinds.size() == kBlockRecords * width) {
+    Block& b = blocks.emplace_back();
+    b.kinds.reserve(kBlockRecords * width);
+    b.data.reserve(kBlockRecords * width);
   }
-  blocks.back().resize(blocks.back().size() + width);
+  Block& b = blocks.back();
+  b.kinds.resize(b.kinds.size() + width, Kind::Absent);
+  b.data.resize(b.data.size() + width);
   ++d_->records;
 }
 
 void RecordList::drop_last() {
-  std::vector<Cell>& block = d_->blocks.back();
-  block.resize(block.size() - d_->width);
+  Block& b = d_->blocks.back();
+  b.kinds.resize(b.kinds.size() - d_->width);
+  b.data.resize(b.data.size() - d_->width);
   --d_->records;
+}
+
+void RecordList::read_text_length(Cell& c) const {
+  const std::string& arena = d_->arena;
+  uint64_t at = c.data;
+  uint64_t n = 0;
+  for (unsigned shift = 0;; shift += 7) {
+    const auto byte = static_cast<unsigned char>(arena[at++]);
+    n |= uint64_t{byte & 0x7Fu} << shift;
+    if ((byte & 0x80u) == 0) break;
+  }
+  c.text_len = static_cast<uint32_t>(n);
+  c.data = at;
 }
 
 bool RecordList::push(const Map& record) {
@@ -77,15 +95,20 @@ void RecordList::set(size_t key, std::string_view text) {
   // The previous record's text in this column (a segment's name, a chunk's type) often
   // repeats: its bytes are then kept once.
   if (d_->records >= 2) {
-    const Cell& before = cell(d_->records - 2, key);
+    const Cell before = cell(d_->records - 2, key);
     if (before.kind == Kind::Text && before.text_len == n &&
         arena.compare(static_cast<size_t>(before.data), n, text.data(), n) == 0) {
-      last(key) = before;
+      const Block& b = d_->blocks[(d_->records - 2) / kBlockRecords];
+      put_last(key, Kind::Text, b.data[(d_->records - 2) % kBlockRecords * d_->width + key]);
       return;
     }
   }
   if (arena.capacity() < kFirstArenaBytes) arena.reserve(kFirstArenaBytes);
-  last(key) = Cell{Kind::Text, static_cast<uint32_t>(n), arena.size()};
+  put_last(key, Kind::Text, arena.size());
+  uint64_t rest = n;
+  for (; rest >= 0x80; rest >>= 7)
+    arena.push_back(static_cast<char>(0x80u | (rest & 0x7Fu)));
+  arena.push_back(static_cast<char>(rest));
   arena.append(text.substr(0, n));
 }
 

@@ -236,7 +236,14 @@ TEST(RecordList, LongListsReadBackAndKeepATextThePreviousRecordRepeatsOnce) {
     EXPECT_EQ(list.text(list.cell(i, 1)), i < 600 ? "same" : "other");
     EXPECT_EQ(list.text(list.cell(i, 2)), i % 2 ? "ab" : "cd");
   }
-  EXPECT_EQ(list.text_bytes(), 4 + 5 + 2 * kRecords);
+  // Each text stored once, after its length (one byte below 128).
+  EXPECT_EQ(list.text_bytes(), 5 + 6 + 3 * kRecords);
+  // Longer texts take more length bytes and read back whole.
+  for (const size_t n : {127u, 128u, 16384u, 70000u}) {
+    list.add();
+    list.set(2, std::string_view(std::string(n, 'x')));
+    EXPECT_EQ(list.text(list.cell(list.size() - 1, 2)), std::string(n, 'x')) << n;
+  }
 }
 
 TEST(RecordList, RefusesKeysAndKindsItCannotHold) {

@@ -34,8 +34,9 @@ using Map = FlatMap<Value>;
 
 // The compact form of a long List of Map whose records share a few keys (ZIP entries, JPEG
 // segments, PNG chunks, MP4 boxes). Every consumer sees it as that List of Map; stored as
-// 16-byte cells with the texts in one arena, a record costs about a tenth of a Map, so a
-// hostile file of tiny records cannot make the report hundreds of times its own size.
+// 9-byte cells (a kind and 8 bytes) with the texts in one arena, a record costs less than a
+// tenth of a Map, so a hostile file of tiny records cannot make the report hundreds of times
+// its own size, nor make it touch that much fresh memory.
 class RecordList {
  public:
   // The keys a record may hold, in byte order; they must outlive the list (string literals).
@@ -47,6 +48,7 @@ class RecordList {
   ~RecordList();
 
   enum class Kind : uint8_t { Absent, Bool, UInt, Text };
+  // A cell as read back.
   struct Cell {
     Kind kind = Kind::Absent;
     uint32_t text_len = 0;
@@ -55,7 +57,7 @@ class RecordList {
 
   // A list moved from holds no records and no keys.
   size_t size() const { return d_ && d_->width ? d_->records : 0; }
-  // The bytes of every text cell together.
+  // The bytes of every text cell together, with their lengths.
   size_t text_bytes() const { return d_ ? d_->arena.size() : 0; }
   std::span<const std::string_view> keys() const {
     return d_ ? std::span<const std::string_view>(d_->keys) : std::span<const std::string_view>();
@@ -66,16 +68,20 @@ class RecordList {
   // Appends an empty record to fill with set(), by key index in keys() order; for walks that
   // know their keys and would rather not build a Map per record.
   void add();
-  void set(size_t key, uint64_t v) { last(key) = Cell{Kind::UInt, 0, v}; }
-  void set(size_t key, bool v) { last(key) = Cell{Kind::Bool, 0, v ? 1u : 0u}; }
+  void set(size_t key, uint64_t v) { put_last(key, Kind::UInt, v); }
+  void set(size_t key, bool v) { put_last(key, Kind::Bool, v ? 1u : 0u); }
   void set(size_t key, std::string_view text);
   void reserve(size_t records) {
     d_->blocks.reserve((records + kBlockRecords - 1) / kBlockRecords);
   }
 
   // Raw access for converters that want no Value per cell.
-  const Cell& cell(size_t record, size_t key) const {
-    return d_->blocks[record / kBlockRecords][record % kBlockRecords * d_->width + key];
+  Cell cell(size_t record, size_t key) const {
+    const Block& b = d_->blocks[record / kBlockRecords];
+    const size_t i = record % kBlockRecords * d_->width + key;
+    Cell c{b.kinds[i], 0, b.data[i]};
+    if (c.kind == Kind::Text) read_text_length(c);
+    return c;
   }
   std::string_view text(const Cell& c) const {
     return std::string_view(d_->arena).substr(static_cast<size_t>(c.data), c.text_len);
@@ -90,19 +96,30 @@ class RecordList {
   // Records are stored this many to a block, each block's room taken at once: a long list grows
   // without copying its cells again, and touches their memory once.
   static constexpr size_t kBlockRecords = 256;
+  // A block's cells: kinds apart from their 8 bytes, so a cell takes 9 bytes, not 16.
+  struct Block {
+    std::vector<Kind> kinds;
+    // The bool, the number, or where the text's length (LEB128) and then its bytes start in
+    // the arena.
+    std::vector<uint64_t> data;
+  };
   // Held through one pointer, so a Value (and every map entry) stays as small as a string.
   struct Data {
     std::vector<std::string_view> keys;
     size_t width = 0;
     size_t records = 0;
-    std::vector<std::vector<Cell>> blocks;
+    std::vector<Block> blocks;
     std::string arena;
   };
 
   Value cell_value(const Cell& c) const;
-  Cell& last(size_t key) {
-    std::vector<Cell>& block = d_->blocks.back();
-    return block[block.size() - d_->width + key];
+  // Turns a text cell's data into its length and the offset of its bytes.
+  void read_text_length(Cell& c) const;
+  void put_last(size_t key, Kind kind, uint64_t data) {
+    Block& block = d_->blocks.back();
+    const size_t i = block.kinds.size() - d_->width + key;
+    block.kinds[i] = kind;
+    block.data[i] = data;
   }
   // Drops the last record.
   void drop_last();
@@ -202,7 +219,7 @@ class Namespace {
 template <class F>
 void RecordList::for_each(size_t record, F&& f) const {
   for (size_t k = 0; k < d_->width; ++k) {
-    const Cell& c = cell(record, k);
+    const Cell c = cell(record, k);
     if (c.kind != Kind::Absent) f(d_->keys[k], cell_value(c));
   }
 }
