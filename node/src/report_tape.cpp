@@ -489,6 +489,7 @@ class Flattener {
   // pushed again for each later value: a long EXIF value shown by every IFD of a looping chain
   // crosses to the engine once.
   bool shared_text(const vorlix_core::SharedText& t) {
+    if (!t) return text(std::string_view());
     const auto [it, first] =
         shared_slots_.try_emplace(t.get(), kKeptTexts + static_cast<int32_t>(shared_slots_.size()));
     if (!first) {
