@@ -25,10 +25,82 @@ const STREAM_HEAD_BYTES = 4 << 20;
 const STREAM_WINDOW_BYTES = 8 << 20;
 // Extractors whose walks only move forward from the header (they skip what they do not read),
 // so a stream needs no look back for them. The EXIF reader is one of them inside a JPEG, whose
-// EXIF block comes before the image data; in PNG, WebP, TIFF and HEIF it walks the file again
-// after the format's own walk, or reads wherever the offsets point.
+// EXIF block comes before the image data; in PNG it walks the chunks again after the format's
+// own walk (a PngExifTracker follows that walk as the bytes pass instead); in WebP, TIFF and
+// HEIF it walks the file again or reads wherever the offsets point.
 const FORWARD_WALKS = new Set(['jpeg', 'png', 'gif', 'bmp', 'riff', 'id3', 'gzip', 'elf', 'mp4']);
 const MAX_BLOCK_SIZE = 1 << 24;
+// A PNG stream's EXIF block is kept as it passes, up to this size (with the head and the window,
+// what a stream holds stays within STREAM_MEMORY_BYTES).
+const PNG_EXIF_BYTES = STREAM_MEMORY_BYTES - STREAM_HEAD_BYTES - STREAM_WINDOW_BYTES;
+const PNG_SIGNATURE = Buffer.from([0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a]);
+
+// What the EXIF reader's walk of PNG chunks would find, worked out as the bytes pass: it reads
+// each chunk's length and type and passes over its data and CRC, up to the first eXIf chunk,
+// whose data is the EXIF block. The walk then needs no look back: the EXIF reader is run on a
+// small PNG that leads its walk to the same end (the block, a chunk that overruns the file, or
+// the end of the chunks).
+class PngExifTracker {
+  constructor() {
+    this.signature = Buffer.alloc(PNG_SIGNATURE.length);
+    this.at = 0;
+    this.header = Buffer.alloc(8);
+    this.have = 0; // bytes of the current chunk header
+    this.skip = 0; // bytes of data and CRC still to pass over
+    this.block = null; // the eXIf chunk's data, once its header has passed
+    this.filled = 0;
+    this.tooLarge = false;
+  }
+
+  feed(bytes) {
+    for (let i = 0; i < bytes.length && !this.done;) {
+      if (this.at < PNG_SIGNATURE.length) {
+        this.signature[this.at++] = bytes[i++];
+      } else if (this.block) {
+        const n = Math.min(this.block.length - this.filled, bytes.length - i);
+        this.block.set(bytes.subarray(i, i + n), this.filled);
+        this.filled += n;
+        i += n;
+      } else if (this.skip > 0) {
+        const n = Math.min(this.skip, bytes.length - i);
+        this.skip -= n;
+        i += n;
+      } else {
+        this.header[this.have++] = bytes[i++];
+        if (this.have < 8) continue;
+        this.have = 0;
+        const length = this.header.readUInt32BE(0);
+        if (this.header.toString('latin1', 4, 8) !== 'eXIf') {
+          this.skip = length + 4;
+        } else if (length > PNG_EXIF_BYTES) {
+          this.tooLarge = true;
+        } else {
+          this.block = Buffer.alloc(length);
+        }
+      }
+    }
+  }
+
+  get done() {
+    return this.tooLarge || (this.block !== null && this.filled === this.block.length);
+  }
+
+  // A PNG whose chunk walk ends as the stream's did.
+  standIn() {
+    const parts = [this.signature];
+    if (this.block) {
+      parts.push(this.header, this.block.subarray(0, this.filled));
+    } else if (this.skip > 0) {
+      parts.push(this.header); // the chunk's data overruns the stream
+    } else {
+      parts.push(this.header.subarray(0, this.have)); // a cut header, or none: the end
+    }
+    return Buffer.concat(parts);
+  }
+}
+
+// Taken at load: a report's keys are defined as own data properties, whatever a host does later.
+const { defineProperty } = Object;
 
 function message(err) {
   return err instanceof Error ? err.message : String(err);
@@ -394,14 +466,41 @@ module.exports = function sources({ addon, checkOptions, AbortError, show }) {
     return { size: size === undefined ? undefined : Number(size), rest };
   }
 
-  // Whether the extractors that claim the stream's first block all walk forward (FORWARD_WALKS).
-  function walksForward(first, native) {
+  // How a stream that starts with `first` can be parsed as it arrives: 'forward' when every
+  // extractor that claims it walks forward (FORWARD_WALKS), 'png' when the EXIF reader's walk of
+  // PNG chunks is the one that looks back (a PngExifTracker stands in for it), false otherwise.
+  function streamPlan(first, native) {
     const names = (native?.extractors ?? addon.extractors).filter((name) => name !== 'file');
-    if (names.length === 0) return true;
+    if (names.length === 0) return 'forward';
     const report = addon.parseBytes(first, { __proto__: null, extractors: names, hashes: false });
     const claimers = new Set(Object.keys(report).filter((key) => key !== 'errors'));
     for (const e of report.errors ?? []) claimers.add(e.extractor);
-    return [...claimers].every((name) => FORWARD_WALKS.has(name) || (name === 'exif' && claimers.has('jpeg')));
+    const back = [...claimers].filter((name) => !FORWARD_WALKS.has(name) && !(name === 'exif' && claimers.has('jpeg')));
+    if (back.length === 0) return 'forward';
+    const png = first.subarray(0, PNG_SIGNATURE.length).equals(PNG_SIGNATURE);
+    if (back.length === 1 && back[0] === 'exif' && claimers.has('png') && png) return 'png';
+    return false;
+  }
+
+  // `report` with the EXIF reader's part of a report (`part`, from the PNG that stands in)
+  // where a parse of the whole stream would have put it: the namespaces in byte order, the
+  // reader's errors after those of the extractors before it, and before the namespaces that
+  // could not be converted.
+  function withExif(report, part) {
+    const conversion = (e) => e.message === 'Failed to convert string into napi value' || e.message.startsWith('nul byte found');
+    const errors = [...(report.errors ?? [])];
+    let at = errors.findIndex(conversion);
+    if (at < 0) at = errors.length;
+    errors.splice(at, 0, ...(part.errors ?? []));
+    const entries = Object.entries(report).filter(([key]) => key !== 'errors');
+    if (part.exif !== undefined) entries.push(['exif', part.exif]);
+    if (errors.length > 0) entries.push(['errors', errors]);
+    entries.sort(([a], [b]) => (a < b ? -1 : 1));
+    const out = {};
+    for (const [key, value] of entries) {
+      defineProperty(out, key, { __proto__: null, value, writable: true, enumerable: true, configurable: true });
+    }
+    return out;
   }
 
   function lengthError(got, stated) {
@@ -439,18 +538,28 @@ module.exports = function sources({ addon, checkOptions, AbortError, show }) {
       if (store.held + chunk.length > stated) throw lengthError(store.held + chunk.length, stated);
       return chunk;
     };
-    let forward;
+    let plan;
+    let tracker = null;
     try {
       let pending = null;
       for (let chunk; (chunk = await nextChunk());) {
         // A stream longer than memory holds, once its head and a window have arrived.
         if (stated > STREAM_MEMORY_BYTES && store.held >= STREAM_BLOCK
             && store.held + chunk.length > STREAM_HEAD_BYTES + STREAM_WINDOW_BYTES
-            && (forward ??= walksForward(store.blocks[0], native))) {
-          // Known length and forward walks: parse while the rest arrives, without a spill.
-          store.sliding = true;
-          pending = chunk;
-          break;
+            && (plan ??= streamPlan(store.blocks[0], native))) {
+          if (plan === 'png') {
+            tracker = new PngExifTracker();
+            for (const block of store.blocks) tracker.feed(block);
+            tracker.feed(store.tail.subarray(0, store.fill));
+            if (tracker.tooLarge) plan = false;
+          }
+          if (plan) {
+            // Known length and forward walks: parse while the rest arrives, without a spill.
+            store.sliding = true;
+            pending = chunk;
+            break;
+          }
+          tracker = null;
         }
         await store.append(chunk);
       }
@@ -469,7 +578,10 @@ module.exports = function sources({ addon, checkOptions, AbortError, show }) {
           try {
             const chunk = pending ?? await nextChunk();
             pending = null;
-            if (chunk) await store.append(chunk);
+            if (chunk) {
+              await store.append(chunk);
+              tracker?.feed(chunk);
+            }
           } catch (err) {
             failure ??= err;
             throw err;
@@ -503,9 +615,13 @@ module.exports = function sources({ addon, checkOptions, AbortError, show }) {
           return bytes;
         },
       };
+      // With a tracker, the EXIF reader runs on the PNG that stands in for the stream, after it.
+      const options = tracker
+        ? { ...rest, extractors: (native?.extractors ?? addon.extractors).filter((name) => name !== 'exif') }
+        : rest;
       let report;
       try {
-        report = await runSource('parseStream', source, rest, store.sums, hashes);
+        report = await runSource('parseStream', source, options, store.sums, hashes);
       } catch (err) {
         throw failure ?? err;
       }
@@ -513,10 +629,11 @@ module.exports = function sources({ addon, checkOptions, AbortError, show }) {
       await store.finish();
       if (failure) throw failure;
       if (store.held !== stated) throw lengthError(store.held, stated);
-      if (passed) {
+      if (passed || tracker?.tooLarge) {
         throw new Error('parseStream: a format needed bytes the stream had already passed; parse it from a file or a Buffer');
       }
-      return report;
+      if (!tracker) return report;
+      return withExif(report, addon.parseBytes(tracker.standIn(), { __proto__: null, extractors: ['exif'], hashes: false }));
     } catch (err) {
       if (reading) chunks.leave();
       throw err;

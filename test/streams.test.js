@@ -140,8 +140,14 @@ test('a stream of known length whose formats read front to back is parsed as it 
     ['camera JPEG', jpeg, {}, false],
     ['camera JPEG, no hashes', jpeg, { hashes: false }, false],
     ['MP4, moov after a 48 MiB mdat', mp4WithMoovLast(48 * MiB), {}, false],
-    // The EXIF reader walks a PNG's chunks again after the PNG walk: that looks back.
-    ['PNG', pngWithLargeIdat(40 * MiB), {}, true],
+    // The EXIF reader's walk of the chunks is followed as the bytes pass: whatever it ends on.
+    ['PNG', pngWithLargeIdat(40 * MiB), {}, false],
+    ['PNG, eXIf before the image data', pngWithLargeIdat(40 * MiB, { exif: 'before' }), {}, false],
+    ['PNG, eXIf after the image data', pngWithLargeIdat(40 * MiB, { exif: 'after' }), { hashes: false }, false],
+    ['PNG cut in its image data', pngWithLargeIdat(40 * MiB, { size: 30 * MiB }), {}, false],
+    ['PNG cut in its eXIf chunk', pngWithLargeIdat(40 * MiB, { exif: 'after', size: 40 * MiB + 180 }), {}, false],
+    // Its EXIF block larger than memory may hold: spilled.
+    ['PNG, 8 MiB eXIf', virtualFile(40 * MiB, [[0, pngWithLargeIdat(0).bytesAt(0, 151)], [151, Buffer.from('00800000655849660000', 'hex')]]), {}, true],
   ];
   for (const [label, file, options, spills] of cases) {
     const base = heldBytes();

@@ -145,14 +145,30 @@ function mp4WithMoovLast(mdatSize) {
 
 // png_text_phys.png with its IDAT grown to `idatSize` bytes: one large chunk, as encoders that
 // write the image data in one piece make it.
-function pngWithLargeIdat(idatSize) {
+// A PNG whose image data is one IDAT chunk of `idatSize` bytes; with `exif`, an eXIf chunk
+// (Make "abc") 'before' or 'after' it; `size` cuts the file.
+function pngWithLargeIdat(idatSize, { exif, size } = {}) {
   const b = fs.readFileSync(fixture('images', 'png_text_phys.png'));
-  const head = Buffer.alloc(8);
-  head.writeUInt32BE(idatSize, 0);
-  head.write('IDAT', 4, 'latin1');
-  const after = 151 + 8 + idatSize + 4;
-  const rest = b.subarray(187);
-  return virtualFile(after + rest.length, [[0, b.subarray(0, 151)], [151, head], [after, rest]]);
+  const chunkHead = (length, type) => {
+    const h = Buffer.alloc(8);
+    h.writeUInt32BE(length, 0);
+    h.write(type, 4, 'latin1');
+    return h;
+  };
+  const tiff = Buffer.from('49492a000800000001000f010200040000006162630000000000', 'hex');
+  const exifChunk = Buffer.concat([chunkHead(tiff.length, 'eXIf'), tiff, Buffer.alloc(4)]);
+  const parts = [[0, b.subarray(0, 151)]];
+  let at = 151;
+  const put = (bytes) => {
+    parts.push([at, bytes]);
+    at += bytes.length;
+  };
+  if (exif === 'before') put(exifChunk);
+  put(chunkHead(idatSize, 'IDAT'));
+  at += idatSize + 4;
+  if (exif === 'after') put(exifChunk);
+  put(b.subarray(187));
+  return virtualFile(size ?? at, parts);
 }
 
 const padded = (file, size) => virtualFile(size, [[0, fs.readFileSync(fixture(...file))]]);
