@@ -26,76 +26,126 @@ const STREAM_WINDOW_BYTES = 8 << 20;
 // Extractors whose walks only move forward from the header (they skip what they do not read),
 // so a stream needs no look back for them. The EXIF reader is one of them inside a JPEG, whose
 // EXIF block comes before the image data; in PNG it walks the chunks again after the format's
-// own walk (a PngExifTracker follows that walk as the bytes pass instead); in WebP, TIFF and
-// HEIF it walks the file again or reads wherever the offsets point.
+// own walk, and in WebP the RIFF chunks (an ExifWalkTracker follows those walks as the bytes
+// pass instead); in TIFF and HEIF it reads wherever the offsets point.
 const FORWARD_WALKS = new Set(['jpeg', 'png', 'gif', 'bmp', 'riff', 'id3', 'gzip', 'elf', 'mp4']);
 const MAX_BLOCK_SIZE = 1 << 24;
-// A PNG stream's EXIF block is kept as it passes, up to this size (with the head and the window,
-// what a stream holds stays within STREAM_MEMORY_BYTES).
-const PNG_EXIF_BYTES = STREAM_MEMORY_BYTES - STREAM_HEAD_BYTES - STREAM_WINDOW_BYTES;
+// The EXIF block of a PNG or WebP stream is kept as it passes, up to this size (with the head
+// and the window, what a stream holds stays within STREAM_MEMORY_BYTES).
+const EXIF_KEEP_BYTES = STREAM_MEMORY_BYTES - STREAM_HEAD_BYTES - STREAM_WINDOW_BYTES;
 const PNG_SIGNATURE = Buffer.from([0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a]);
 
-// What the EXIF reader's walk of PNG chunks would find, worked out as the bytes pass: it reads
-// each chunk's length and type and passes over its data and CRC, up to the first eXIf chunk,
-// whose data is the EXIF block. The walk then needs no look back: the EXIF reader is run on a
-// small PNG that leads its walk to the same end (the block, a chunk that overruns the file, or
-// the end of the chunks).
-class PngExifTracker {
-  constructor() {
-    this.signature = Buffer.alloc(PNG_SIGNATURE.length);
-    this.at = 0;
-    this.header = Buffer.alloc(8);
-    this.have = 0; // bytes of the current chunk header
-    this.skip = 0; // bytes of data and CRC still to pass over
-    this.block = null; // the eXIf chunk's data, once its header has passed
+// The EXIF reader's walks of PNG chunks and of WebP's RIFF chunks, step by step: each yields
+// what it needs next (['skip', n], ['read', n] or ['more']: whether a byte is left) and gets
+// true or the bytes, or false or null when the stream ends first. What it returns is where the
+// walk ends: the block, no block, or one of the reader's errors.
+const BROKEN = { end: 'broken' };
+function* readBlock(length) {
+  if (length > EXIF_KEEP_BYTES) return { end: 'too large' };
+  const block = yield ['read', length];
+  return block ? { end: 'block', block } : BROKEN;
+}
+function* pngExifWalk() {
+  yield ['skip', PNG_SIGNATURE.length];
+  for (;;) {
+    if (!(yield ['more'])) return { end: 'none' };
+    const head = yield ['read', 8];
+    if (!head) return BROKEN;
+    const length = head.readUInt32BE(0);
+    if (head.toString('latin1', 4, 8) === 'eXIf') return yield* readBlock(length);
+    if (!(yield ['skip', length + 4])) return BROKEN;
+  }
+}
+function* webpExifWalk() {
+  const head = yield ['read', 12];
+  if (!head) return BROKEN;
+  const riffSize = head.readUInt32LE(4);
+  if (riffSize < 4) return { end: 'invalid size' };
+  let left = riffSize - 4;
+  while (left > 0) {
+    if (left < 8) return { end: 'overflow' };
+    left -= 8;
+    const chunk = yield ['read', 8];
+    if (!chunk) return BROKEN;
+    const size = chunk.readUInt32LE(4);
+    if (size > left) return { end: 'overflow' };
+    left -= size;
+    if (chunk.toString('latin1', 0, 4) === 'EXIF') return yield* readBlock(size);
+    const pad = size % 2 === 1 && left > 0 ? 1 : 0;
+    left -= pad;
+    if (!(yield ['skip', size + pad])) return BROKEN;
+  }
+  return { end: 'none' };
+}
+
+// A small file of each container whose walk ends where the stream's did.
+const le32 = (n) => {
+  const b = Buffer.alloc(4);
+  b.writeUInt32LE(n);
+  return b;
+};
+const be32 = (n) => {
+  const b = Buffer.alloc(4);
+  b.writeUInt32BE(n);
+  return b;
+};
+function pngStandIn({ end, block }) {
+  if (end === 'block') return Buffer.concat([PNG_SIGNATURE, be32(block.length), Buffer.from('eXIf'), block]);
+  return Buffer.concat([PNG_SIGNATURE, Buffer.alloc(end === 'none' ? 0 : 1)]);
+}
+function webpStandIn({ end, block }) {
+  const riff = (size, ...rest) => Buffer.concat([Buffer.from('RIFF'), le32(size), Buffer.from('WEBP'), ...rest]);
+  if (end === 'block') return riff(12 + block.length, Buffer.from('EXIF'), le32(block.length), block);
+  return riff({ none: 4, broken: 12, overflow: 8, 'invalid size': 0 }[end]);
+}
+
+// Follows one of those walks as the stream's bytes pass, in order.
+class ExifWalkTracker {
+  constructor(walk, standIn) {
+    this.walk = walk();
+    this.standInOf = standIn;
+    this.outcome = null;
+    this.next(undefined);
+  }
+
+  // Hands the walk its answer and takes its next need.
+  next(answer) {
+    const step = this.walk.next(answer);
+    if (step.done) {
+      this.outcome = step.value;
+      this.need = null;
+      return;
+    }
+    const [op, n] = step.value;
+    this.need = op;
+    this.wanted = n;
     this.filled = 0;
-    this.tooLarge = false;
+    this.bytes = op === 'read' ? Buffer.alloc(n) : null;
+    if (op !== 'more' && n === 0) this.next(op === 'read' ? this.bytes : true);
   }
 
   feed(bytes) {
-    for (let i = 0; i < bytes.length && !this.done;) {
-      if (this.at < PNG_SIGNATURE.length) {
-        this.signature[this.at++] = bytes[i++];
-      } else if (this.block) {
-        const n = Math.min(this.block.length - this.filled, bytes.length - i);
-        this.block.set(bytes.subarray(i, i + n), this.filled);
-        this.filled += n;
-        i += n;
-      } else if (this.skip > 0) {
-        const n = Math.min(this.skip, bytes.length - i);
-        this.skip -= n;
-        i += n;
-      } else {
-        this.header[this.have++] = bytes[i++];
-        if (this.have < 8) continue;
-        this.have = 0;
-        const length = this.header.readUInt32BE(0);
-        if (this.header.toString('latin1', 4, 8) !== 'eXIf') {
-          this.skip = length + 4;
-        } else if (length > PNG_EXIF_BYTES) {
-          this.tooLarge = true;
-        } else {
-          this.block = Buffer.alloc(length);
-        }
+    for (let i = 0; i < bytes.length && this.need;) {
+      if (this.need === 'more') {
+        this.next(true);
+        continue;
       }
+      const n = Math.min(this.wanted - this.filled, bytes.length - i);
+      if (this.bytes) this.bytes.set(bytes.subarray(i, i + n), this.filled);
+      this.filled += n;
+      i += n;
+      if (this.filled === this.wanted) this.next(this.bytes ?? true);
     }
   }
 
-  get done() {
-    return this.tooLarge || (this.block !== null && this.filled === this.block.length);
+  get tooLarge() {
+    return this.outcome?.end === 'too large';
   }
 
-  // A PNG whose chunk walk ends as the stream's did.
+  // Once the stream has ended: the file that stands in for it.
   standIn() {
-    const parts = [this.signature];
-    if (this.block) {
-      parts.push(this.header, this.block.subarray(0, this.filled));
-    } else if (this.skip > 0) {
-      parts.push(this.header); // the chunk's data overruns the stream
-    } else {
-      parts.push(this.header.subarray(0, this.have)); // a cut header, or none: the end
-    }
-    return Buffer.concat(parts);
+    while (this.need) this.next(this.need === 'read' ? null : false);
+    return this.standInOf(this.outcome);
   }
 }
 
@@ -467,8 +517,9 @@ module.exports = function sources({ addon, checkOptions, AbortError, show }) {
   }
 
   // How a stream that starts with `first` can be parsed as it arrives: 'forward' when every
-  // extractor that claims it walks forward (FORWARD_WALKS), 'png' when the EXIF reader's walk of
-  // PNG chunks is the one that looks back (a PngExifTracker stands in for it), false otherwise.
+  // extractor that claims it walks forward (FORWARD_WALKS); when the EXIF reader's walk of PNG or
+  // WebP chunks is the one that looks back, a function that makes the ExifWalkTracker that
+  // stands in for it; false otherwise.
   function streamPlan(first, native) {
     const names = (native?.extractors ?? addon.extractors).filter((name) => name !== 'file');
     if (names.length === 0) return 'forward';
@@ -477,8 +528,13 @@ module.exports = function sources({ addon, checkOptions, AbortError, show }) {
     for (const e of report.errors ?? []) claimers.add(e.extractor);
     const back = [...claimers].filter((name) => !FORWARD_WALKS.has(name) && !(name === 'exif' && claimers.has('jpeg')));
     if (back.length === 0) return 'forward';
-    const png = first.subarray(0, PNG_SIGNATURE.length).equals(PNG_SIGNATURE);
-    if (back.length === 1 && back[0] === 'exif' && claimers.has('png') && png) return 'png';
+    if (back.length !== 1 || back[0] !== 'exif') return false;
+    if (claimers.has('png') && first.subarray(0, PNG_SIGNATURE.length).equals(PNG_SIGNATURE)) {
+      return () => new ExifWalkTracker(pngExifWalk, pngStandIn);
+    }
+    if (claimers.has('riff') && first.toString('latin1', 0, 4) === 'RIFF' && first.toString('latin1', 8, 12) === 'WEBP') {
+      return () => new ExifWalkTracker(webpExifWalk, webpStandIn);
+    }
     return false;
   }
 
@@ -547,8 +603,8 @@ module.exports = function sources({ addon, checkOptions, AbortError, show }) {
         if (stated > STREAM_MEMORY_BYTES && store.held >= STREAM_BLOCK
             && store.held + chunk.length > STREAM_HEAD_BYTES + STREAM_WINDOW_BYTES
             && (plan ??= streamPlan(store.blocks[0], native))) {
-          if (plan === 'png') {
-            tracker = new PngExifTracker();
+          if (typeof plan === 'function') {
+            tracker = plan();
             for (const block of store.blocks) tracker.feed(block);
             tracker.feed(store.tail.subarray(0, store.fill));
             if (tracker.tooLarge) plan = false;
@@ -615,7 +671,7 @@ module.exports = function sources({ addon, checkOptions, AbortError, show }) {
           return bytes;
         },
       };
-      // With a tracker, the EXIF reader runs on the PNG that stands in for the stream, after it.
+      // With a tracker, the EXIF reader runs on the file that stands in for the stream, after it.
       const options = tracker
         ? { ...rest, extractors: (native?.extractors ?? addon.extractors).filter((name) => name !== 'exif') }
         : rest;

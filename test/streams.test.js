@@ -11,7 +11,7 @@ const { Readable } = require('node:stream');
 const v8 = require('node:v8');
 const vm = require('node:vm');
 const { parse, parseBytes, parseStream } = require('..');
-const { samples, virtualFile, withoutPathFacts, mp4WithMoovLast, pngWithLargeIdat } = require('./helpers/sources');
+const { samples, virtualFile, withoutPathFacts, mp4WithMoovLast, pngWithLargeIdat, webpWithLargeImage } = require('./helpers/sources');
 
 const MiB = 1 << 20;
 
@@ -146,6 +146,10 @@ test('a stream of known length whose formats read front to back is parsed as it 
     ['PNG, eXIf after the image data', pngWithLargeIdat(40 * MiB, { exif: 'after' }), { hashes: false }, false],
     ['PNG cut in its image data', pngWithLargeIdat(40 * MiB, { size: 30 * MiB }), {}, false],
     ['PNG cut in its eXIf chunk', pngWithLargeIdat(40 * MiB, { exif: 'after', size: 40 * MiB + 180 }), {}, false],
+    ['WebP', webpWithLargeImage(40 * MiB), {}, false],
+    ['WebP, EXIF after the image data', webpWithLargeImage(40 * MiB, { exif: true }), {}, false],
+    ['WebP whose RIFF size ends inside a chunk', webpWithLargeImage(40 * MiB, { exif: true, riffSize: 40 * MiB + 30 }), {}, false],
+    ['WebP whose RIFF size is too small', webpWithLargeImage(40 * MiB, { riffSize: 3 }), {}, false],
     // Its EXIF block larger than memory may hold: spilled.
     ['PNG, 8 MiB eXIf', virtualFile(40 * MiB, [[0, pngWithLargeIdat(0).bytesAt(0, 151)], [151, Buffer.from('00800000655849660000', 'hex')]]), {}, true],
   ];

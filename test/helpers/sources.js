@@ -145,17 +145,20 @@ function mp4WithMoovLast(mdatSize) {
 
 // png_text_phys.png with its IDAT grown to `idatSize` bytes: one large chunk, as encoders that
 // write the image data in one piece make it.
+// A TIFF block of one field, Make "abc".
+const exifTiff = Buffer.from('49492a000800000001000f010200040000006162630000000000', 'hex');
+
 // A PNG whose image data is one IDAT chunk of `idatSize` bytes; with `exif`, an eXIf chunk
-// (Make "abc") 'before' or 'after' it; `size` cuts the file.
+// (exifTiff) 'before' or 'after' it; `size` cuts the file.
 function pngWithLargeIdat(idatSize, { exif, size } = {}) {
   const b = fs.readFileSync(fixture('images', 'png_text_phys.png'));
+  const tiff = exifTiff;
   const chunkHead = (length, type) => {
     const h = Buffer.alloc(8);
     h.writeUInt32BE(length, 0);
     h.write(type, 4, 'latin1');
     return h;
   };
-  const tiff = Buffer.from('49492a000800000001000f010200040000006162630000000000', 'hex');
   const exifChunk = Buffer.concat([chunkHead(tiff.length, 'eXIf'), tiff, Buffer.alloc(4)]);
   const parts = [[0, b.subarray(0, 151)]];
   let at = 151;
@@ -169,6 +172,21 @@ function pngWithLargeIdat(idatSize, { exif, size } = {}) {
   if (exif === 'after') put(exifChunk);
   put(b.subarray(187));
   return virtualFile(size ?? at, parts);
+}
+
+// A lossless WebP whose image data is `imageSize` bytes, with an EXIF chunk (exifTiff) after it
+// when asked; `riffSize` overrides the size its header states.
+function webpWithLargeImage(imageSize, { exif, riffSize } = {}) {
+  const b = fs.readFileSync(fixture('images', 'webp_lossless.webp'));
+  const length = Buffer.alloc(4);
+  length.writeUInt32LE(exifTiff.length);
+  const exifChunk = exif ? Buffer.concat([Buffer.from('EXIF'), length, exifTiff]) : Buffer.alloc(0);
+  const image = 12 + 8 + imageSize + (imageSize % 2);
+  const size = image + exifChunk.length;
+  const head = Buffer.from(b.subarray(0, 12 + 8 + 91));
+  head.writeUInt32LE(riffSize ?? size - 8, 4);
+  head.writeUInt32LE(imageSize, 16);
+  return virtualFile(size, [[0, head], [image, exifChunk]]);
 }
 
 const padded = (file, size) => virtualFile(size, [[0, fs.readFileSync(fixture(...file))]]);
@@ -186,5 +204,5 @@ const largeFiles = () => [
   ['MP4, moov after a 1 GiB mdat', 'mp4', mp4WithMoovLast(1024 * MiB)],
 ];
 
-module.exports = { samples, virtualFile, withoutPathFacts, largeFiles, mp4WithMoovLast, pngWithLargeIdat, zipFile };
+module.exports = { samples, virtualFile, withoutPathFacts, largeFiles, mp4WithMoovLast, pngWithLargeIdat, webpWithLargeImage, zipFile };
 
