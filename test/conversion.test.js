@@ -273,6 +273,8 @@ test('key sets: seen once, seen again, too many to keep, and too large to share'
   for (let round = 0; round < 3; round++) check(many, `300 long keys, round ${round}`);
   const hundred = many.slice(0, 100);
   for (let round = 0; round < 3; round++) check(hundred, `100 keys, round ${round}`);
+  // More key bytes than one key text carries (16 MiB): the keys travel beside their values.
+  check(Array.from({ length: 17000 }, (_, i) => `${String(i).padStart(6, '0')}${'x'.repeat(994)}`), '17 MB of keys');
 });
 
 test('namespaces after "errors" keep their places around the errors list', () => {

@@ -104,6 +104,9 @@ constexpr auto kByteClass = [] {
   return t;
 }();
 
+// Keys of a map beyond this many bytes travel beside their values (Flattener::entries).
+constexpr size_t kMaxKeySetBytes = size_t{16} << 20;
+
 class Flattener {
  public:
   // Empties `flat` for this report, keeping the room it has.
@@ -513,7 +516,7 @@ class Flattener {
       key_bytes += entry.first.size() + 1;
       long_key = long_key || entry.first.size() >= kDirectBytes;
     }
-    if (long_key) {
+    if (long_key || key_bytes > kMaxKeySetBytes) {
       --map_depth_;
       return entries(m);
     }
@@ -530,9 +533,11 @@ class Flattener {
     return true;
   }
 
-  // A map with a key as long as a text made on its own (a hostile PNG keyword): each key travels
-  // as a string beside its value, made straight from the report, rather than being copied into a
-  // key set, then into the key text, and decoded by the engine in one piece with the others.
+  // A map with a key as long as a text made on its own (a hostile PNG keyword), or with more key
+  // bytes than one key text should carry: each key travels as a string beside its value, made
+  // straight from the report, rather than being copied into a key set, then into the key text,
+  // and decoded by the engine in one piece with the others (where a key text past the engine's
+  // longest string would fail the whole report).
   bool entries(Map& m) {
     for (auto& [key, v] : m) {
       if (const auto nul = key.find('\0'); nul != std::string::npos) {
