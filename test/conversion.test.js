@@ -239,6 +239,14 @@ test('any bytes reach JS as Node decodes them as UTF-8, across text chunk edges'
   }
 });
 
+test('numbers reach JS exactly, those that travel as small integers and the others', { skip }, () => {
+  const numbers = [0, -0, 1, -1, 7.5, 2 ** 31 - 1, 2 ** 31, -(2 ** 31), -(2 ** 31) - 1, 2 ** 53, -1e-300, 1e300, NaN, Infinity];
+  const got = addon.__convertNumbers(Buffer.from(new Float64Array(numbers).buffer), 0).t.numbers;
+  // Not finite: null, as in JSON.
+  assert.deepEqual(got, numbers.map((n) => (Number.isFinite(n) ? n : null)));
+  assert.ok(Object.is(got[1], -0));
+});
+
 test('reports are the same whatever the size of the text chunks', { skip }, () => {
   const names = Array.from({ length: 300 }, (_, i) => `dir${i % 5}/file-${i}-${'x'.repeat(i % 40)}.txt`);
   const inputs = [

@@ -44,6 +44,7 @@
   const DIRECT = 14;
   const KEEP_DIRECT = 15;
   const ENTRIES = 16;
+  const INT = 17;
 
   // Key sets by the addon's numbers (report_tape.hpp's KeySetTable), and this report's own key
   // sets by -1, -2, ... A key set is compiled once it has made two objects, so a key set seen
@@ -191,6 +192,9 @@
       switch (program[next++]) {
         case NUMBER:
           values[top++] = numbers[ni++];
+          break;
+        case INT:
+          values[top++] = program[next++];
           break;
         case TEXT:
           values[top++] = strings[si++];

@@ -243,6 +243,11 @@ class Flattener {
   void number(double d) {
     if (!std::isfinite(d)) {
       emit(Op::Null);
+    } else if (d >= INT32_MIN && d <= INT32_MAX && d == std::trunc(d) &&
+               !(d == 0 && std::signbit(d))) {
+      // In the program itself: the engine reads it as a small integer, where a number read from
+      // the numbers array is a heap object of its own (offsets and lengths, record after record).
+      emit(Op::Int, static_cast<int32_t>(d));
     } else {
       emit(Op::Number);
       flat_.numbers.push_back(d);

@@ -52,6 +52,7 @@ enum class Op : int32_t {
   Direct = 14,      // push the next of the strings made one by one
   KeepDirect = 15,  // (slot): as Direct, and keep the string
   Entries = 16,     // (count): pop count (key, value) pairs, push an object of them
+  Int = 17,         // (value): push the operand, a number that fits in 32 bits
 };
 
 // Kept-text slots hold a records list's recent texts per column (methods, dates and box types

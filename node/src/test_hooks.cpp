@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string>
 #include <utility>
@@ -106,6 +107,27 @@ napi_value ConvertTexts(napi_env env, napi_callback_info info) try {
   return fail_with(env, current_exception_error());
 }
 
+// The buffer's doubles (native byte order) as a report { t: { numbers: [...] } }: how numbers
+// reach JS, small integers and others.
+napi_value ConvertNumbers(napi_env env, napi_callback_info info) try {
+  auto parsed = hook_args(env, info, "the number is unused: pass 0");
+  if (auto* e = std::get_if<JsError>(&parsed)) return fail_with(env, *e);
+  const std::span<const uint8_t> bytes = std::get<HookArgs>(parsed).bytes;
+  vorlix_core::List numbers;
+  for (size_t at = 0; at + sizeof(double) <= bytes.size(); at += sizeof(double)) {
+    double d;
+    std::memcpy(&d, bytes.data() + at, sizeof d);
+    numbers.push_back(vorlix_core::Value::float64(d));
+  }
+  vorlix_core::Map fields;
+  fields.emplace("numbers", vorlix_core::Value::list(std::move(numbers)));
+  vorlix_core::Report report;
+  report.namespaces.emplace("t", std::move(fields));
+  return converted(env, std::move(report), ConvertOptions{});
+} catch (...) {
+  return fail_with(env, current_exception_error());
+}
+
 // [core ms, conversion ms], each the best of `runs`: the conversion alone cannot be timed from JS.
 napi_value TimeConversion(napi_env env, napi_callback_info info) try {
   auto parsed = hook_args(env, info, "runs must be a positive number", true);
@@ -190,6 +212,7 @@ std::optional<JsError> register_test_hooks(napi_env env, napi_value exports) {
     return e;
   }
   if (auto e = export_hook(env, exports, "__convertTexts", ConvertTexts)) return e;
+  if (auto e = export_hook(env, exports, "__convertNumbers", ConvertNumbers)) return e;
   return export_hook(env, exports, "__timeConversion", TimeConversion);
 }
 
