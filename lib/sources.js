@@ -150,7 +150,10 @@ class ExifWalkTracker {
 }
 
 // Taken at load: a report's keys are defined as own data properties, whatever a host does later.
-const { defineProperty } = Object;
+const { defineProperty, hasOwn } = Object;
+// A report's own value for `key`: a key a report lacks must not be read from a getter a host put
+// on Object.prototype.
+const own = (report, key) => (hasOwn(report, key) ? report[key] : undefined);
 
 function message(err) {
   return err instanceof Error ? err.message : String(err);
@@ -525,7 +528,7 @@ module.exports = function sources({ addon, checkOptions, AbortError, show }) {
     if (names.length === 0) return 'forward';
     const report = addon.parseBytes(first, { __proto__: null, extractors: names, hashes: false });
     const claimers = new Set(Object.keys(report).filter((key) => key !== 'errors'));
-    for (const e of report.errors ?? []) claimers.add(e.extractor);
+    for (const e of own(report, 'errors') ?? []) claimers.add(e.extractor);
     const back = [...claimers].filter((name) => !FORWARD_WALKS.has(name) && !(name === 'exif' && claimers.has('jpeg')));
     if (back.length === 0) return 'forward';
     if (back.length !== 1 || back[0] !== 'exif') return false;
@@ -544,12 +547,12 @@ module.exports = function sources({ addon, checkOptions, AbortError, show }) {
   // could not be converted.
   function withExif(report, part) {
     const conversion = (e) => e.message === 'Failed to convert string into napi value' || e.message.startsWith('nul byte found');
-    const errors = [...(report.errors ?? [])];
+    const errors = [...(own(report, 'errors') ?? [])];
     let at = errors.findIndex(conversion);
     if (at < 0) at = errors.length;
-    errors.splice(at, 0, ...(part.errors ?? []));
+    errors.splice(at, 0, ...(own(part, 'errors') ?? []));
     const entries = Object.entries(report).filter(([key]) => key !== 'errors');
-    if (part.exif !== undefined) entries.push(['exif', part.exif]);
+    if (own(part, 'exif') !== undefined) entries.push(['exif', part.exif]);
     if (errors.length > 0) entries.push(['errors', errors]);
     entries.sort(([a], [b]) => (a < b ? -1 : 1));
     const out = {};

@@ -166,6 +166,19 @@ test('a stream of known length whose formats read front to back is parsed as it 
     assert.deepEqual(report, withoutPathFacts(parse(file.writeSparse(dir), options)), label);
   }
 
+  // Getters a host put on Object.prototype do not reach a report put together after the stream.
+  const png = pngWithLargeIdat(40 * MiB);
+  for (const key of ['errors', 'exif']) {
+    Object.defineProperty(Object.prototype, key, { configurable: true, get: () => [{ extractor: 'host', message: key }] });
+  }
+  try {
+    const report = await parseStream(readable(generated(png)), { size: png.size });
+    assert.deepEqual(Object.keys(report), ['file', 'png']);
+  } finally {
+    delete Object.prototype.errors;
+    delete Object.prototype.exif;
+  }
+
   // An upload states its length in Content-Length.
   const json = (report) => JSON.parse(JSON.stringify(report, (k, v) => (typeof v === 'bigint' ? String(v) : v)));
   let uploadSpilled = false;
