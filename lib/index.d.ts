@@ -505,8 +505,8 @@ export interface StreamParseOptions extends AsyncParseOptions {
 /**
  * The report `parseBytes` would give for the stream's bytes, reading the stream once and
  * hashing as the bytes pass. Up to 16 MiB stays in memory. A longer stream of known length whose
- * formats read front to back (JPEG, GIF, BMP, WAVE, AVI, MP3, gzip, ELF, MP4)
- * is parsed as it arrives, holding 12 MiB at most; any other is kept in a private temporary file
+ * formats read front to back (JPEG, PNG, WebP, GIF, BMP, WAVE, AVI, MP3, gzip, ELF, MP4)
+ * is parsed as it arrives, holding 16 MiB at most; any other is kept in a private temporary file
  * (mode 0600), removed however the call ends. Rejects with the stream's own error, a TypeError
  * for chunks that are not Uint8Array, an Error when the stream's length is not its stated size,
  * or an AbortError (the stream is then left to the caller, not destroyed).
