@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 #include <new>
 #include <optional>
 #include <string>
@@ -261,14 +263,12 @@ class Flattener {
       number(n.negative ? -d : d);
       return;
     }
-    char digits[24];
-    size_t len = 0;
-    for (uint64_t m = n.magnitude; m != 0; m /= 10)
-      digits[len++] = static_cast<char>('0' + m % 10);
-    if (n.negative) digits[len++] = '-';
-    std::reverse(digits, digits + len);
+    char digits[24];  // a sign and at most 20 digits
+    char* at = digits;
+    if (n.negative) *at++ = '-';
+    const char* end = std::to_chars(at, std::end(digits), n.magnitude).ptr;
     // Past 2^53, so at least 16 digits: always a JSON string, never a short or direct one.
-    place(std::string_view(digits, len), nullptr);
+    place(std::string_view(digits, static_cast<size_t>(end - digits)), nullptr);
     emit(Op::BigInt);
     pushed();
   }
