@@ -28,22 +28,22 @@ RecordList::~RecordList() = default;
 void RecordList::add() {
   std::vector<Block>& blocks = d_->blocks;
   const size_t width = d_->width;
-  if (blocks.empty() || blocks.back().kinds.size() == kBlockRecords * width) {
+  // Each block is sized whole when it starts: its kinds start Absent, and adding a record then
+  // only counts it.
+  if (d_->records % kBlockRecords == 0) {
     Block& b = blocks.emplace_back();
-    b.kinds.reserve(kBlockRecords * width);
-    b.data.reserve(kBlockRecords * width);
+    b.kinds.resize(kBlockRecords * width, Kind::Absent);
+    b.data.resize(kBlockRecords * width);
   }
-  Block& b = blocks.back();
-  b.kinds.resize(b.kinds.size() + width, Kind::Absent);
-  b.data.resize(b.data.size() + width);
   ++d_->records;
 }
 
 void RecordList::drop_last() {
-  Block& b = d_->blocks.back();
-  b.kinds.resize(b.kinds.size() - d_->width);
-  b.data.resize(b.data.size() - d_->width);
   --d_->records;
+  Block& b = d_->blocks.back();
+  const size_t first = d_->records % kBlockRecords * d_->width;
+  std::fill_n(b.kinds.begin() + static_cast<std::ptrdiff_t>(first), d_->width, Kind::Absent);
+  if (first == 0) d_->blocks.pop_back();
 }
 
 void RecordList::read_text_length(Cell& c) const {

@@ -117,7 +117,7 @@ class RecordList {
   void read_text_length(Cell& c) const;
   void put_last(size_t key, Kind kind, uint64_t data) {
     Block& block = d_->blocks.back();
-    const size_t i = block.kinds.size() - d_->width + key;
+    const size_t i = (d_->records - 1) % kBlockRecords * d_->width + key;
     block.kinds[i] = kind;
     block.data[i] = data;
   }
