@@ -45,6 +45,8 @@
   const KEEP_DIRECT = 15;
   const ENTRIES = 16;
   const INT = 17;
+  const RECORDS = 18;
+  const RECORD_INTO = 19;
 
   // Key sets by the addon's numbers (report_tape.hpp's KeySetTable), and this report's own key
   // sets by -1, -2, ... A key set is compiled once it has made two objects, so a key set seen
@@ -184,6 +186,8 @@
     const values = fresh(program[HEADER_STACK_DEPTH]);
     const kept = program[HEADER_KEPT_TEXTS] > 0 ? fresh(program[HEADER_KEPT_TEXTS]) : values;
     let top = 0;
+    // Records put into the list that Records made last.
+    let filled = 0;
     let ni = 0;
     let strings = jsonParse(json);
     let si = 0;
@@ -196,6 +200,23 @@
         case INT:
           values[top++] = program[next++];
           break;
+        case RECORDS:
+          values[top++] = fresh(program[next++]);
+          filled = 0;
+          break;
+        case RECORD_INTO: {
+          const keySet = program[next++];
+          let o;
+          if (keySet >= 0) {
+            top -= sizes[keySet];
+            o = makers[keySet](values, top);
+          } else {
+            top -= ownSizes[-1 - keySet];
+            o = ownMakers[-1 - keySet](values, top);
+          }
+          values[top - 1][filled++] = o;
+          break;
+        }
         case TEXT:
           values[top++] = strings[si++];
           break;

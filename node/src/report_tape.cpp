@@ -583,6 +583,10 @@ class Flattener {
     last_present.clear();
     int32_t last_key_set = 0;
     RecentTexts recent;
+    // The list is made first and each record goes straight into it, so the stack holds one
+    // record's values at a time, not the whole list.
+    emit(Op::Records, static_cast<int32_t>(records.size()));
+    pushed();
     for (size_t i = 0; i < records.size(); ++i) {
       size_t count = 0;
       for (size_t k = 0; k < keys.size(); ++k) {
@@ -620,12 +624,10 @@ class Flattener {
         last_key_set = key_set_number(record_key_set, &record_key_set);
         last_present = present;
       }
-      emit(Op::Object, last_key_set);
+      emit(Op::RecordInto, last_key_set);
       popped(count);
-      pushed();
     }
     flat_.kept_texts = std::max(flat_.kept_texts, recent.used());
-    array(records.size());
     return true;
   }
 

@@ -53,6 +53,9 @@ enum class Op : int32_t {
   KeepDirect = 15,  // (slot): as Direct, and keep the string
   Entries = 16,     // (count): pop count (key, value) pairs, push an object of them
   Int = 17,         // (value): push the operand, a number that fits in 32 bits
+  Records = 18,     // (count): push an array of count elements, which RecordInto fills
+  RecordInto = 19,  // (key set): as Object, but the object becomes the next element of the
+                    // array below its values
 };
 
 // Kept-text slots hold a records list's recent texts per column (methods, dates and box types
