@@ -506,7 +506,7 @@ module.exports = function sources({ addon, checkOptions, AbortError, show }) {
 
   // parseStream's own option, `size`: taken off before the options every parse shares are checked.
   function splitSize(options) {
-    if (options === null || typeof options !== 'object' || !Object.hasOwn(options, 'size')) {
+    if (options === null || typeof options !== 'object' || !hasOwn(options, 'size')) {
       return { size: undefined, rest: options };
     }
     const { size, ...rest } = options;

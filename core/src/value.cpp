@@ -41,7 +41,7 @@ void RecordList::add() {
 void RecordList::drop_last() {
   --d_->records;
   Block& b = d_->blocks.back();
-  const size_t first = d_->records % kBlockRecords * d_->width;
+  const size_t first = slot(d_->records, 0);
   std::fill_n(b.kinds.begin() + static_cast<std::ptrdiff_t>(first), d_->width, Kind::Absent);
   if (first == 0) d_->blocks.pop_back();
 }
@@ -95,11 +95,12 @@ void RecordList::set(size_t key, std::string_view text) {
   // The previous record's text in this column (a segment's name, a chunk's type) often
   // repeats: its bytes are then kept once.
   if (d_->records >= 2) {
-    const Cell before = cell(d_->records - 2, key);
+    const size_t previous = d_->records - 2;
+    const Cell before = cell(previous, key);
     if (before.kind == Kind::Text && before.text_len == n &&
         arena.compare(static_cast<size_t>(before.data), n, text.data(), n) == 0) {
-      const Block& b = d_->blocks[(d_->records - 2) / kBlockRecords];
-      put_last(key, Kind::Text, b.data[(d_->records - 2) % kBlockRecords * d_->width + key]);
+      // The same length and bytes: the previous cell's data, which points at them.
+      put_last(key, Kind::Text, d_->blocks[previous / kBlockRecords].data[slot(previous, key)]);
       return;
     }
   }

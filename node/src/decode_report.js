@@ -204,19 +204,6 @@
           values[top++] = fresh(program[next++]);
           filled = 0;
           break;
-        case RECORD_INTO: {
-          const keySet = program[next++];
-          let o;
-          if (keySet >= 0) {
-            top -= sizes[keySet];
-            o = makers[keySet](values, top);
-          } else {
-            top -= ownSizes[-1 - keySet];
-            o = ownMakers[-1 - keySet](values, top);
-          }
-          values[top - 1][filled++] = o;
-          break;
-        }
         case TEXT:
           values[top++] = strings[si++];
           break;
@@ -232,16 +219,20 @@
         case BIG_INT:
           values[top++] = makeBigInt(strings[si++]);
           break;
-        case OBJECT: {
+        case OBJECT:
+        case RECORD_INTO: {
+          const into = program[next - 1] === RECORD_INTO;
           const keySet = program[next++];
+          let o;
           if (keySet >= 0) {
             top -= sizes[keySet];
-            values[top] = makers[keySet](values, top);
+            o = makers[keySet](values, top);
           } else {
             top -= ownSizes[-1 - keySet];
-            values[top] = ownMakers[-1 - keySet](values, top);
+            o = ownMakers[-1 - keySet](values, top);
           }
-          top++;
+          if (into) values[top - 1][filled++] = o;
+          else values[top++] = o;
           break;
         }
         case ARRAY: {

@@ -56,6 +56,16 @@ napi_value converted(napi_env env, vorlix_core::Report report, const ConvertOpti
   return std::get<napi_value>(r);
 }
 
+// The report { t: { <key>: values } }, converted.
+napi_value converted_list(napi_env env, const char* key, vorlix_core::List values,
+                          const ConvertOptions& options) {
+  vorlix_core::Map fields;
+  fields.emplace(key, vorlix_core::Value::list(std::move(values)));
+  vorlix_core::Report report;
+  report.namespaces.emplace("t", std::move(fields));
+  return converted(env, std::move(report), options);
+}
+
 // parseBytes whose conversion has the option `field` set to the hook's number.
 napi_value parse_with(napi_env env, napi_callback_info info, size_t ConvertOptions::*field,
                       const char* number_error, bool positive) try {
@@ -96,13 +106,9 @@ napi_value ConvertTexts(napi_env env, napi_callback_info info) try {
     if (end == all.size()) break;
     at = end + 1;
   }
-  vorlix_core::Map fields;
-  fields.emplace("texts", vorlix_core::Value::list(std::move(texts)));
-  vorlix_core::Report report;
-  report.namespaces.emplace("t", std::move(fields));
   ConvertOptions options;
   options.text_chunk_units = static_cast<size_t>(units);
-  return converted(env, std::move(report), options);
+  return converted_list(env, "texts", std::move(texts), options);
 } catch (...) {
   return fail_with(env, current_exception_error());
 }
@@ -119,11 +125,7 @@ napi_value ConvertNumbers(napi_env env, napi_callback_info info) try {
     std::memcpy(&d, bytes.data() + at, sizeof d);
     numbers.push_back(vorlix_core::Value::float64(d));
   }
-  vorlix_core::Map fields;
-  fields.emplace("numbers", vorlix_core::Value::list(std::move(numbers)));
-  vorlix_core::Report report;
-  report.namespaces.emplace("t", std::move(fields));
-  return converted(env, std::move(report), ConvertOptions{});
+  return converted_list(env, "numbers", std::move(numbers), ConvertOptions{});
 } catch (...) {
   return fail_with(env, current_exception_error());
 }

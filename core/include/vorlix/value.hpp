@@ -78,7 +78,7 @@ class RecordList {
   // Raw access for converters that want no Value per cell.
   Cell cell(size_t record, size_t key) const {
     const Block& b = d_->blocks[record / kBlockRecords];
-    const size_t i = record % kBlockRecords * d_->width + key;
+    const size_t i = slot(record, key);
     Cell c{b.kinds[i], 0, b.data[i]};
     if (c.kind == Kind::Text) read_text_length(c);
     return c;
@@ -113,11 +113,13 @@ class RecordList {
   };
 
   Value cell_value(const Cell& c) const;
+  // Where a record's cell sits in its block.
+  size_t slot(size_t record, size_t key) const { return record % kBlockRecords * d_->width + key; }
   // Turns a text cell's data into its length and the offset of its bytes.
   void read_text_length(Cell& c) const;
   void put_last(size_t key, Kind kind, uint64_t data) {
     Block& block = d_->blocks.back();
-    const size_t i = (d_->records - 1) % kBlockRecords * d_->width + key;
+    const size_t i = slot(d_->records - 1, key);
     block.kinds[i] = kind;
     block.data[i] = data;
   }
